@@ -1,0 +1,104 @@
+#include "core/conversion_run.h"
+
+#include <exception>
+
+namespace vellumor {
+
+namespace {
+
+// Marks a run in progress for exactly as long as the run's frame lives, exceptions included.
+class InProgressMark {
+public:
+    explicit InProgressMark(bool& flag) : flag_(flag) { flag_ = true; }
+    ~InProgressMark() { flag_ = false; }
+    InProgressMark(const InProgressMark&) = delete;
+    InProgressMark& operator=(const InProgressMark&) = delete;
+
+private:
+    bool& flag_;
+};
+
+// Sets the progress after a file, whether its save succeeded or threw.
+class ProgressUpdate {
+public:
+    ProgressUpdate(RunHost& host, int done) : host_(host), done_(done) {}
+    ~ProgressUpdate() noexcept(false) {
+        // Pumping can run handlers that throw; never throw over an exception in flight.
+        if (std::uncaught_exceptions() > exceptionsAtStart_) {
+            try {
+                Update();
+            } catch (...) {
+            }
+        } else {
+            Update();
+        }
+    }
+    ProgressUpdate(const ProgressUpdate&) = delete;
+    ProgressUpdate& operator=(const ProgressUpdate&) = delete;
+
+private:
+    void Update() {
+        host_.PumpMessages();
+        host_.SetProgress(host_.RowCount(), done_);
+    }
+    RunHost& host_;
+    int done_;
+    int exceptionsAtStart_ = std::uncaught_exceptions();
+};
+
+}  // namespace
+
+RunEnd ConversionRun::Run(RunHost& host) {
+    if (inProgress_) return RunEnd::Ignored;
+    InProgressMark mark(inProgress_);
+    stopRequested_ = false;
+
+    host.RepaintWindow();
+    host.ShowProgressBar(true);
+    host.SetStatus(kStatusConverting);
+
+    const std::string folder = host.OutputFolder();
+    host.EnsureFolder(folder);
+
+    const int rows = host.RowCount();
+    for (int row = 0; row < rows; ++row) {
+        host.PumpMessages();
+        if (stopRequested_) {
+            stopRequested_ = false;
+            host.ShowProgressBar(false);
+            host.SetStatus(kStatusStopped);
+            return RunEnd::Stopped;
+        }
+
+        const std::string source = host.RowPath(row);
+        bool loaded = false;
+        try {
+            if (const int format = LoadFormatFor(ExtensionOf(source)); format != 0) {
+                host.Load(source, format);
+                loaded = true;
+            }
+        } catch (...) {
+        }
+        if (!loaded) {
+            // A row that is no Word document counts as a failed load: saving it would write
+            // the previously loaded document under this row's name.
+            host.ShowLoadFailure();
+            host.ShowProgressBar(false);
+            host.SetStatus("");
+            return RunEnd::FailedLoad;
+        }
+
+        const std::string outputPath = OutputPathFor(source, folder, host.Mode());
+        ProgressUpdate update(host, row + 1);
+        host.SetStatus(outputPath);
+        host.Save(PdfPathFor(outputPath), kFormatPdf);
+    }
+
+    host.ShowProgressBar(false);
+    host.SetStatus(kStatusSucceeded);
+    host.RepaintList();
+    host.OpenExplorer(folder);
+    return RunEnd::Completed;
+}
+
+}  // namespace vellumor

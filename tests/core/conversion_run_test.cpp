@@ -1,0 +1,282 @@
+#include "core/conversion_run.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+using namespace vellumor;
+using ::testing::ElementsAre;
+
+namespace {
+
+// A window stand-in that records what the run does to it. Actions queued for a pump run there,
+// the way clicks waiting in the message queue are handled at that point of a real run.
+class FakeHost : public RunHost {
+public:
+    std::vector<std::string> rows;
+    std::string folder = "D:\\Output";
+    OutputMode mode = OutputMode::SettingPath;
+    std::set<std::string> existingFolders;
+    std::set<std::string> failingLoads, failingSaves;
+    std::vector<std::function<void()>> onPump;  // index = number of the pump, from 0
+
+    std::vector<std::string> log;  // engine calls, boxes, explorer
+    std::vector<std::string> statuses;
+    std::string status;
+    bool barVisible = false;
+    int barMax = 100, barPos = 0;
+    int pumps = 0;
+    bool quitRequested = false;
+
+    int RowCount() override { return static_cast<int>(rows.size()); }
+    std::string RowPath(int row) override { return rows.at(static_cast<size_t>(row)); }
+    std::string OutputFolder() override { return folder; }
+    OutputMode Mode() override { return mode; }
+    void EnsureFolder(const std::string& f) override {
+        if (!existingFolders.count(f)) log.push_back("mkdir " + f);
+    }
+    void RepaintWindow() override {}
+    void RepaintList() override {}
+    void SetStatus(const std::string& text) override {
+        status = text;
+        statuses.push_back(text);
+    }
+    void ShowProgressBar(bool visible) override { barVisible = visible; }
+    void SetProgress(int maximum, int position) override {
+        barMax = maximum;
+        barPos = position;
+    }
+    void PumpMessages() override {
+        const int n = pumps++;
+        if (n < static_cast<int>(onPump.size()) && onPump[n]) onPump[n]();
+    }
+    void Load(const std::string& path, int format) override {
+        log.push_back("load " + path + " " + std::to_string(format));
+        if (failingLoads.count(path)) throw std::runtime_error("cannot read");
+    }
+    void Save(const std::string& path, int format) override {
+        log.push_back("save " + path + " " + std::to_string(format));
+        if (failingSaves.count(path)) throw std::runtime_error("Disk full");
+    }
+    void ShowLoadFailure() override { log.push_back("box load failure"); }
+    void OpenExplorer(const std::string& f) override { log.push_back("explorer " + f); }
+};
+
+}  // namespace
+
+TEST(ConversionRun, CompletedRunConvertsEveryRowAndOpensExplorer) {
+    FakeHost host;
+    host.rows = {"C:\\Docs\\a.docx", "C:\\Docs\\B.DOC", "C:\\my.docs\\report.final.DocX"};
+    ConversionRun run;
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    EXPECT_THAT(host.log, ElementsAre("mkdir D:\\Output", "load C:\\Docs\\a.docx 13",
+                                      "save D:\\Output\\a.pdf 12", "load C:\\Docs\\B.DOC 9",
+                                      "save D:\\Output\\B.pdf 12",
+                                      "load C:\\my.docs\\report.final.DocX 13",
+                                      "save D:\\Output\\report.final.pdf 12",
+                                      "explorer D:\\Output"));
+    EXPECT_THAT(host.statuses,
+                ElementsAre("Converting...", "D:\\Output\\a.docx", "D:\\Output\\B.DOC",
+                            "D:\\Output\\report.final.DocX", "Successed!"));
+    EXPECT_FALSE(host.barVisible);
+    EXPECT_EQ(host.barMax, 3);
+    EXPECT_EQ(host.barPos, 3);
+    // Two pumps per file: before it and inside its progress update.
+    EXPECT_EQ(host.pumps, 6);
+    EXPECT_FALSE(run.InProgress());
+}
+
+TEST(ConversionRun, OriginalPathStillCreatesAndOpensTheOutputFolder) {
+    FakeHost host;
+    host.mode = OutputMode::OriginalPath;
+    host.rows = {"C:\\Docs\\a.docx"};
+    ConversionRun run;
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    EXPECT_THAT(host.log, ElementsAre("mkdir D:\\Output", "load C:\\Docs\\a.docx 13",
+                                      "save C:\\Docs\\a.pdf 12", "explorer D:\\Output"));
+    EXPECT_EQ(host.statuses[1], "C:\\Docs\\a.docx");
+}
+
+TEST(ConversionRun, EmptyListCompletesAtOnceAndKeepsTheBarValues) {
+    FakeHost host;
+    host.folder = "";
+    host.existingFolders = {};
+    ConversionRun run;
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    EXPECT_THAT(host.log, ElementsAre("mkdir ", "explorer "));
+    EXPECT_THAT(host.statuses, ElementsAre("Converting...", "Successed!"));
+    EXPECT_FALSE(host.barVisible);
+    EXPECT_EQ(host.barMax, 100);
+    EXPECT_EQ(host.barPos, 0);
+}
+
+TEST(ConversionRun, FailedLoadInThirdRowKeepsEarlierPdfsAndEndsTheRun) {
+    FakeHost host;
+    host.existingFolders = {"D:\\Output"};
+    host.rows = {"C:\\a.doc", "C:\\b.doc", "C:\\broken.docx", "C:\\d.doc"};
+    host.failingLoads = {"C:\\broken.docx"};
+    ConversionRun run;
+    EXPECT_EQ(run.Run(host), RunEnd::FailedLoad);
+    EXPECT_THAT(host.log, ElementsAre("load C:\\a.doc 9", "save D:\\Output\\a.pdf 12",
+                                      "load C:\\b.doc 9", "save D:\\Output\\b.pdf 12",
+                                      "load C:\\broken.docx 13", "box load failure"));
+    EXPECT_EQ(host.status, "");
+    EXPECT_FALSE(host.barVisible);
+    EXPECT_EQ(host.barPos, 2);
+}
+
+TEST(ConversionRun, RowThatIsNoWordDocumentIsAFailedLoadAndNeverSaved) {
+    FakeHost host;
+    host.existingFolders = {"D:\\Output"};
+    host.rows = {"C:\\a.doc", "C:\\notes.txt", "C:\\c.doc"};
+    ConversionRun run;
+    EXPECT_EQ(run.Run(host), RunEnd::FailedLoad);
+    EXPECT_THAT(host.log, ElementsAre("load C:\\a.doc 9", "save D:\\Output\\a.pdf 12",
+                                      "box load failure"));
+}
+
+TEST(ConversionRun, FailedSaveLeavesAsExceptionAfterTheProgressUpdate) {
+    FakeHost host;
+    host.existingFolders = {"D:\\Output"};
+    host.rows = {"C:\\a.doc", "C:\\b.doc", "C:\\c.doc"};
+    host.failingSaves = {"D:\\Output\\b.pdf"};
+    ConversionRun run;
+    EXPECT_THROW(
+        {
+            try {
+                run.Run(host);
+            } catch (const std::runtime_error& e) {
+                EXPECT_STREQ(e.what(), "Disk full");
+                throw;
+            }
+        },
+        std::runtime_error);
+    EXPECT_THAT(host.log, ElementsAre("load C:\\a.doc 9", "save D:\\Output\\a.pdf 12",
+                                      "load C:\\b.doc 9", "save D:\\Output\\b.pdf 12"));
+    EXPECT_TRUE(host.barVisible);
+    EXPECT_EQ(host.barMax, 3);
+    EXPECT_EQ(host.barPos, 2);
+    EXPECT_EQ(host.status, "D:\\Output\\b.doc");
+    // The run is over: the next press starts a new one.
+    EXPECT_FALSE(run.InProgress());
+    host.failingSaves.clear();
+    host.log.clear();
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    EXPECT_EQ(host.log.size(), 7u);
+}
+
+TEST(ConversionRun, StopBetweenFilesCompletesTheCurrentFileOnly) {
+    FakeHost host;
+    host.existingFolders = {"D:\\Output"};
+    host.rows = {"C:\\a.doc", "C:\\b.doc", "C:\\c.doc"};
+    ConversionRun run;
+    // Stop pressed while a.doc is converted; handled in the pump after its save.
+    host.onPump = {nullptr, [&] {
+                       run.RequestStop();
+                       host.SetStatus("");
+                       host.ShowProgressBar(false);
+                   }};
+    EXPECT_EQ(run.Run(host), RunEnd::Stopped);
+    EXPECT_THAT(host.log, ElementsAre("load C:\\a.doc 9", "save D:\\Output\\a.pdf 12"));
+    EXPECT_EQ(host.status, "Stopped");
+    EXPECT_FALSE(host.barVisible);
+    EXPECT_EQ(host.barPos, 1);
+    EXPECT_FALSE(run.StopRequested());
+}
+
+TEST(ConversionRun, StopPressedBetweenRunsIsDroppedByTheNextRun) {
+    FakeHost host;
+    host.rows = {"C:\\a.doc"};
+    ConversionRun run;
+    run.RequestStop();
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    EXPECT_EQ(host.status, "Successed!");
+}
+
+TEST(ConversionRun, StopAfterTheLastSaveDoesNotEndTheRunAndIsDroppedLater) {
+    FakeHost host;
+    host.rows = {"C:\\a.doc"};
+    ConversionRun run;
+    host.onPump = {nullptr, [&] { run.RequestStop(); }};
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    EXPECT_TRUE(run.StopRequested());
+    host.onPump.clear();
+    host.pumps = 0;
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+}
+
+TEST(ConversionRun, SecondStartDuringARunIsIgnored) {
+    FakeHost host;
+    host.existingFolders = {"D:\\Output"};
+    host.rows = {"C:\\a.doc", "C:\\b.doc"};
+    ConversionRun run;
+    RunEnd nested = RunEnd::Completed;
+    host.onPump = {[&] {
+        EXPECT_TRUE(run.InProgress());
+        nested = run.Run(host);
+    }};
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    EXPECT_EQ(nested, RunEnd::Ignored);
+    EXPECT_THAT(host.log, ElementsAre("load C:\\a.doc 9", "save D:\\Output\\a.pdf 12",
+                                      "load C:\\b.doc 9", "save D:\\Output\\b.pdf 12",
+                                      "explorer D:\\Output"));
+}
+
+TEST(ConversionRun, ModeSwitchAppliesFromTheNextFileAndFolderEditsDoNot) {
+    FakeHost host;
+    host.existingFolders = {"D:\\Output"};
+    host.rows = {"C:\\Docs\\a.doc", "C:\\Docs\\b.doc"};
+    ConversionRun run;
+    host.onPump = {nullptr, [&] {
+                       host.mode = OutputMode::OriginalPath;
+                       host.folder = "E:\\Elsewhere";
+                   }};
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    EXPECT_THAT(host.log, ElementsAre("load C:\\Docs\\a.doc 9", "save D:\\Output\\a.pdf 12",
+                                      "load C:\\Docs\\b.doc 9", "save C:\\Docs\\b.pdf 12",
+                                      "explorer D:\\Output"));
+}
+
+TEST(ConversionRun, RowsAddedDuringARunCountInTheBarButAreNotConverted) {
+    FakeHost host;
+    host.existingFolders = {"D:\\Output"};
+    host.rows = {"C:\\a.doc", "C:\\b.doc"};
+    ConversionRun run;
+    host.onPump = {[&] { host.rows.push_back("C:\\late.doc"); }};
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    EXPECT_EQ(host.log.size(), 5u);
+    EXPECT_EQ(host.barMax, 3);
+    EXPECT_EQ(host.barPos, 2);
+}
+
+TEST(ConversionRun, CloseRequestedMidRunLetsTheRunFinish) {
+    FakeHost host;
+    host.existingFolders = {"D:\\Output"};
+    host.rows = {"C:\\a.doc", "C:\\b.doc"};
+    ConversionRun run;
+    // The window records the quit for the main loop; the run does not look at it.
+    host.onPump = {nullptr, [&] { host.quitRequested = true; }};
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    EXPECT_TRUE(host.quitRequested);
+    EXPECT_EQ(host.log.back(), "explorer D:\\Output");
+}
+
+TEST(ConversionRun, HandlerThrowingDuringTheProgressPumpAfterAFailedSaveKeepsTheSaveFailure) {
+    FakeHost host;
+    host.existingFolders = {"D:\\Output"};
+    host.rows = {"C:\\a.doc"};
+    host.failingSaves = {"D:\\Output\\a.pdf"};
+    host.onPump = {nullptr, [] { throw std::logic_error("handler"); }};
+    ConversionRun run;
+    try {
+        run.Run(host);
+        FAIL() << "the failed save must leave the run";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Disk full");
+    }
+    EXPECT_FALSE(run.InProgress());
+}
