@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Inspects the release artefacts in dist/ and, as root, installs the Debian package, converts a
+# real document with the installed vellumor-cli, and removes the package again.
+set -uo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+cd "$root"
+passed=0 failed=0
+check() {  # check NAME COMMAND...
+    local name="$1"; shift
+    if "$@" >/tmp/vellumor-release-check.log 2>&1; then
+        passed=$((passed + 1)); echo "ok    $name"
+    else
+        failed=$((failed + 1)); echo "FAIL  $name"; sed 's/^/      /' /tmp/vellumor-release-check.log | tail -15
+    fi
+}
+
+zip_file="$(ls dist/Vellumor-*-win32.zip 2>/dev/null | head -1)"
+deb_file="$(ls dist/vellumor_*_amd64.deb 2>/dev/null | head -1)"
+check "windows zip exists" test -f "$zip_file"
+check "debian package exists" test -f "$deb_file"
+
+zip_has() { unzip -Z1 "$zip_file" | grep -qE "^Vellumor-[0-9.]+-win32/$1\$"; }
+for f in Vellumor.exe tessolin.chm README.txt licences/LICENSE.txt; do
+    check "zip holds $f" zip_has "$f"
+done
+check "zip's Vellumor.exe is a 32-bit Windows program" bash -c \
+    "unzip -p '$zip_file' '*/Vellumor.exe' > /tmp/vellumor-check.exe && file /tmp/vellumor-check.exe | grep -q 'PE32 executable (GUI) Intel 80386'"
+
+deb_has() { dpkg-deb -c "$deb_file" | awk '{print $6}' | grep -qx "./$1"; }
+for f in usr/bin/vellumor-cli usr/bin/vellumor usr/lib/vellumor/vellumor-engine usr/lib/vellumor/Vellumor.exe \
+    usr/lib/vellumor/tessolin.chm usr/share/applications/vellumor.desktop usr/share/doc/vellumor/copyright; do
+    check "package holds /$f" deb_has "$f"
+done
+depends="$(dpkg-deb -f "$deb_file" Depends)"
+for d in libreoffice-writer libreoffice-core wine wine32; do
+    check "package depends on $d" grep -qE "(^|[ ,|])$d( |,|\$|-nogui)" <<<"$depends"
+done
+
+unpacked="$(mktemp -d)"
+dpkg-deb -x "$deb_file" "$unpacked"
+check "launcher finds the program" bash -c \
+    "VELLUMOR_PROGRAM_DIR='$unpacked/usr/lib/vellumor' '$unpacked/usr/bin/vellumor' --print-program | grep -q 'Vellumor.exe\$'"
+check "launcher names a missing program" bash -c \
+    "VELLUMOR_PROGRAM_DIR=/nonexistent '$unpacked/usr/bin/vellumor' 2>&1 | grep -q 'is missing'"
+check "desktop entry starts the launcher" grep -qx "Exec=vellumor" "$unpacked/usr/share/applications/vellumor.desktop"
+rm -rf "$unpacked"
+
+if [ "$(id -u)" -eq 0 ] && [ "${VELLUMOR_SKIP_INSTALL_CHECK:-}" = "" ]; then
+    work="$(mktemp -d)"
+    cp "$root/../shared/corpus/poi_Bug54849.docx" "$work/sample.docx"
+    check "package installs" dpkg -i "$deb_file"
+    check "installed vellumor-cli converts a document" bash -c \
+        "/usr/bin/vellumor-cli -o '$work/out' '$work/sample.docx' && pdfinfo '$work/out/sample.pdf' | grep -q '^Pages:'"
+    check "package removes cleanly" dpkg -r vellumor
+    rm -rf "$work"
+fi
+
+echo "release: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
