@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/control/DocEngineLib_TLB.h"
+#include "engine/control/engine_choice.h"
 #include "tests/win/engine/test_control.h"
 #include "win32/handles.h"
 
@@ -334,6 +335,71 @@ TEST_F(ControlHost, AControlNeverInitialisedIsStillClosedAndReleased) {
     Make();
     host_.reset();
     EXPECT_EQ(StepsFrom(3), (Steps{"Close(1)", "SetClientSite(null)", "Destroyed"}));
+}
+
+// A stand-in for the worker client.
+class FakeWorker : public vellumor::DocumentEngine {
+  public:
+    int Load(const std::string&, int, int, bool) override { return 1; }
+    int Save(const std::string&, int, int, bool) override { return 2; }
+};
+
+class EngineChoice : public ControlHost {
+  protected:
+    vellumor::EngineSources Sources(const CLSID& classId, bool workerPresent) {
+        vellumor::EngineSources sources;
+        sources.controlRegistered = [&classId] {
+            return vellumor::ControlClassRegistered(classId);
+        };
+        sources.control = [this, &classId]() -> std::unique_ptr<vellumor::DocumentEngine> {
+            ++controlsMade_;
+            return std::make_unique<TDocEngineControl>(panel_, kBounds, std::vector<std::uint8_t>{},
+                                                       classId);
+        };
+        sources.worker = [this, workerPresent]() -> std::unique_ptr<vellumor::DocumentEngine> {
+            ++workersAsked_;
+            if (!workerPresent) return nullptr;
+            return std::make_unique<FakeWorker>();
+        };
+        return sources;
+    }
+    int controlsMade_ = 0;
+    int workersAsked_ = 0;
+};
+
+TEST_F(EngineChoice, TheRegisteredControlIsHostedAndNoWorkerIsStarted) {
+    EXPECT_TRUE(vellumor::ControlClassRegistered(vellumor::kDocEngineClassId));
+    auto engine = vellumor::ChooseEngine(Sources(vellumor::kDocEngineClassId, true));
+    ASSERT_NE(dynamic_cast<TDocEngineControl*>(engine.get()), nullptr);
+    EXPECT_EQ(workersAsked_, 0);
+    EXPECT_NO_THROW(engine->Load("a.doc", 0, 9, false));
+    EXPECT_EQ(testctl::log().calls.size(), 1u);
+}
+
+TEST_F(EngineChoice, WithoutTheControlTheWorkerBesideTheProgramIsUsed) {
+    EXPECT_FALSE(vellumor::ControlClassRegistered(kNoSuchClass));
+    auto engine = vellumor::ChooseEngine(Sources(kNoSuchClass, true));
+    ASSERT_NE(dynamic_cast<FakeWorker*>(engine.get()), nullptr);
+    EXPECT_EQ(controlsMade_, 0);
+    EXPECT_EQ(workersAsked_, 1);
+}
+
+TEST_F(EngineChoice, WithNeitherTheMessageNamesWhatIsMissingAndHowToGetIt) {
+    for (bool workerBuiltIn : {true, false}) {
+        auto sources = Sources(kNoSuchClass, false);
+        if (!workerBuiltIn) sources.worker = nullptr;
+        try {
+            vellumor::ChooseEngine(sources);
+            ADD_FAILURE() << "an engine was chosen";
+        } catch (const EngineError& e) {
+            const std::string message = e.what();
+            EXPECT_EQ(message, vellumor::kNoEngineMessage);
+            EXPECT_NE(message.find("install LibreOffice"), std::string::npos);
+            EXPECT_NE(message.find("vellumor-engine"), std::string::npos);
+            EXPECT_NE(message.find("Vellumor.exe"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(controlsMade_, 0);
 }
 
 }  // namespace
