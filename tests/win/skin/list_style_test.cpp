@@ -260,7 +260,7 @@ TEST(ListStyle, RowsStandOnTheStretchedGradient) {
     EXPECT_EQ(list.at(x, list.height - 1), kBottom);
 
     // Behind and between the row text: gradient, never the list's white.
-    RECT row{LVIR_LABEL};
+    RECT row{LVIR_LABEL, 0, 0, 0};
     SendMessageW(w.list(), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row));
     int text = 0, white = 0;
     for (int y = row.top; y < row.bottom; ++y) {
@@ -274,7 +274,7 @@ TEST(ListStyle, RowsStandOnTheStretchedGradient) {
     EXPECT_GT(text, 10);
 
     // Repainting one row squeezes the whole picture into that strip.
-    RECT strip{LVIR_BOUNDS};
+    RECT strip{LVIR_BOUNDS, 0, 0, 0};
     SendMessageW(w.list(), LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&strip));
     InvalidateRect(w.list(), &strip, TRUE);
     const Capture after = Grab(w.list());
