@@ -109,6 +109,17 @@ void Picture::SetPicture(HBITMAP bitmap) {
     Invalidate();
 }
 
+void Picture::DrawOnPicture(const std::function<void(HDC)>& draw) {
+    if (!picture_) return;
+    {
+        win::MemoryDc canvas(CreateCompatibleDC(nullptr));
+        if (!canvas) throw std::runtime_error("Out of system resources");
+        win::SelectObjectScope select(canvas.get(), picture_.get());
+        draw(canvas.get());
+    }
+    Invalidate();
+}
+
 void Picture::SetStretch(bool stretch) {
     if (stretch == stretch_) return;
     stretch_ = stretch;

@@ -82,6 +82,8 @@ class Picture : public WindowlessControl {
     Picture();                        // 105 by 105, empty picture
     void SetPicture(HBITMAP bitmap);  // stores a copy; the caller keeps its own
     HBITMAP PictureHandle() const { return picture_.get(); }  // the displayed bitmap, may be null
+    // Draws on the displayed picture itself (nothing happens while it is empty), then repaints.
+    void DrawOnPicture(const std::function<void(HDC)>& draw);
     bool Stretch() const { return stretch_; }
     void SetStretch(bool stretch);
     void SetAutoSize(bool autoSize);
