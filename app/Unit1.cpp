@@ -1,0 +1,479 @@
+#include "app/Unit1.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <windowsx.h>
+
+#include <map>
+#include <stdexcept>
+
+#include "filelist/folder_picker.h"
+#include "win32/guard.h"
+#include "win32/unicode.h"
+
+namespace vellumor::app {
+
+namespace {
+
+std::string WindowText(HWND window) {
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    GetWindowTextW(window, text.data(), length + 1);
+    text.resize(static_cast<size_t>(length));
+    return win::Narrow(text);
+}
+
+// The folder of the program's own executable, with its trailing backslash.
+std::wstring ProgramFolder() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    path.resize(length);
+    return path.substr(0, path.find_last_of(L"\\/:") + 1);
+}
+
+DWORD OpenDialogFlags(const LayoutNode& dialog) {
+    static const std::map<std::string, DWORD> kFlags = {
+        {"hidereadonly", OFN_HIDEREADONLY},   {"allowmultiselect", OFN_ALLOWMULTISELECT},
+        {"enablesizing", OFN_ENABLESIZING},   {"explorer", OFN_EXPLORER},
+        {"filemustexist", OFN_FILEMUSTEXIST}, {"pathmustexist", OFN_PATHMUSTEXIST},
+        {"nochangedir", OFN_NOCHANGEDIR},
+    };
+    DWORD flags = 0;
+    if (const auto* tokens = dialog.Find("options")) {
+        for (const auto& token : *tokens) {
+            auto it = kFlags.find(token.text);
+            if (it == kFlags.end())
+                throw LayoutError(dialog.line, dialog.name + ": unknown option " + token.text);
+            flags |= it->second;
+        }
+    }
+    return flags;
+}
+
+}  // namespace
+
+TForm1::TForm1(Services& services, HINSTANCE module) : services_(services) {
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES |
+                                                     ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&classes);
+    if (!module) module = GetModuleHandleW(nullptr);
+    layout_ =
+        std::make_unique<FormLayout>(ResourceText(module, L"UNIT1_LAYOUT"), module, Handlers());
+    BindControls();
+    fileList_ = std::make_unique<filelist::FileList>(ListView1);
+    MessageSink sink = [this](HWND w, UINT m, WPARAM wp, LPARAM lp, LRESULT& r) {
+        return HandleMessage(w, m, wp, lp, r);
+    };
+    for (Control* c : layout_->All())
+        if (c->container) c->container->SetSink(sink);
+    Form->onResize = [this] { FormResize(); };
+    CreateTooltips();
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    OnDestroy = nullptr;
+    if (tooltip_) DestroyWindow(tooltip_);
+    fileList_.reset();
+    layout_.reset();
+}
+
+void TForm1::Show(int showCommand) {
+    ShowWindow(Handle(), showCommand);
+    UpdateWindow(Handle());
+}
+
+HandlerTable TForm1::Handlers() {
+    HandlerTable table;
+    table.click = [this](const std::string& name) -> std::function<void()> {
+        static const std::map<std::string, void (TForm1::*)()> kClicks = {
+            {"Image1DblClick", &TForm1::Image1DblClick},
+            {"ImgBtnMinClick", &TForm1::ImgBtnMinClick},
+            {"ImgBtnMaxClick", &TForm1::ImgBtnMaxClick},
+            {"ImgBtnCloseClick", &TForm1::ImgBtnCloseClick},
+            {"RadioButton1Click", &TForm1::RadioButton1Click},
+            {"RadioButton2Click", &TForm1::RadioButton2Click},
+            {"SpeedButton2Click", &TForm1::SpeedButton2Click},
+            {"SpeedButton13Click", &TForm1::SpeedButton13Click},
+            {"Manual1Click", &TForm1::Manual1Click},
+            {"Home1Click", &TForm1::Home1Click},
+            {"SpeedButton3Click", &TForm1::SpeedButton3Click},
+            {"SpeedButton4Click", &TForm1::SpeedButton4Click},
+            {"SpeedButton20Click", &TForm1::SpeedButton20Click},
+            {"SpeedButton5Click", &TForm1::SpeedButton5Click},
+            {"Remove1Click", &TForm1::Remove1Click},
+            {"RemoveAll1Click", &TForm1::RemoveAll1Click},
+            {"SpeedButton11Click", &TForm1::SpeedButton11Click},
+            {"Button1Click", &TForm1::Button1Click},
+            {"SpeedButton1Click", &TForm1::SpeedButton1Click},
+        };
+        auto it = kClicks.find(name);
+        if (it == kClicks.end()) return nullptr;
+        auto method = it->second;
+        return [this, method] { (this->*method)(); };
+    };
+    table.mouseDown = [this](const std::string& name) -> std::function<void(UINT, WPARAM, POINT)> {
+        if (name != "Image1MouseDown") return nullptr;
+        return [this](UINT m, WPARAM k, POINT p) { Image1MouseDown(m, k, p); };
+    };
+    table.columnClick = [this](const std::string& name) -> std::function<void(int)> {
+        if (name != "ListView1ColumnClick") return nullptr;
+        return [this](int column) { ListView1ColumnClick(column); };
+    };
+    return table;
+}
+
+void TForm1::BindControls() {
+    FormLayout& l = *layout_;
+    auto picture = [&](const char* name) {
+        skin::Picture* p = l[name].AsPicture();
+        if (!p) throw std::runtime_error(std::string(name) + " is not a picture");
+        return p;
+    };
+    auto imageButton = [&](const char* name) {
+        skin::TImgBtn* b = l[name].AsImageButton();
+        if (!b) throw std::runtime_error(std::string(name) + " is not an image button");
+        return b;
+    };
+    auto label = [&](const char* name) {
+        Label* p = l[name].AsLabel();
+        if (!p) throw std::runtime_error(std::string(name) + " is not a label");
+        return p;
+    };
+    auto window = [&](const char* name) {
+        HWND w = l[name].window;
+        if (!w) throw std::runtime_error(std::string(name) + " has no window");
+        return w;
+    };
+    Form = &l.Form();
+    Image1 = picture("Image1");
+    ImgBtnClose = imageButton("ImgBtnClose");
+    ImgBtnMax = imageButton("ImgBtnMax");
+    ImgBtnMin = imageButton("ImgBtnMin");
+    Image9 = picture("Image9");
+    Image10 = picture("Image10");
+    Image2 = picture("Image2");
+    Panel1 = &l["Panel1"];
+    Image3 = picture("Image3");
+    Image4 = picture("Image4");
+    Label1 = label("Label1");
+    Panel2 = &l["Panel2"];
+    ListView1 = window("ListView1");
+    ProgressBar1 = window("ProgressBar1");
+    Panel3 = &l["Panel3"];
+    Button1 = window("Button1");
+    DocEngineControl1Slot = &l["DocEngineControl1"];
+    Panel4 = &l["Panel4"];
+    Image5 = picture("Image5");
+    Label2 = label("Label2");
+    Label3 = label("Label3");
+    Label4 = label("Label4");
+    RadioButton1 = window("RadioButton1");
+    RadioButton2 = window("RadioButton2");
+    LabeledEdit2 = window("LabeledEdit2");
+    PanelImage = &l["PanelImage"];
+    ImageM = picture("ImageM");
+    ImageTop = picture("ImageTop");
+    ImageBk = picture("ImageBk");
+    PopupMenu1 = l["PopupMenu1"].menu.get();
+    PopupMenu2 = l["PopupMenu2"].menu.get();
+    SpeedButton1 = window("SpeedButton1");
+    SpeedButton2 = window("SpeedButton2");
+    SpeedButton3 = window("SpeedButton3");
+    SpeedButton4 = window("SpeedButton4");
+    SpeedButton5 = window("SpeedButton5");
+    SpeedButton11 = window("SpeedButton11");
+    SpeedButton13 = window("SpeedButton13");
+    SpeedButton17 = window("SpeedButton17");
+    SpeedButton18 = window("SpeedButton18");
+    SpeedButton20 = window("SpeedButton20");
+}
+
+void TForm1::CreateTooltips() {
+    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                               WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+    if (!tooltip_) return;
+    for (Control* c : layout_->All()) {
+        if (!c->toolButton) continue;
+        const std::wstring hint = win::Widen(c->node->Text("hint"));
+        if (hint.empty()) continue;
+        TTTOOLINFOW tool = {};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = GetParent(c->window);
+        tool.uId = reinterpret_cast<UINT_PTR>(c->window);
+        tool.lpszText = const_cast<wchar_t*>(hint.c_str());
+        SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+}
+
+// ---- messages of the form and its panels ----
+
+bool TForm1::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                           LRESULT& result) {
+    switch (message) {
+        case WM_COMMAND: {
+            Control* c = layout_->ByWindow(reinterpret_cast<HWND>(lParam));
+            if (c && HIWORD(wParam) == BN_CLICKED && c->onClick) {
+                c->onClick();
+                result = 0;
+                return true;
+            }
+            return false;
+        }
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+            if (header->hwndFrom != ListView1) return false;
+            if (header->code == LVN_COLUMNCLICK) {
+                const auto* list = reinterpret_cast<const NMLISTVIEW*>(lParam);
+                ListView1ColumnClick(list->iSubItem);
+                result = 0;
+                return true;
+            }
+            if (header->code == LVN_ENDLABELEDITW) {
+                // The edit changes only the shown name; the path stays as it is.
+                const auto* edit = reinterpret_cast<const NMLVDISPINFOW*>(lParam);
+                result = edit->item.pszText != nullptr;
+                return true;
+            }
+            return false;
+        }
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            Control* c = layout_->ByWindow(item->hwndItem);
+            if (!c || !c->toolButton) return false;
+            c->toolButton->Draw(*item);
+            result = TRUE;
+            return true;
+        }
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN: {
+            Control* c = layout_->ByWindow(reinterpret_cast<HWND>(lParam));
+            if (!c || !c->backColor || !c->backBrush) return false;
+            SetBkColor(reinterpret_cast<HDC>(wParam), *c->backColor);
+            result = reinterpret_cast<LRESULT>(c->backBrush.get());
+            return true;
+        }
+        case WM_CONTEXTMENU:
+            if (reinterpret_cast<HWND>(wParam) == ListView1) {
+                POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+                if (at.x == -1 && at.y == -1) {  // from the keyboard: the list's corner
+                    at = {0, 0};
+                    ClientToScreen(ListView1, &at);
+                }
+                Popup(PopupMenu1, at);
+                result = 0;
+                return true;
+            }
+            return false;
+        case WM_CLOSE:
+            if (window != Handle()) return false;
+            DestroyWindow(window);
+            result = 0;
+            return true;
+        case WM_DESTROY:
+            if (window != Handle()) return false;
+            if (OnDestroy) OnDestroy();
+            return false;
+        default:
+            return false;
+    }
+}
+
+void TForm1::Popup(HMENU menu, POINT screen) {
+    const UINT id = services_.TrackPopup(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON,
+                                         screen.x, screen.y, Handle());
+    if (id == 0) return;
+    Control* item = layout_->ById(static_cast<int>(id));
+    if (item && item->onClick) item->onClick();
+}
+
+void TForm1::SetBackground(HWND control, COLORREF color) {
+    Control* c = layout_->ByWindow(control);
+    if (!c) return;
+    c->backColor = color;
+    c->backBrush = win::Brush(CreateSolidBrush(color));
+    InvalidateRect(control, nullptr, TRUE);
+}
+
+// ---- start-up ----
+
+void TForm1::FormCreate() {
+    // 1. The skinned frame: region, double buffering, the hidden skin panel, title bar, frame
+    //    buttons with their pictures, icon and caption, and the status label's place.
+    BuildFrame();
+    // 2-3. The list's styling: header tint and the progress bar's colour.
+    StyleList();
+    // 3. The bar shows only during a run.
+    ShowProgressBar(false);
+    // 4. Both radio buttons on the settings area's blue.
+    SetBackground(RadioButton1, RGB(194, 233, 253));
+    SetBackground(RadioButton2, RGB(194, 233, 253));
+    // 5. "Setting Path", whatever the layout says: checking RadioButton1 runs its click.
+    RadioButton1Click();
+    // 6. The stop flag starts clear: run_ is new, and a Stop pressed before any run is dropped
+    //    when the first run starts.
+}
+
+void TForm1::BuildFrame() {
+    // Frame step of the start-up sequence: filled by the skinned frame. Until then the skin
+    // panel only needs to stay hidden.
+    layout_->SetVisible(*PanelImage, false);
+}
+
+void TForm1::StyleList() {
+    // List styling step of the start-up sequence (header tint, progress bar colour).
+}
+
+void TForm1::FormResize() {
+    // The frame's re-layout after every change of size (region, title bar, frame buttons,
+    // status label); the controls have been docked already.
+}
+
+void TForm1::Image1MouseDown(UINT buttonMessage, WPARAM keys, POINT where) {
+    // Dragging the window by its title bar: the skinned frame.
+}
+
+void TForm1::Image1DblClick() {
+    // Maximise toggle by double-click: the skinned frame.
+}
+
+void TForm1::ImgBtnMinClick() {}
+void TForm1::ImgBtnMaxClick() {}
+
+void TForm1::ImgBtnCloseClick() {
+    PostMessageW(Handle(), WM_CLOSE, 0, 0);
+}
+
+// ---- output settings ----
+
+void TForm1::RadioButton1Click() {
+    SendMessageW(RadioButton1, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(RadioButton2, BM_SETCHECK, BST_UNCHECKED, 0);
+    EnableWindow(LabeledEdit2, TRUE);
+    if (auto* label = layout_->Find("LabeledEdit2")->editLabel.get()) label->SetEnabled(true);
+    layout_->SetVisible(*layout_->ByWindow(SpeedButton2), true);
+}
+
+void TForm1::RadioButton2Click() {
+    SendMessageW(RadioButton2, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(RadioButton1, BM_SETCHECK, BST_UNCHECKED, 0);
+    EnableWindow(LabeledEdit2, FALSE);
+    if (auto* label = layout_->Find("LabeledEdit2")->editLabel.get()) label->SetEnabled(false);
+    layout_->SetVisible(*layout_->ByWindow(SpeedButton2), false);
+}
+
+void TForm1::SpeedButton2Click() {
+    const std::string folder = BrowseForFolder("");
+    if (!folder.empty()) SetWindowTextW(LabeledEdit2, win::Widen(folder).c_str());
+}
+
+std::string TForm1::BrowseForFolder(const std::string& initialFolder) {
+    return filelist::BrowseForFolder(services_, initialFolder);
+}
+
+std::string TForm1::OutputFolder() const {
+    return WindowText(LabeledEdit2);
+}
+
+OutputMode TForm1::Mode() const {
+    return SendMessageW(RadioButton2, BM_GETCHECK, 0, 0) == BST_CHECKED ? OutputMode::OriginalPath
+                                                                        : OutputMode::SettingPath;
+}
+
+// ---- help ----
+
+void TForm1::SpeedButton13Click() {
+    // The button's place in Panel1 taken as a place in the window's client area.
+    RECT button;
+    GetWindowRect(SpeedButton13, &button);
+    MapWindowPoints(nullptr, Panel1->window, reinterpret_cast<POINT*>(&button), 2);
+    POINT at{button.left + 45, button.top + (button.bottom - button.top)};
+    ClientToScreen(Handle(), &at);
+    Popup(PopupMenu2, at);
+}
+
+void TForm1::Manual1Click() {
+    services_.ShellOpen(Handle(), L"open", ProgramFolder() + kHelpFileName, SW_SHOWNORMAL);
+}
+
+void TForm1::Home1Click() {
+    services_.ShellOpen(Handle(), nullptr, kHomePageUrl, SW_SHOWNORMAL);
+}
+
+// ---- file list ----
+
+void TForm1::AddFileEntry(const std::string& path) {
+    fileList_->AddFileEntry(path);
+}
+
+void TForm1::SpeedButton3Click() {
+    Label1->SetCaption("");
+    const LayoutNode& dialog = *layout_->Find("dlgOpen1")->node;
+    filelist::OpenDialogSettings settings;
+    settings.filter = dialog.Text("filter");
+    settings.flags = OpenDialogFlags(dialog);
+    settings.bufferSize = dialog.Int("buffersize", MAX_PATH);
+    for (const std::string& path : filelist::ChooseFiles(services_, Handle(), settings))
+        AddFileEntry(path);
+}
+
+void TForm1::SpeedButton4Click() {
+    Label1->SetCaption("");
+    const std::string folder = BrowseForFolder("");
+    if (folder.empty()) return;
+    fileList_->AddFolder(folder);
+}
+
+// While a run is in progress the rows keep their places: removing and sorting wait.
+void TForm1::SpeedButton20Click() {
+    if (run_.InProgress()) return;
+    fileList_->RemoveSelected();
+}
+
+void TForm1::SpeedButton5Click() {
+    if (run_.InProgress()) return;
+    fileList_->RemoveAll();
+}
+
+// The menu items perform a click of their buttons.
+void TForm1::Remove1Click() {
+    SpeedButton20Click();
+}
+
+void TForm1::RemoveAll1Click() {
+    SpeedButton5Click();
+}
+
+void TForm1::ListView1ColumnClick(int column) {
+    if (run_.InProgress()) return;
+    sortColumn_ = column;
+    fileList_->Sort([this](int row1, int row2) { return ListView1Compare(row1, row2); });
+}
+
+int TForm1::ListView1Compare(int row1, int row2) {
+    return fileList_->Compare(row1, row2, sortColumn_);
+}
+
+// ---- conversion (the run itself is wired by the conversion run) ----
+
+void TForm1::SpeedButton11Click() {
+    // Convert: runs the conversion over the list.
+}
+
+void TForm1::Button1Click() {
+    SpeedButton11Click();
+}
+
+void TForm1::SpeedButton1Click() {
+    // Stop: the run in progress ends before its next file.
+    run_.RequestStop();
+}
+
+void TForm1::ShowProgressBar(bool visible) {
+    layout_->SetVisible(*layout_->ByWindow(ProgressBar1), visible);
+}
+
+}  // namespace vellumor::app

@@ -1,0 +1,76 @@
+#include "app/application.h"
+
+#include <stdexcept>
+
+#include "core/error_text.h"
+#include "skin/windowless.h"
+#include "win32/guard.h"
+#include "win32/unicode.h"
+
+namespace vellumor::app {
+
+namespace {
+Services* g_services = nullptr;
+
+void Dispatch(MSG& message) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+}  // namespace
+
+Application::Application(Services& services) {
+    g_services = &services;
+    win::SetExceptionHandler(&Application::ShowException);
+}
+
+Application::~Application() {
+    win::SetExceptionHandler(nullptr);
+    g_services = nullptr;
+}
+
+std::string Application::Title() {
+    wchar_t path[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    return ApplicationTitle(win::Narrow(path));
+}
+
+void Application::ShowException(std::exception_ptr error) {
+    std::string message;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        message = e.what();
+    } catch (...) {
+    }
+    Services& services = g_services ? *g_services : SystemServices();
+    services.MessageBox(GetActiveWindow(), win::Widen(ErrorBoxText(message)), win::Widen(Title()),
+                        MB_OK | MB_ICONERROR);
+}
+
+void Application::ProcessMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        Dispatch(message);
+    }
+}
+
+int Application::Run() {
+    MSG message;
+    for (;;) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) return static_cast<int>(message.wParam);
+            Dispatch(message);
+        }
+        win::Guarded([] {
+            skin::RunIdle();
+            return 0;
+        });
+        WaitMessage();
+    }
+}
+
+}  // namespace vellumor::app

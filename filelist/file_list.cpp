@@ -1,0 +1,215 @@
+#include "filelist/file_list.h"
+
+#include <commctrl.h>
+
+#include "core/list_compare.h"
+#include "core/paths.h"
+#include "win32/guard.h"
+#include "win32/handles.h"
+#include "win32/unicode.h"
+
+namespace vellumor::filelist {
+
+namespace {
+
+// Closes a directory search.
+struct FindCloser {
+    void operator()(HANDLE h) const { FindClose(h); }
+};
+using FindHandle = win::Owned<HANDLE, FindCloser>;
+
+FindHandle FindFirst(const std::string& pattern, WIN32_FIND_DATAW& found) {
+    HANDLE h = FindFirstFileW(win::Widen(pattern).c_str(), &found);
+    return FindHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
+}
+
+SYSTEMTIME SystemTimeOf(const CivilTime& t) {
+    SYSTEMTIME st = {};
+    st.wYear = static_cast<WORD>(t.year);
+    st.wMonth = static_cast<WORD>(t.month);
+    st.wDay = static_cast<WORD>(t.day);
+    st.wHour = static_cast<WORD>(t.hour);
+    st.wMinute = static_cast<WORD>(t.minute);
+    st.wSecond = static_cast<WORD>(t.second);
+    return st;
+}
+
+std::uint64_t Ticks(const FILETIME& t) {
+    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+std::string TimeText(const FILETIME& utc, const TimeFormats& formats) {
+    FILETIME local = {};
+    if (!FileTimeToLocalFileTime(&utc, &local)) local = utc;
+    return EntryTimeText(Ticks(local), formats);
+}
+
+}  // namespace
+
+TimeFormats UserTimeFormats() {
+    TimeFormats formats;
+    formats.shortDate = [](const CivilTime& t) {
+        SYSTEMTIME st = SystemTimeOf(t);
+        wchar_t text[128] = {};
+        if (!GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, text, 128))
+            return std::string();
+        return win::Narrow(text);
+    };
+    formats.longTime = [](const CivilTime& t) {
+        SYSTEMTIME st = SystemTimeOf(t);
+        wchar_t text[128] = {};
+        if (!GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, text, 128)) return std::string();
+        return win::Narrow(text);
+    };
+    return formats;
+}
+
+EntryTexts TextsOf(const WIN32_FIND_DATAW& found, const TimeFormats& formats) {
+    EntryTexts texts;
+    const std::uint64_t size =
+        (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    texts.size = SizeText(size);
+    texts.created = TimeText(found.ftCreationTime, formats);
+    texts.written = TimeText(found.ftLastWriteTime, formats);
+    return texts;
+}
+
+std::vector<std::string> ChooseFiles(ShellDialogs& dialogs, HWND owner,
+                                     const OpenDialogSettings& settings) {
+    // "a|b|c|d" becomes "a\0b\0c\0d\0\0".
+    std::wstring filter = win::Widen(settings.filter);
+    for (auto& c : filter)
+        if (c == L'|') c = L'\0';
+    filter.push_back(L'\0');
+    filter.push_back(L'\0');
+
+    std::wstring buffer(static_cast<size_t>(settings.bufferSize) + 2, L'\0');
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = buffer.data();
+    dialog.nMaxFile = static_cast<DWORD>(settings.bufferSize);
+    dialog.Flags = settings.flags;
+    if (!dialogs.OpenFiles(dialog)) return {};
+
+    // One file: its full path. Several: the folder, then each name, each ended by a NUL.
+    std::vector<std::wstring> parts;
+    const wchar_t* p = buffer.c_str();
+    while (*p) {
+        parts.emplace_back(p);
+        p += parts.back().size() + 1;
+    }
+    std::vector<std::string> paths;
+    if (parts.size() == 1) {
+        paths.push_back(win::Narrow(parts[0]));
+    } else if (parts.size() > 1) {
+        std::wstring folder = parts[0];
+        if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+        for (size_t i = 1; i < parts.size(); ++i) paths.push_back(win::Narrow(folder + parts[i]));
+    }
+    return paths;
+}
+
+bool FileList::AddFileEntry(const std::string& path) {
+    WIN32_FIND_DATAW found = {};
+    EntryTexts texts;
+    {
+        FindHandle search = FindFirst(path, found);
+        if (!search) return false;
+        texts = TextsOf(found, formats_);
+    }
+    AppendRow(FileNameOf(path), path, texts);
+    return true;
+}
+
+int FileList::AddFolder(const std::string& folder) {
+    WIN32_FIND_DATAW found = {};
+    FindHandle search = FindFirst(folder + "\\*.*", found);
+    if (!search) return 0;
+    int added = 0;
+    do {
+        const std::string name = win::Narrow(found.cFileName);
+        const std::string extension = ExtensionOf(name);
+        if (extension == ".doc" || extension == ".docx") {
+            AppendRow(name, folder + "\\" + name, TextsOf(found, formats_));
+            ++added;
+        }
+    } while (FindNextFileW(search.get(), &found));
+    return added;
+}
+
+void FileList::AppendRow(const std::string& name, const std::string& path,
+                         const EntryTexts& texts) {
+    std::wstring cells[5] = {win::Widen(name), win::Widen(path), win::Widen(texts.size),
+                             win::Widen(texts.created), win::Widen(texts.written)};
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT;
+    item.iItem = Count();
+    item.pszText = cells[0].data();
+    const int row = static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, (LPARAM)&item));
+    if (row < 0) return;
+    for (int column = 1; column < 5; ++column) {
+        LVITEMW sub = {};
+        sub.iSubItem = column;
+        sub.pszText = cells[column].data();
+        SendMessageW(list_, LVM_SETITEMTEXTW, row, (LPARAM)&sub);
+    }
+}
+
+void FileList::RemoveSelected() {
+    for (int row = Count() - 1; row >= 0; --row)
+        if (Selected(row)) SendMessageW(list_, LVM_DELETEITEM, row, 0);
+}
+
+void FileList::RemoveAll() {
+    SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(list_, LVM_DELETEALLITEMS, 0, 0);
+    SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list_, nullptr, TRUE);
+}
+
+namespace {
+int CALLBACK CompareRows(LPARAM row1, LPARAM row2, LPARAM context) {
+    return win::Guarded([&] {
+        const auto& compare = *reinterpret_cast<const std::function<int(int, int)>*>(context);
+        return compare(static_cast<int>(row1), static_cast<int>(row2));
+    });
+}
+}  // namespace
+
+void FileList::Sort(const std::function<int(int, int)>& compare) {
+    SendMessageW(list_, LVM_SORTITEMSEX, (WPARAM)&compare, (LPARAM)CompareRows);
+}
+
+int FileList::Compare(int row1, int row2, int column) const {
+    return CompareListText(Text(row1, column), Text(row2, column));
+}
+
+int FileList::Count() const {
+    return static_cast<int>(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::string FileList::Text(int row, int column) const {
+    std::wstring text(1024, L'\0');
+    for (;;) {
+        LVITEMW item = {};
+        item.iSubItem = column;
+        item.pszText = text.data();
+        item.cchTextMax = static_cast<int>(text.size());
+        const auto length =
+            static_cast<size_t>(SendMessageW(list_, LVM_GETITEMTEXTW, row, (LPARAM)&item));
+        if (length + 1 < text.size()) {
+            text.resize(length);
+            return win::Narrow(text);
+        }
+        text.assign(text.size() * 2, L'\0');
+    }
+}
+
+bool FileList::Selected(int row) const {
+    return SendMessageW(list_, LVM_GETITEMSTATE, row, LVIS_SELECTED) & LVIS_SELECTED;
+}
+
+}  // namespace vellumor::filelist

@@ -1,0 +1,67 @@
+// The file list: one row per document in a report-view list control, text only. Name, then the
+// sub-items path, size text, creation time text and last-write time text.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/entry_text.h"
+#include "filelist/shell_dialogs.h"
+
+namespace vellumor::filelist {
+
+// The file-open dialog's settings as the window's layout gives them.
+struct OpenDialogSettings {
+    std::string filter;  // "Shown text|patterns|Shown text|patterns..."
+    DWORD flags = 0;     // OFN_* flags
+    int bufferSize = 0;  // characters for the chosen names
+};
+
+// The dialog's list of full paths, first to last; empty when cancelled or failed.
+std::vector<std::string> ChooseFiles(ShellDialogs& dialogs, HWND owner,
+                                     const OpenDialogSettings& settings);
+
+// The user's regional formats: short date and long time.
+TimeFormats UserTimeFormats();
+
+// The texts of a row from a directory search entry.
+struct EntryTexts {
+    std::string size, created, written;
+};
+EntryTexts TextsOf(const WIN32_FIND_DATAW& found, const TimeFormats& formats);
+
+class FileList {
+  public:
+    explicit FileList(HWND listView) : list_(listView) {}
+    HWND Window() const { return list_; }
+
+    // Appends a row for the file at path, unless the directory search cannot find it.
+    bool AddFileEntry(const std::string& path);
+    // Appends a row for every .doc and .docx entry of one folder (not its sub-folders), in the
+    // order the search returns them. Returns the number of rows appended.
+    int AddFolder(const std::string& folder);
+    // Deletes the selected rows, last to first.
+    void RemoveSelected();
+    // Deletes every row, with redrawing suspended meanwhile.
+    void RemoveAll();
+    // Sorts with the list's own sort; compare(row1, row2) orders two rows by their positions
+    // at the start of the sort.
+    void Sort(const std::function<int(int, int)>& compare);
+    // The list comparison of two rows' texts in a column.
+    int Compare(int row1, int row2, int column) const;
+
+    int Count() const;
+    std::string Text(int row, int column) const;
+    bool Selected(int row) const;
+
+  private:
+    void AppendRow(const std::string& name, const std::string& path, const EntryTexts& texts);
+
+    HWND list_;
+    TimeFormats formats_ = UserTimeFormats();
+};
+
+}  // namespace vellumor::filelist

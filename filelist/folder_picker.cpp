@@ -1,0 +1,47 @@
+#include "filelist/folder_picker.h"
+
+#include "win32/guard.h"
+#include "win32/handles.h"
+#include "win32/unicode.h"
+
+namespace vellumor::filelist {
+
+bool ShellDialogs::OpenFiles(OPENFILENAMEW& dialog) {
+    return GetOpenFileNameW(&dialog) != FALSE;
+}
+
+PIDLIST_ABSOLUTE ShellDialogs::BrowseForFolder(BROWSEINFOW& info) {
+    return SHBrowseForFolderW(&info);
+}
+
+ShellDialogs& SystemShellDialogs() {
+    static ShellDialogs dialogs;
+    return dialogs;
+}
+
+int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
+    return win::Guarded([&] {
+        if (message == BFFM_INITIALIZED) SendMessageW(window, BFFM_SETSELECTIONW, TRUE, data);
+        return 0;
+    });
+}
+
+std::string BrowseForFolder(ShellDialogs& dialogs, const std::string& initialFolder) {
+    const std::wstring initial = win::Widen(initialFolder);  // never a null pointer, even empty
+    wchar_t displayName[MAX_PATH + 1] = {};
+    BROWSEINFOW info = {};
+    info.hwndOwner = GetActiveWindow();
+    info.pidlRoot = nullptr;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = kBrowseTitle;
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    info.lpfn = BrowseCallback;
+    info.lParam = reinterpret_cast<LPARAM>(initial.c_str());
+    win::Pidl chosen(dialogs.BrowseForFolder(info));
+    if (!chosen) return {};
+    wchar_t path[MAX_PATH + 1] = {};
+    if (!SHGetPathFromIDListW(chosen.get(), path)) return {};
+    return win::Narrow(path);
+}
+
+}  // namespace vellumor::filelist
