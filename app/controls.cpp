@@ -180,10 +180,18 @@ void Label::Paint(HDC dc) {
     win::SelectObjectScope select(dc,
                                   font_ ? (HGDIOBJ)font_.get() : GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(dc, TRANSPARENT);
-    ::SetTextColor(dc, textColor_);
+    const UINT format = DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX;
     RECT r = bounds;
-    DrawTextW(dc, text.c_str(), (int)text.size(), &r,
-              DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+    if (!Enabled()) {
+        // Greyed like a disabled control's text: a light copy one pixel down and right.
+        RECT light = {r.left + 1, r.top + 1, r.right + 1, r.bottom + 1};
+        ::SetTextColor(dc, GetSysColor(COLOR_BTNHIGHLIGHT));
+        DrawTextW(dc, text.c_str(), (int)text.size(), &light, format);
+        ::SetTextColor(dc, GetSysColor(COLOR_BTNSHADOW));
+    } else {
+        ::SetTextColor(dc, textColor_);
+    }
+    DrawTextW(dc, text.c_str(), (int)text.size(), &r, format);
 }
 
 // ---- ToolButton ----

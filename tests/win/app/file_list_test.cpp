@@ -119,6 +119,22 @@ TEST_F(FileListTest, AddFolderTakesDocAndDocxEntriesOfThatFolderOnly) {
     EXPECT_EQ(Rows(), 5);
 }
 
+TEST_F(FileListTest, AddFolderOnADriveRootKeepsTheRootsBackslashInEveryPath) {
+    const std::wstring name = L"vellumor-root-" + std::to_wstring(GetCurrentProcessId()) + L".doc";
+    const std::wstring path = L"C:\\" + name;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    services.BrowseAnswers(L"C:\\");
+    Click(form->SpeedButton4);
+    DeleteFileW(path.c_str());
+    const auto names = Column(*form, 0);
+    const auto found = std::find(names.begin(), names.end(), win::Narrow(name));
+    ASSERT_NE(found, names.end());
+    EXPECT_EQ(form->FileList().Text(static_cast<int>(found - names.begin()), 1),
+              "C:\\\\" + win::Narrow(name));
+}
+
 TEST_F(FileListTest, TimesGoThroughTheTwoSecondGrainAndMidnightShowsTheDateAlone) {
     // Wine keeps no creation time of its own on Linux, so both cases use the last-write time.
     TempFolder folder;
