@@ -228,6 +228,15 @@ LRESULT CALLBACK ToolButton::Subclass(HWND window, UINT message, WPARAM wParam, 
         [&]() -> LRESULT {
             switch (message) {
                 case WM_MOUSEMOVE:
+                    if (GetCapture() == window) {
+                        // Held: pressed while over the button, raised when dragged off.
+                        RECT client;
+                        GetClientRect(window, &client);
+                        const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+                        const bool inside = PtInRect(&client, at) != FALSE;
+                        const bool pushed = SendMessageW(window, BM_GETSTATE, 0, 0) & BST_PUSHED;
+                        if (inside != pushed) SendMessageW(window, BM_SETSTATE, inside, 0);
+                    }
                     if (!self->hot_) {
                         self->hot_ = true;
                         TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
@@ -258,6 +267,9 @@ LRESULT CALLBACK ToolButton::Subclass(HWND window, UINT message, WPARAM wParam, 
                     }
                     return 0;
                 }
+                case WM_CAPTURECHANGED:
+                    SendMessageW(window, BM_SETSTATE, FALSE, 0);
+                    return 0;
                 case WM_SETFOCUS:
                 case WM_KEYDOWN:
                 case WM_KEYUP:

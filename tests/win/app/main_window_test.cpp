@@ -340,3 +340,27 @@ TEST_F(MainWindow, AnExceptionInAHandlerReachesTheErrorBoxAndTheWindowLivesOn) {
     EXPECT_TRUE(IsWindow(form->Handle()));
     EXPECT_EQ(WindowText(form->LabeledEdit2), "D:\\Output");
 }
+
+TEST_F(MainWindow, ToolButtonClicksOnlyWhenReleasedOverIt) {
+    HWND add = form->SpeedButton3;
+    auto send = [&](UINT message, int x, int y) {
+        SendMessageW(add, message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON,
+                     MAKELPARAM(static_cast<short>(x), static_cast<short>(y)));
+    };
+    send(WM_LBUTTONDOWN, 10, 10);
+    EXPECT_TRUE(SendMessageW(add, BM_GETSTATE, 0, 0) & BST_PUSHED);
+    send(WM_MOUSEMOVE, -20, 10);
+    EXPECT_FALSE(SendMessageW(add, BM_GETSTATE, 0, 0) & BST_PUSHED);
+    send(WM_LBUTTONUP, -20, 10);
+    EXPECT_EQ(services.openCalls, 0);
+
+    // Dragged off and back on before the release: a click.
+    send(WM_LBUTTONDOWN, 10, 10);
+    send(WM_MOUSEMOVE, -20, 10);
+    send(WM_MOUSEMOVE, 12, 12);
+    EXPECT_TRUE(SendMessageW(add, BM_GETSTATE, 0, 0) & BST_PUSHED);
+    send(WM_LBUTTONUP, 12, 12);
+    EXPECT_EQ(services.openCalls, 1);
+    // The button never takes the keyboard focus.
+    EXPECT_NE(GetFocus(), add);
+}
