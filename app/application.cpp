@@ -13,6 +13,14 @@ namespace {
 Services* g_services = nullptr;
 
 void Dispatch(MSG& message) {
+    // Tab and the arrow keys move between the main window's controls as in a dialog.
+    if (message.hwnd && message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) {
+        HWND root = GetAncestor(message.hwnd, GA_ROOT);
+        if (root && (GetWindowLongW(root, GWL_EXSTYLE) & WS_EX_CONTROLPARENT) &&
+            IsDialogMessageW(root, &message)) {
+            return;
+        }
+    }
     TranslateMessage(&message);
     DispatchMessageW(&message);
 }

@@ -170,8 +170,9 @@ void FormLayout::CreateNative(Control& c, Control* parent) {
             style |= WS_POPUP;
         else
             Fail(node, "only border = none is supported");
-        c.container = std::make_unique<Container>(nullptr, win::Widen(node.Text("caption")), style,
-                                                  WS_EX_APPWINDOW, ToRect(c.bounds));
+        c.container =
+            std::make_unique<Container>(nullptr, win::Widen(node.Text("caption")), style,
+                                        WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, ToRect(c.bounds));
         c.window = c.container->Window();
         if (auto color = node.Color("color")) c.container->SetColor(ToColorRef(*color));
         if (const std::string icon = node.Word("icon"); !icon.empty()) {
@@ -184,8 +185,8 @@ void FormLayout::CreateNative(Control& c, Control* parent) {
         }
         root_ = &c;
     } else if (kind == "panel") {
-        c.container =
-            std::make_unique<Container>(host->Window(), L"", childStyle | WS_CLIPCHILDREN, 0, rect);
+        c.container = std::make_unique<Container>(host->Window(), L"", childStyle | WS_CLIPCHILDREN,
+                                                  WS_EX_CONTROLPARENT, rect);
         c.window = c.container->Window();
         placeOnTop(c.window);
         if (auto color = node.Color("color")) c.container->SetColor(ToColorRef(*color));

@@ -364,3 +364,16 @@ TEST_F(MainWindow, ToolButtonClicksOnlyWhenReleasedOverIt) {
     // The button never takes the keyboard focus.
     EXPECT_NE(GetFocus(), add);
 }
+
+TEST_F(MainWindow, TabMovesTheFocusBetweenTheWindowsControls) {
+    SetForegroundWindow(form->Handle());
+    SetFocus(form->LabeledEdit2);
+    ASSERT_EQ(GetFocus(), form->LabeledEdit2);
+    PostMessageW(form->LabeledEdit2, WM_KEYDOWN, VK_TAB, 0);
+    app::Application::ProcessMessages();
+    HWND next = GetFocus();
+    EXPECT_NE(next, form->LabeledEdit2);
+    EXPECT_TRUE(next == form->RadioButton1 || next == form->RadioButton2 ||
+                next == form->ListView1 || next == form->Button1);
+    EXPECT_EQ(form->Mode(), OutputMode::SettingPath);
+}
