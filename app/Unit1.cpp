@@ -73,6 +73,11 @@ TForm1::TForm1(Services& services, HINSTANCE module) : services_(services) {
 
 TForm1::~TForm1() {
     OnDestroy = nullptr;
+    // The controls go without calling back into a window that is being taken apart.
+    for (Control* c : layout_->All()) {
+        if (c->container) c->container->SetSink(nullptr);
+        c->onResize = nullptr;
+    }
     if (tooltip_) DestroyWindow(tooltip_);
     fileList_.reset();
     layout_.reset();

@@ -228,10 +228,14 @@ void FormLayout::CreateNative(Control& c, Control* parent) {
     } else if (kind == "label") {
         auto label = std::make_unique<Label>();
         label->SetBounds(c.bounds.left, c.bounds.top, 0, 0);
-        label->SetFont(c.font ? MakeFont(node.Font("font")->face, node.Font("font")->height,
-                                         node.Font("font")->bold, node.Font("font")->italic,
-                                         node.Font("font")->underline)
-                              : win::Font());
+        if (auto font = node.Font("font")) {
+            label->SetFont(
+                MakeFont(font->face, font->height, font->bold, font->italic, font->underline));
+        } else {
+            LOGFONTW inherited = {};  // the parent's font, as a font of the label's own
+            GetObjectW(FontOf(c), sizeof inherited, &inherited);
+            label->SetFont(win::Font(CreateFontIndirectW(&inherited)));
+        }
         label->SetTextColor(c.textColor.value_or(RGB(0, 0, 0)));
         label->SetTransparent(node.Flag("transparent", false));
         if (!node.Flag("transparent", false)) label->SetBackground(host->Color());

@@ -377,3 +377,39 @@ TEST_F(MainWindow, TabMovesTheFocusBetweenTheWindowsControls) {
                 next == form->ListView1 || next == form->Button1);
     EXPECT_EQ(form->Mode(), OutputMode::SettingPath);
 }
+
+TEST_F(MainWindow, ListIsAReportOfFiveTextColumnsInGreen) {
+    const LONG style = GetWindowLongW(form->ListView1, GWL_STYLE);
+    EXPECT_EQ(style & LVS_TYPEMASK, LVS_REPORT);
+    EXPECT_FALSE(style & LVS_SINGLESEL);      // several rows can be selected
+    EXPECT_TRUE(style & LVS_EDITLABELS);      // names can be edited in place
+    EXPECT_FALSE(style & LVS_SHOWSELALWAYS);  // selection shown only with the focus
+    EXPECT_FALSE(style & (LVS_NOCOLUMNHEADER | LVS_NOSORTHEADER | LVS_SORTASCENDING));
+    EXPECT_FALSE(style & WS_BORDER);
+    EXPECT_FALSE(GetWindowLongW(form->ListView1, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+    const auto extended = SendMessageW(form->ListView1, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
+    EXPECT_FALSE(extended & (LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES));
+    EXPECT_EQ(SendMessageW(form->ListView1, LVM_GETTEXTCOLOR, 0, 0), RGB(0, 128, 0));
+
+    const struct {
+        const wchar_t* caption;
+        int width;
+    } columns[] = {
+        {L"Name", 100}, {L"Path", 200}, {L"Size", 100}, {L"Build Time", 120}, {L"ModifyTime", 220}};
+    HWND header = reinterpret_cast<HWND>(SendMessageW(form->ListView1, LVM_GETHEADER, 0, 0));
+    EXPECT_EQ(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0), 5);
+    for (int i = 0; i < 5; ++i) {
+        wchar_t text[64] = {};
+        LVCOLUMNW column = {};
+        column.mask = LVCF_TEXT | LVCF_WIDTH;
+        column.pszText = text;
+        column.cchTextMax = 64;
+        ASSERT_TRUE(SendMessageW(form->ListView1, LVM_GETCOLUMNW, i, (LPARAM)&column));
+        EXPECT_STREQ(text, columns[i].caption);
+        EXPECT_EQ(column.cx, columns[i].width);
+    }
+
+    // The output box has no border of its own.
+    EXPECT_FALSE(GetWindowLongW(form->LabeledEdit2, GWL_STYLE) & WS_BORDER);
+    EXPECT_FALSE(GetWindowLongW(form->LabeledEdit2, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+}
