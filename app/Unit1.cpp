@@ -8,6 +8,8 @@
 #include <stdexcept>
 
 #include "filelist/folder_picker.h"
+#include "filelist/list_style.h"
+#include "skin/frame.h"
 #include "win32/guard.h"
 #include "win32/unicode.h"
 
@@ -231,6 +233,15 @@ bool TForm1::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
             if (header->hwndFrom != ListView1) return false;
+            if (header->code == NM_CUSTOMDRAW) {
+                const auto* draw = reinterpret_cast<const NMCUSTOMDRAW*>(lParam);
+                if (draw->dwDrawStage != CDDS_PREPAINT) return false;
+                bool defaultDraw = true;
+                filelist::ListView1CustomDraw(ListView1, draw->hdc, ImageBk->PictureHandle(),
+                                              defaultDraw);
+                result = defaultDraw ? CDRF_DODEFAULT : CDRF_SKIPDEFAULT;
+                return true;
+            }
             if (header->code == LVN_COLUMNCLICK) {
                 const auto* list = reinterpret_cast<const NMLISTVIEW*>(lParam);
                 ListView1ColumnClick(list->iSubItem);
@@ -323,30 +334,110 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::BuildFrame() {
-    // Frame step of the start-up sequence: filled by the skinned frame. Until then the skin
-    // panel only needs to stay hidden.
+    const SIZE size = WindowSize();
+    // 1. The rounded outline.
+    skin::SetRoundRegion(Handle(), size.cx, size.cy);
+    // 2. Double buffering: the form and its panels always paint through a back buffer.
+    // 3. The skin pictures' panel is a store, never shown.
     layout_->SetVisible(*PanelImage, false);
+    // 4. The title bar from its source picture.
+    skin::StretchTitleBar(*Image1, *ImageTop, skin::kTitleEndWidth, skin::kTitleStripHeight);
+    // 5. The frame buttons above the title bar, at their places, with their pictures.
+    skin::PlaceFrameButtons(Form->container->Host(), *ImgBtnMin, *ImgBtnMax, *ImgBtnClose, size.cx);
+    CutButtonPics(*ImgBtnMin, skin::kMinimiseColumn);
+    CutButtonPics(*ImgBtnMax, skin::kMaximiseColumn);
+    CutButtonPics(*ImgBtnClose, skin::kCloseColumn);
+    // 6-8. Icon and caption; until the first resize the caption is yellow, bold, 10 points.
+    DrawTitle(skin::kCaptionStartColor, skin::kCaptionStartFont);
+    // 9. The status label.
+    PlaceStatusLabel();
+    frameSize_ = size;
 }
 
 void TForm1::StyleList() {
-    // List styling step of the start-up sequence (header tint, progress bar colour).
+    filelist::SetHeaderColor(ListView1, filelist::kHeaderColor);
+    filelist::SetProgressBarColor(ProgressBar1);
+}
+
+SIZE TForm1::WindowSize() const {
+    RECT rect{};
+    GetWindowRect(Handle(), &rect);
+    return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+void TForm1::CutButtonPics(skin::TImgBtn& button, int column) {
+    skin::CutButtonPics(button, *ImageM, skin::kFrameButtonWidth, skin::kFrameButtonHeight, column,
+                        0);
+}
+
+void TForm1::DrawTitle(COLORREF color, const skin::CaptionFont& font) {
+    const auto icon = reinterpret_cast<HICON>(SendMessageW(Handle(), WM_GETICON, ICON_SMALL, 0));
+    skin::DrawTitleIcon(*Image1, icon);
+    const int length = GetWindowTextLengthW(Handle());
+    std::wstring caption(static_cast<size_t>(length) + 1, L'\0');
+    GetWindowTextW(Handle(), caption.data(), length + 1);
+    caption.resize(static_cast<size_t>(length));
+    skin::DrawTitleCaption(*Image1, caption, color, font);
+}
+
+void TForm1::PlaceStatusLabel() {
+    RECT panel{};
+    GetClientRect(Panel1->window, &panel);
+    const POINT at = skin::StatusLabelPosition(Image3->Bounds(), panel.right);
+    Label1->SetBounds(at.x, at.y, Label1->Width(), Label1->Height());
 }
 
 void TForm1::FormResize() {
-    // The frame's re-layout after every change of size (region, title bar, frame buttons,
-    // status label); the controls have been docked already.
+    // Runs after the controls have been docked for the new size. A minimised window keeps its
+    // frame, and a WM_SIZE that changes nothing (the first showing, a restore from the taskbar)
+    // is no change of size.
+    if (frameSize_.cx == 0 || IsIconic(Handle())) return;
+    const SIZE size = WindowSize();
+    if (size.cx == frameSize_.cx && size.cy == frameSize_.cy) return;
+    frameSize_ = size;
+    skin::SetRoundRegion(Handle(), size.cx, size.cy);
+    skin::StretchTitleBar(*Image1, *ImageTop, skin::kTitleEndWidth, skin::kTitleStripHeight);
+    skin::PlaceFrameButtons(Form->container->Host(), *ImgBtnMin, *ImgBtnMax, *ImgBtnClose, size.cx);
+    // The fresh title picture draws the caption in its default font: white, regular, 8 points.
+    DrawTitle(skin::kCaptionColor, skin::kCaptionFont);
+    PlaceStatusLabel();
+    // Maximised, the window leaves 30 pixels of the screen's height free; setting the height
+    // runs this sequence once more, which then finds it unchanged.
+    if (IsZoomed(Handle()) && size.cy != skin::MaximisedHeight()) {
+        SetWindowPos(Handle(), nullptr, 0, 0, size.cx, skin::MaximisedHeight(),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 }
 
 void TForm1::Image1MouseDown(UINT buttonMessage, WPARAM keys, POINT where) {
-    // Dragging the window by its title bar: the skinned frame.
+    // Only a plain left press drags; the second press of a double-click is the maximise toggle.
+    if (IsZoomed(Handle()) || buttonMessage != WM_LBUTTONDOWN) return;
+    ReleaseCapture();
+    SendMessageW(Handle(), WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
 }
 
 void TForm1::Image1DblClick() {
-    // Maximise toggle by double-click: the skinned frame.
+    ImgBtnMaxClick();
 }
 
-void TForm1::ImgBtnMinClick() {}
-void TForm1::ImgBtnMaxClick() {}
+void TForm1::ImgBtnMinClick() {
+    try {
+        ShowWindow(Handle(), SW_MINIMIZE);
+    } catch (...) {
+        // Minimising is best effort: nothing to tell the user.
+    }
+}
+
+void TForm1::ImgBtnMaxClick() {
+    // The state change resizes the window, and FormResize lays the frame out for it.
+    if (!IsZoomed(Handle())) {
+        CutButtonPics(*ImgBtnMax, skin::kRestoreColumn);
+        ShowWindow(Handle(), SW_MAXIMIZE);
+    } else {
+        CutButtonPics(*ImgBtnMax, skin::kMaximiseColumn);
+        ShowWindow(Handle(), SW_SHOWNORMAL);
+    }
+}
 
 void TForm1::ImgBtnCloseClick() {
     PostMessageW(Handle(), WM_CLOSE, 0, 0);

@@ -14,6 +14,7 @@
 #include "core/conversion_run.h"
 #include "filelist/file_list.h"
 #include "skin/MyImgBtn.h"
+#include "skin/frame.h"
 #include "skin/windowless.h"
 
 namespace vellumor::app {
@@ -132,12 +133,19 @@ class TForm1 {
     // FormCreate's steps that belong to the skinned frame and to the list's styling.
     void BuildFrame();
     void StyleList();
+    // The frame's helpers: the window's outer size, a frame button's pictures from the sprite
+    // sheet's column, the icon and caption on the title bar, the status label's place.
+    SIZE WindowSize() const;
+    void CutButtonPics(skin::TImgBtn& button, int column);
+    void DrawTitle(COLORREF color, const skin::CaptionFont& font);
+    void PlaceStatusLabel();
 
     Services& services_;
     std::unique_ptr<FormLayout> layout_;
     std::unique_ptr<filelist::FileList> fileList_;
     ConversionRun run_;  // holds the stop flag
     int sortColumn_ = 0;
+    SIZE frameSize_{0, 0};  // the window size the frame was last laid out for
     HWND tooltip_ = nullptr;
 };
 
