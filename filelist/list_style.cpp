@@ -58,6 +58,11 @@ LRESULT CALLBACK HeaderWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         [&]() -> LRESULT {
             const LRESULT result = CallWindowProcW(g_previousProc, window, message, wParam, lParam);
             if (message == WM_PAINT) TintHeader(window);
+            // A header that is gone frees the slot for the next list of the process.
+            if (message == WM_NCDESTROY && window == g_header) {
+                g_header = nullptr;
+                g_previousProc = nullptr;
+            }
             return result;
         },
         LRESULT{0});
