@@ -284,6 +284,22 @@ bool TForm1::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
                 return true;
             }
             return false;
+        case WM_ACTIVATE:
+            // The control that had the focus gets it back when the window is active again.
+            if (window != Handle()) return false;
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                if (focus && IsChild(Handle(), focus)) lastFocus_ = focus;
+            }
+            return false;
+        case WM_SETFOCUS:
+            if (window != Handle()) return false;
+            SetFocus(lastFocus_ && IsWindow(lastFocus_) && IsWindowVisible(lastFocus_) &&
+                             IsWindowEnabled(lastFocus_)
+                         ? lastFocus_
+                         : ListView1);
+            result = 0;
+            return true;
         case WM_CLOSE:
             if (window != Handle()) return false;
             DestroyWindow(window);

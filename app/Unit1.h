@@ -147,6 +147,7 @@ class TForm1 {
     int sortColumn_ = 0;
     SIZE frameSize_{0, 0};  // the window size the frame was last laid out for
     HWND tooltip_ = nullptr;
+    HWND lastFocus_ = nullptr;  // the focused control when the window was last deactivated
 };
 
 }  // namespace vellumor::app

@@ -65,7 +65,10 @@ std::string ExpectedTimeText(const SYSTEMTIME& local, bool withTime) {
     GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, date, 128);
     GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &local, nullptr, time, 128);
     std::string text = win::Narrow(date);
-    if (withTime) text += " " + win::Narrow(time);
+    if (withTime) {
+        text += ' ';
+        text += win::Narrow(time);
+    }
     return text;
 }
 

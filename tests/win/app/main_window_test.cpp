@@ -413,3 +413,10 @@ TEST_F(MainWindow, ListIsAReportOfFiveTextColumnsInGreen) {
     EXPECT_FALSE(GetWindowLongW(form->LabeledEdit2, GWL_STYLE) & WS_BORDER);
     EXPECT_FALSE(GetWindowLongW(form->LabeledEdit2, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
 }
+
+TEST_F(MainWindow, TheListHasTheFocusWhenTheWindowIsActivated) {
+    SetForegroundWindow(form->Handle());
+    SetActiveWindow(form->Handle());
+    SetFocus(form->Handle());
+    EXPECT_EQ(GetFocus(), form->ListView1);
+}
