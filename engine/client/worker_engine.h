@@ -1,0 +1,82 @@
+// WorkerEngine: the program's DocumentEngine, a client of the vellumor-engine worker process.
+//
+//   vellumor::WorkerEngineOptions options;
+//   options.workerPath = vellumor::FindWorkerBesideExecutable();
+//   std::unique_ptr<vellumor::DocumentEngine> engine = vellumor::MakeWorkerEngine(options);
+//   engine->Load("C:\\Docs\\a.docx", 0, 13, false);  // throws vellumor::EngineError
+//   engine->Save("D:\\Output\\a.pdf", 0, 12, false);
+//
+// Starting never blocks: the constructor (or Start()) launches the worker and returns at once;
+// the worker's handshake is completed by the first Load or Save, which waits for it up to
+// startTimeout. A window can therefore create the engine while it is being created and paint
+// before the office is up.
+//
+// Every Load and Save carries a deadline (operationTimeout). A worker that overruns it, dies or
+// breaks the protocol costs that one operation: the call throws EngineError with a message
+// naming the file and the reason, and the next Load starts a fresh worker. Workers are also
+// replaced after recycleAfterDocuments loads or when their resident memory exceeds
+// recycleAboveBytes.
+//
+// The connection is TCP on 127.0.0.1: the client listens on port 0, starts the worker with the
+// port as its argument and a fresh 128-bit token in its environment, accepts only the one
+// connection that presents the token and then closes the listener. Under Wine the Windows
+// client drives the Linux worker this way and hands it Unix paths.
+//
+// One WorkerEngine is used from one thread at a time.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/document_engine.h"
+
+namespace vellumor {
+
+struct WorkerEngineOptions {
+    std::string workerPath;  // the worker executable; FindWorkerBesideExecutable() by default
+    std::chrono::milliseconds operationTimeout{std::chrono::seconds(120)};
+    std::chrono::milliseconds startTimeout{std::chrono::seconds(60)};
+    int recycleAfterDocuments = 200;
+    std::uint64_t recycleAboveBytes = std::uint64_t{1} << 30;
+    bool pdfA = false;     // Save writes PDF/A-2b
+    bool startNow = true;  // launch the worker in the constructor
+};
+
+class WorkerEngine : public DocumentEngine {
+  public:
+    explicit WorkerEngine(WorkerEngineOptions options);
+    ~WorkerEngine() override;
+    WorkerEngine(const WorkerEngine&) = delete;
+    WorkerEngine& operator=(const WorkerEngine&) = delete;
+
+    // Launches a worker unless one is running or starting; returns at once.
+    void Start();
+
+    int Load(const std::string& path, int reserved, int format, bool flag) override;
+    int Save(const std::string& path, int reserved, int format, bool flag) override;
+
+    // Pages of the PDF written by the last successful Save.
+    int LastPageCount() const;
+    // The worker's resident memory after its last command, in bytes.
+    std::uint64_t LastWorkerMemory() const;
+    // How many workers this engine has started so far.
+    int WorkersStarted() const;
+
+    void SetOperationTimeout(std::chrono::milliseconds timeout);
+    void SetPdfA(bool pdfA);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+std::unique_ptr<DocumentEngine> MakeWorkerEngine(const WorkerEngineOptions& options);
+
+// The worker beside the running program: vellumor-engine.exe on Windows (or, under Wine when
+// that is missing, the Linux vellumor-engine), vellumor-engine elsewhere. Empty if neither is
+// there.
+std::string FindWorkerBesideExecutable();
+
+}  // namespace vellumor

@@ -1,0 +1,37 @@
+// What the worker accepts before the office sees a file: the kinds of content Word itself opens
+// under .doc and .docx names. Everything else is refused with a reason, so plain text, random
+// bytes or a spreadsheet never turn into a PDF of garbage. Portable; no office code here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace vellumor::engine {
+
+enum class InputKind {
+    WordBinary,  // OLE2 compound file with a WordDocument stream (Word 6 to 2003)
+    WordOoxml,   // zip with a word/ part
+    Rtf,
+    WordHtml,  // HTML or Word's single-file web page
+    WordXml,   // Word 2003 XML or flat OPC
+    Word2,     // Word 2.x binary
+    Refused,   // reason says why
+    PasswordProtected,
+};
+
+struct InputVerdict {
+    InputKind kind = InputKind::Refused;
+    std::string reason;  // for Refused: a phrase such as "plain text, not a Word document"
+    bool accepted() const {
+        return kind != InputKind::Refused && kind != InputKind::PasswordProtected;
+    }
+};
+
+// Random access to the content: reads up to size bytes at offset, returns what it read.
+using ByteSource = std::function<std::size_t(std::uint64_t offset, void* buffer, std::size_t size)>;
+
+InputVerdict CheckContent(const ByteSource& read, std::uint64_t totalSize);
+InputVerdict CheckBytes(const std::string& bytes);
+
+}  // namespace vellumor::engine

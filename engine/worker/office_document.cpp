@@ -1,0 +1,174 @@
+#include "engine/worker/office_document.h"
+
+#include <dlfcn.h>
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/XServiceInfo.hpp>
+#include <com/sun/star/text/XPageCursor.hpp>
+#include <com/sun/star/text/XTextViewCursorSupplier.hpp>
+#include <com/sun/star/uno/XComponentContext.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/document/MacroExecMode.hpp>
+#include <com/sun/star/document/UpdateDocMode.hpp>
+
+namespace vellumor::engine {
+
+using namespace com::sun::star;
+using rtl::OString;
+using rtl::OUString;
+
+namespace {
+
+using ContextGetter = uno::Reference<uno::XComponentContext> (*)();
+
+beans::PropertyValue Prop(const char* name, const uno::Any& value) {
+    beans::PropertyValue p;
+    p.Name = OUString::createFromAscii(name);
+    p.Value = value;
+    return p;
+}
+
+OUString FromUtf8(const std::string& s) {
+    return OUString(s.data(), static_cast<sal_Int32>(s.size()), RTL_TEXTENCODING_UTF8);
+}
+
+std::string ToUtf8(const OUString& s) {
+    OString o = OUStringToOString(s, RTL_TEXTENCODING_UTF8);
+    return std::string(o.getStr(), static_cast<std::size_t>(o.getLength()));
+}
+
+}  // namespace
+
+struct OfficeDocuments::State {
+    uno::Reference<uno::XComponentContext> context;
+    uno::Reference<frame::XDesktop2> desktop;
+    uno::Reference<lang::XComponent> document;
+};
+
+OfficeDocuments::OfficeDocuments() : state_(std::make_unique<State>()) {}
+OfficeDocuments::~OfficeDocuments() = default;
+
+bool OfficeDocuments::Attach(std::string& error) {
+    // The office's process-wide context, from its own library (already loaded by the kit).
+    auto getter = reinterpret_cast<ContextGetter>(
+        dlsym(RTLD_DEFAULT, "_ZN10comphelper26getProcessComponentContextEv"));
+    if (!getter) {
+        void* lib = dlopen("libmergedlo.so", RTLD_LAZY | RTLD_NOLOAD);
+        if (!lib)
+            lib = dlopen("/usr/lib/libreoffice/program/libmergedlo.so", RTLD_LAZY | RTLD_NOLOAD);
+        if (lib)
+            getter = reinterpret_cast<ContextGetter>(
+                dlsym(lib, "_ZN10comphelper26getProcessComponentContextEv"));
+    }
+    if (!getter) {
+        error = "the office's component context is not reachable";
+        return false;
+    }
+    // The kit started the office; from here on it runs as a headless office, the way a
+    // command-line conversion does: no dialogs, and none of the kit's per-view bookkeeping,
+    // which slows long documents down and changes the layout of a few.
+    if (auto headless = reinterpret_cast<void (*)(bool)>(
+            dlsym(RTLD_DEFAULT, "_ZN11Application18EnableHeadlessModeEb")))
+        headless(true);
+    if (auto kitActive = reinterpret_cast<void (*)(bool)>(
+            dlsym(RTLD_DEFAULT, "_ZN10comphelper14LibreOfficeKit9setActiveEb")))
+        kitActive(false);
+    try {
+        state_->context = getter();
+        if (!state_->context.is()) {
+            error = "the office has no component context";
+            return false;
+        }
+        state_->desktop = frame::Desktop::create(state_->context);
+        return true;
+    } catch (const uno::Exception& e) {
+        error = ToUtf8(e.Message);
+        return false;
+    }
+}
+
+bool OfficeDocuments::Load(const std::string& url, std::string& error) {
+    Close();
+    try {
+        uno::Sequence<beans::PropertyValue> args(5);
+        args[0] = Prop("Hidden", uno::Any(true));
+        args[1] = Prop("ReadOnly", uno::Any(true));
+        args[2] = Prop("Silent", uno::Any(true));
+        args[3] = Prop("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE));
+        args[4] = Prop("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE));
+        auto component =
+            state_->desktop->loadComponentFromURL(FromUtf8(url), OUString("_blank"), 0, args);
+        if (!component.is()) {
+            error = "the office returned no document";
+            return false;
+        }
+        state_->document = component;
+        return true;
+    } catch (const uno::Exception& e) {
+        error = ToUtf8(e.Message);
+        if (error.empty()) error = "the office reported an error without a message";
+        return false;
+    }
+}
+
+bool OfficeDocuments::Holds() const {
+    return state_->document.is();
+}
+
+bool OfficeDocuments::IsText() const {
+    uno::Reference<lang::XServiceInfo> info(state_->document, uno::UNO_QUERY);
+    return info.is() && info->supportsService(OUString("com.sun.star.text.TextDocument"));
+}
+
+bool OfficeDocuments::StorePdf(const std::string& url, bool pdfa, std::string& error) {
+    try {
+        uno::Reference<frame::XStorable> storable(state_->document, uno::UNO_QUERY_THROW);
+        uno::Sequence<beans::PropertyValue> filterData(1);
+        filterData[0] = Prop("SelectPdfVersion", uno::Any(sal_Int32(pdfa ? 2 : 0)));
+        uno::Sequence<beans::PropertyValue> args(2);
+        args[0] = Prop("FilterName", uno::Any(OUString("writer_pdf_Export")));
+        args[1] = Prop("FilterData", uno::Any(filterData));
+        storable->storeToURL(FromUtf8(url), args);
+        return true;
+    } catch (const uno::Exception& e) {
+        error = ToUtf8(e.Message);
+        if (error.empty()) error = "the office reported an error without a message";
+        return false;
+    }
+}
+
+int OfficeDocuments::PageCount() const {
+    try {
+        uno::Reference<frame::XModel> model(state_->document, uno::UNO_QUERY);
+        if (!model.is()) return 0;
+        uno::Reference<text::XTextViewCursorSupplier> supplier(model->getCurrentController(),
+                                                               uno::UNO_QUERY);
+        if (!supplier.is()) return 0;
+        uno::Reference<text::XPageCursor> cursor(supplier->getViewCursor(), uno::UNO_QUERY);
+        if (!cursor.is()) return 0;
+        cursor->jumpToLastPage();
+        return cursor->getPage();
+    } catch (const uno::Exception&) {
+        return 0;
+    }
+}
+
+void OfficeDocuments::Close() {
+    auto document = std::move(state_->document);
+    state_->document.clear();
+    if (!document.is()) return;
+    try {
+        uno::Reference<util::XCloseable> closeable(document, uno::UNO_QUERY);
+        if (closeable.is())
+            closeable->close(true);
+        else
+            document->dispose();
+    } catch (const uno::Exception&) {
+    }
+}
+
+}  // namespace vellumor::engine

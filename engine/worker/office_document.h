@@ -1,0 +1,38 @@
+// The office's document operations over UNO, inside this process: the office itself was started
+// by LibreOfficeKit in its main-loop mode, and these calls run on its main thread. Loading goes
+// through the desktop with Hidden, ReadOnly and Silent, macros off and no interaction, the way a
+// headless conversion loads; LibreOfficeKit's own load gives up on some real documents.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace vellumor::engine {
+
+class OfficeDocuments {
+  public:
+    OfficeDocuments();
+    ~OfficeDocuments();
+    OfficeDocuments(const OfficeDocuments&) = delete;
+    OfficeDocuments& operator=(const OfficeDocuments&) = delete;
+
+    // Finds the running office's component context. False (with a reason) when it cannot.
+    bool Attach(std::string& error);
+
+    // Loads url, replacing the document held. False with the office's reason.
+    bool Load(const std::string& url, std::string& error);
+    bool Holds() const;
+    // True when the document held is a text document (not a spreadsheet or drawing).
+    bool IsText() const;
+    // Writes the document held as PDF (PDF/A-2b when pdfa).
+    bool StorePdf(const std::string& url, bool pdfa, std::string& error);
+    // The number of pages of the laid-out document, or 0 if unknown.
+    int PageCount() const;
+    void Close();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace vellumor::engine

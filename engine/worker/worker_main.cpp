@@ -1,0 +1,493 @@
+// vellumor-engine: one process, one office instance, one document at a time, driven by its
+// client over a TCP connection to 127.0.0.1.
+//
+//   vellumor-engine PORT        (the token comes in VELLUMOR_ENGINE_TOKEN)
+//
+// The office runs in its main-loop mode: this program's main thread becomes the office's main
+// thread, and every Load and Save runs on it from inside the poll callback. Some real documents
+// (embedded objects, comments, text boxes) only load that way. A watchdog thread ends the
+// process when a command overruns its deadline or the client goes away, because under Wine the
+// client has no handle to kill us with.
+#define LOK_USE_UNSTABLE_API
+#include <LibreOfficeKit/LibreOfficeKit.hxx>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "core/engine_protocol.h"
+#include "engine/worker/file_url.h"
+#include "engine/worker/input_check.h"
+#include "engine/worker/office_document.h"
+
+namespace {
+
+namespace proto = vellumor::protocol;
+using vellumor::engine::AbsolutePath;
+using vellumor::engine::FileUrlFromPath;
+
+constexpr int kExitClientGone = 3;
+constexpr int kExitDeadline = 4;
+constexpr int kExitProtocol = 5;
+
+const char* kInstallPath = "/usr/lib/libreoffice/program";
+
+int g_socket = -1;
+int g_wakePipe[2] = {-1, -1};
+std::atomic<long long> g_deadline{0};  // steady-clock milliseconds; 0 while idle
+
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool SendAll(const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = send(g_socket, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void Send(const proto::Message& m) {
+    if (!SendAll(proto::EncodeFrame(m))) _exit(kExitClientGone);
+}
+
+std::uint64_t ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::uint64_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+// Ends the process when the command in progress overruns or the client's socket closes.
+void Watchdog() {
+    for (;;) {
+        pollfd p{g_socket, POLLRDHUP, 0};
+        int r = poll(&p, 1, 100);
+        if (r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)))
+            _exit(kExitClientGone);
+        long long deadline = g_deadline.load();
+        if (deadline != 0 && NowMs() > deadline) _exit(kExitDeadline);
+    }
+}
+
+void RedirectStandardStreams() {
+    int null = open("/dev/null", O_RDWR);
+    if (null < 0) return;
+    dup2(null, 0);
+    dup2(null, 1);
+    const char* log = getenv("VELLUMOR_ENGINE_LOG");
+    int err = log && *log ? open(log, O_WRONLY | O_CREAT | O_APPEND, 0600) : -1;
+    dup2(err >= 0 ? err : null, 2);
+    if (err > 2) close(err);
+    if (null > 2) close(null);
+}
+
+bool MakeFolders(const std::string& folder) {
+    if (folder.empty()) return true;
+    struct stat st {};
+    if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    auto slash = folder.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash)))
+        return false;
+    return mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+// A private office profile per worker slot, kept between runs so later starts are quick. The
+// slot is held with a lock for the life of the process: two workers never share a profile.
+std::string ProfileFolder() {
+    std::string base;
+    if (const char* cache = getenv("XDG_CACHE_HOME"); cache && *cache)
+        base = cache;
+    else if (const char* home = getenv("HOME"); home && *home)
+        base = std::string(home) + "/.cache";
+    else
+        base = "/tmp";
+    base += "/vellumor";
+    MakeFolders(base);
+    for (int slot = 0; slot < 64; ++slot) {
+        std::string folder = base + "/engine-profile-" + std::to_string(slot);
+        MakeFolders(folder);
+        int fd = open((folder + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) continue;
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return folder;  // fd stays open: the lock is ours
+        close(fd);
+    }
+    char temp[] = "/tmp/vellumor-engine-XXXXXX";
+    return mkdtemp(temp) ? temp : "/tmp";
+}
+
+// Macros never run: the profile forbids them before the office reads it the first time.
+void PrepareProfile(const std::string& folder) {
+    std::string user = folder + "/user";
+    MakeFolders(user);
+    std::string xcu = user + "/registrymodifications.xcu";
+    struct stat st {};
+    if (stat(xcu.c_str(), &st) == 0) return;
+    std::ofstream out(xcu);
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+           "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
+           "oor:name=\"MacroSecurityLevel\" oor:op=\"fuse\"><value>3</value></prop></item>\n"
+           "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
+           "oor:name=\"DisableMacrosExecution\" oor:op=\"fuse\"><value>true</value></prop></item>\n"
+           "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
+           "oor:name=\"FirstRun\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+           "</oor:items>\n";
+}
+
+// The page count of a PDF the office wrote: the largest /Count of its page-tree nodes.
+int PdfPageCount(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string pdf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int best = 0;
+    for (std::size_t at = pdf.find("/Type/Pages"); at != std::string::npos;
+         at = pdf.find("/Type/Pages", at + 1)) {
+        std::size_t begin = pdf.rfind("<<", at);
+        std::size_t end = pdf.find(">>", at);
+        if (begin == std::string::npos || end == std::string::npos) continue;
+        std::size_t count = pdf.find("/Count", begin);
+        if (count == std::string::npos || count > end) continue;
+        best = std::max(best, atoi(pdf.c_str() + count + 6));
+    }
+    return best;
+}
+
+// Documents name Word's fonts; the office lays them out with metric-compatible ones (Liberation,
+// Carlito, Caladea) where they are installed. scripts/setup unpacks them into a folder of
+// their own so the rest of the machine keeps its fonts; the office is pointed at it here.
+void UseEngineFonts(const std::string& profile) {
+    std::string fonts;
+    if (const char* env = getenv("VELLUMOR_ENGINE_FONTS"); env && *env) {
+        fonts = env;
+    } else {
+        const char* cache = getenv("XDG_CACHE_HOME");
+        const char* home = getenv("HOME");
+        if (cache && *cache)
+            fonts = std::string(cache) + "/vellumor/engine-fonts";
+        else if (home && *home)
+            fonts = std::string(home) + "/.cache/vellumor/engine-fonts";
+    }
+    struct stat st {};
+    if (fonts.empty() || stat(fonts.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+    std::string conf = profile + "/fonts.conf";
+    std::string base =
+        getenv("FONTCONFIG_FILE") ? getenv("FONTCONFIG_FILE") : "/etc/fonts/fonts.conf";
+    {
+        std::ofstream out(conf, std::ios::trunc);
+        out << "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
+            << "  <include ignore_missing=\"yes\">" << base << "</include>\n"
+            << "  <dir>" << fonts << "</dir>\n"
+            << "  <cachedir>" << profile << "/fontconfig</cachedir>\n</fontconfig>\n";
+    }
+    setenv("FONTCONFIG_FILE", conf.c_str(), 1);
+}
+
+std::string FolderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+#ifdef VELLUMOR_ENGINE_TEST_HOOKS
+// Test builds only: VELLUMOR_ENGINE_FAULT=hang:TEXT or crash:TEXT makes a Load of a path that
+// contains TEXT hang or die, so the tests can prove the deadline and the crash handling.
+void FaultHook(const std::string& path) {
+    const char* fault = getenv("VELLUMOR_ENGINE_FAULT");
+    if (!fault) return;
+    std::string f = fault;
+    auto colon = f.find(':');
+    if (colon == std::string::npos || path.find(f.substr(colon + 1)) == std::string::npos) return;
+    if (f.compare(0, colon, "hang") == 0)
+        for (;;) pause();
+    if (f.compare(0, colon, "crash") == 0) raise(SIGKILL);
+}
+#endif
+
+class Worker {
+  public:
+    // Runs one command on the office's main thread.
+    proto::Message Execute(const proto::Message& command) {
+        proto::Message reply;
+        reply.type = proto::MessageType::Result;
+        reply.id = command.id;
+        if (command.deadlineMs) g_deadline = NowMs() + command.deadlineMs;
+        if (command.type == proto::MessageType::Load)
+            DoLoad(command, reply);
+        else
+            DoSave(command, reply);
+        g_deadline = 0;
+        reply.memoryBytes = ResidentBytes();
+        return reply;
+    }
+
+  private:
+    static void Fail(proto::Message& reply, proto::Status status, std::string text) {
+        reply.status = status;
+        reply.text = std::move(text);
+        reply.value = -1;
+    }
+
+    void Drop() { documents_.Close(); }
+
+    void DoLoad(const proto::Message& command, proto::Message& reply) {
+        Drop();
+        if (command.format != 9 && command.format != 13)
+            return Fail(reply, proto::Status::BadRequest,
+                        "unknown load format " + std::to_string(command.format));
+        std::string path = AbsolutePath(command.text);
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0)
+            return Fail(reply, proto::Status::NotFound,
+                        std::string("cannot open it: ") + strerror(errno));
+        if (S_ISDIR(st.st_mode)) return Fail(reply, proto::Status::NotFound, "it is a folder");
+        FILE* file = fopen(path.c_str(), "rb");
+        if (!file)
+            return Fail(reply, proto::Status::NotFound,
+                        std::string("cannot open it: ") + strerror(errno));
+        vellumor::engine::ByteSource source = [file](std::uint64_t offset, void* buffer,
+                                                     std::size_t size) -> std::size_t {
+            if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+            return fread(buffer, 1, size, file);
+        };
+        auto verdict =
+            vellumor::engine::CheckContent(source, static_cast<std::uint64_t>(st.st_size));
+        fclose(file);
+        if (verdict.kind == vellumor::engine::InputKind::PasswordProtected)
+            return Fail(reply, proto::Status::PasswordProtected,
+                        "the document is password-protected");
+        if (!verdict.accepted())
+            return Fail(reply, proto::Status::Refused, "it is " + verdict.reason);
+#ifdef VELLUMOR_ENGINE_TEST_HOOKS
+        FaultHook(path);
+#endif
+        std::string why;
+        if (!documents_.Load(FileUrlFromPath(path), why)) {
+            if (why.find("assword") != std::string::npos)
+                return Fail(reply, proto::Status::PasswordProtected,
+                            "the document is password-protected");
+            return Fail(reply, proto::Status::LoadFailed,
+                        "the office could not read it" + (why.empty() ? "" : " (" + why + ")"));
+        }
+        if (!documents_.IsText()) {
+            Drop();
+            return Fail(reply, proto::Status::Refused, "it is not a text document");
+        }
+        reply.value = 0;
+    }
+
+    void DoSave(const proto::Message& command, proto::Message& reply) {
+        if (!documents_.Holds())
+            return Fail(reply, proto::Status::NoDocument, "no document is loaded");
+        if (command.format != 12)
+            return Fail(reply, proto::Status::BadRequest,
+                        "unknown save format " + std::to_string(command.format));
+        std::string target = AbsolutePath(command.text);
+        std::string folder = FolderOf(target);
+        if (!MakeFolders(folder))
+            return Fail(reply, proto::Status::SaveFailed,
+                        "cannot create the folder " + folder + ": " + strerror(errno));
+        struct stat st {};
+        if (stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return Fail(reply, proto::Status::SaveFailed, "the target is a folder");
+        // Written under a temporary name beside the target and renamed over it only when
+        // complete: a failed or killed save leaves no truncated PDF and keeps an older one.
+        std::string temp = (folder == "/" ? "" : folder) + "/" +
+                           proto::PartialPdfName(target.substr(target.find_last_of('/') + 1),
+                                                 static_cast<std::uint32_t>(getpid()));
+        std::string why;
+        bool ok =
+            documents_.StorePdf(FileUrlFromPath(temp), command.options & proto::kOptionPdfA, why);
+        if (!ok || stat(temp.c_str(), &st) != 0 || st.st_size == 0) {
+            unlink(temp.c_str());
+            return Fail(
+                reply, proto::Status::SaveFailed,
+                "the office could not write the PDF" + (why.empty() ? "" : " (" + why + ")"));
+        }
+        if (rename(temp.c_str(), target.c_str()) != 0) {
+            int e = errno;
+            unlink(temp.c_str());
+            return Fail(reply, proto::Status::SaveFailed,
+                        std::string("cannot write the PDF: ") + strerror(e));
+        }
+        reply.pages = PdfPageCount(target);
+        reply.value = 0;
+    }
+
+  public:
+    vellumor::engine::OfficeDocuments documents_;
+
+  private:
+};
+
+struct Loop {
+    Worker* worker = nullptr;
+    proto::FrameReader reader;
+    bool busy = false;
+    bool ready = false;
+};
+
+void Wake(void*) {
+    char c = 1;
+    [[maybe_unused]] auto n = write(g_wakePipe[1], &c, 1);
+}
+
+void Drain() {
+    char buf[64];
+    while (read(g_wakePipe[0], buf, sizeof buf) > 0) {
+    }
+}
+
+// The office calls this whenever its main loop would wait. At the top level it serves the
+// client; inside a command (the office yields while it loads and saves) it only waits.
+int Poll(void* data, int timeoutUs) {
+    auto* loop = static_cast<Loop*>(data);
+    int timeoutMs = timeoutUs < 0 ? -1 : (timeoutUs + 999) / 1000;
+    if (loop->busy) {
+        if (timeoutMs == 0) return 0;
+        pollfd p{g_wakePipe[0], POLLIN, 0};
+        int r = poll(&p, 1, timeoutMs < 0 ? 50 : std::min(timeoutMs, 50));
+        if (r > 0) Drain();
+        return r > 0 ? 1 : 0;
+    }
+    if (!loop->ready) {
+        loop->ready = true;
+        proto::Message ready;
+        ready.type = proto::MessageType::Ready;
+        ready.status = proto::Status::Ok;
+        if (!loop->worker->documents_.Attach(ready.text)) {
+            ready.status = proto::Status::StartFailed;
+            Send(ready);
+            _exit(1);
+        }
+        Send(ready);
+    }
+    pollfd p[2] = {{g_socket, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
+    int r = poll(p, 2, timeoutMs);
+    if (r <= 0) return 0;
+    if (p[1].revents) Drain();
+    if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR))) return 1;
+    // While a document is held this call does not return to the office's main loop: the
+    // office's posted events for the document's (hidden) view would run there, and some build
+    // editing widgets this office installation has no resources for. A headless conversion
+    // never lets them run either: the document is closed before the loop runs again, and
+    // closing it drops them.
+    for (;;) {
+        char buf[65536];
+        ssize_t n = recv(g_socket, buf, sizeof buf, 0);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) _exit(kExitClientGone);
+        if (n > 0) loop->reader.Append(buf, static_cast<std::size_t>(n));
+        proto::Message command;
+        for (;;) {
+            auto result = loop->reader.Next(command);
+            if (result == proto::FrameReader::Result::NeedMore) break;
+            if (result == proto::FrameReader::Result::Malformed) _exit(kExitProtocol);
+            if (command.type == proto::MessageType::Quit) _exit(0);
+            if (command.type != proto::MessageType::Load &&
+                command.type != proto::MessageType::Save)
+                _exit(kExitProtocol);
+            loop->busy = true;
+            proto::Message reply = loop->worker->Execute(command);
+            loop->busy = false;
+            Send(reply);
+        }
+        if (!loop->worker->documents_.Holds()) return 1;
+    }
+}
+
+int Connect(int port) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(s);
+        return -1;
+    }
+    int one = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: vellumor-engine PORT (started by its client)\n");
+        return 2;
+    }
+    int port = atoi(argv[1]);
+    const char* tokenVar = getenv(proto::kTokenVariable);
+    std::string token = tokenVar ? tokenVar : "";
+    unsetenv(proto::kTokenVariable);
+    if (port <= 0 || port > 65535 || token.empty()) {
+        fprintf(stderr, "vellumor-engine: needs a port and a token from its client\n");
+        return 2;
+    }
+    RedirectStandardStreams();
+    signal(SIGPIPE, SIG_IGN);
+
+    g_socket = Connect(port);
+    if (g_socket < 0) return kExitClientGone;
+    proto::Message hello;
+    hello.type = proto::MessageType::Hello;
+    hello.version = proto::kVersion;
+    hello.token = token;
+    hello.pid = static_cast<std::uint32_t>(getpid());
+    Send(hello);
+    std::thread(Watchdog).detach();
+
+    if (pipe2(g_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) return 1;
+
+    std::string profile = ProfileFolder();
+    PrepareProfile(profile);
+    UseEngineFonts(profile);
+    setenv("SAL_LOK_OPTIONS", "unipoll", 1);
+    setenv("SAL_USE_VCLPLUGIN", "svp", 1);
+    setenv("SAL_NO_MOUSEGRABS", "1", 1);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+
+    lok::Office* office = lok::lok_cpp_init(kInstallPath, FileUrlFromPath(profile).c_str());
+    if (!office) {
+        proto::Message ready;
+        ready.type = proto::MessageType::Ready;
+        ready.status = proto::Status::StartFailed;
+        ready.text = "the office could not be started from " + std::string(kInstallPath);
+        Send(ready);
+        return 1;
+    }
+    Worker worker;
+    Loop loop;
+    loop.worker = &worker;
+    office->runLoop(Poll, Wake, &loop);
+    _exit(0);
+}

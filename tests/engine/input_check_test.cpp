@@ -1,0 +1,77 @@
+#include "engine/worker/input_check.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "engine/worker/file_url.h"
+
+using namespace vellumor::engine;
+
+namespace {
+
+std::string Corpus(const std::string& name) {
+    std::ifstream in(std::filesystem::path(VELLUMOR_CORPUS) / std::filesystem::u8path(name),
+                     std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+TEST(InputCheck, AcceptsWhatWordOpens) {
+    EXPECT_EQ(CheckBytes(Corpus("poi_58067.docx")).kind, InputKind::WordOoxml);
+    EXPECT_EQ(CheckBytes(Corpus("poi_footnote.doc")).kind, InputKind::WordBinary);
+    EXPECT_EQ(CheckBytes(Corpus("poi_Word95.doc")).kind, InputKind::WordBinary);
+    EXPECT_EQ(CheckBytes(Corpus("cn.orthodox.www_divenbog_APRIL_30-APRIL.DOC")).kind,
+              InputKind::WordBinary);
+    EXPECT_EQ(CheckBytes(Corpus("poi_word2.doc")).kind, InputKind::Word2);
+    EXPECT_EQ(CheckBytes(Corpus("tika_testWORDML_tableInsideParagraph.doc")).kind,
+              InputKind::WordXml);
+    // A truncated archive still names its Word parts; the office decides.
+    EXPECT_EQ(CheckBytes(Corpus("poi_truncated62886.docx")).kind, InputKind::WordOoxml);
+    EXPECT_EQ(CheckBytes("{\\rtf1\\ansi hello}").kind, InputKind::Rtf);
+    EXPECT_EQ(CheckBytes("\xEF\xBB\xBF  <html><body>x</body></html>").kind, InputKind::WordHtml);
+    EXPECT_EQ(CheckBytes("MIME-Version: 1.0\r\nContent-Type: multipart/related; boundary=x\r\n"
+                         "\r\n--x\r\nContent-Type: text/html\r\n")
+                  .kind,
+              InputKind::WordHtml);
+}
+
+TEST(InputCheck, RefusesWhatIsNotAWordDocument) {
+    auto refused = [](const std::string& bytes, const std::string& phrase) {
+        auto v = CheckBytes(bytes);
+        EXPECT_EQ(v.kind, InputKind::Refused);
+        EXPECT_NE(v.reason.find(phrase), std::string::npos) << v.reason;
+    };
+    refused("", "empty");
+    refused("Dear reader,\nthis is only text.\n", "plain text");
+    refused("<?xml version=\"1.0\"?><svg/>", "not a Word document");
+    refused(Corpus("poi_TestRobert_Flaherty.doc"), "Excel workbook");
+    std::mt19937 random(42);
+    std::string noise(100000, '\0');
+    for (auto& c : noise) c = static_cast<char>(random());
+    refused(noise, "not a Word document");
+    // A compound file cut short is not read past its end.
+    refused(Corpus("poi_footnote.doc").substr(0, 1000), "damaged");
+    refused(std::string("PK\x03\x04", 4) + std::string(100, 'x'), "zip archive");
+}
+
+TEST(InputCheck, EncryptedDocumentsArePasswordProtected) {
+    EXPECT_EQ(CheckBytes(Corpus("poi_bug53475-password-is-pass.docx")).kind,
+              InputKind::PasswordProtected);
+    EXPECT_EQ(CheckBytes(Corpus("poi_password_tika_binaryrc4.doc")).kind,
+              InputKind::PasswordProtected);
+}
+
+TEST(FileUrl, EscapesEverythingButUnreservedBytes) {
+    EXPECT_EQ(FileUrlFromPath("/tmp/a b/100%#1?.docx"), "file:///tmp/a%20b/100%25%231%3F.docx");
+    EXPECT_EQ(FileUrlFromPath("/t/\xC3\x9C.doc"), "file:///t/%C3%9C.doc");
+    EXPECT_EQ(AbsolutePath("/x/y"), "/x/y");
+    EXPECT_EQ(AbsolutePath("y").back(), 'y');
+    EXPECT_EQ(AbsolutePath("y").front(), '/');
+}
