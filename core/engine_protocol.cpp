@@ -236,7 +236,12 @@ std::string_view StatusName(Status status) {
 }
 
 std::string PartialPdfName(std::string_view pdfName, std::uint32_t pid) {
-    return "." + std::string(pdfName) + "." + std::to_string(pid) + ".part";
+    std::string name = ".";
+    name.append(pdfName);
+    name.push_back('.');
+    name.append(std::to_string(pid));
+    name.append(".part");
+    return name;
 }
 
 std::string TokenText(const std::uint8_t (&bytes)[kTokenBytes]) {
