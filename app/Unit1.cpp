@@ -417,6 +417,9 @@ void TForm1::FormResize() {
     // The fresh title picture draws the caption in its default font: white, regular, 8 points.
     DrawTitle(skin::kCaptionColor, skin::kCaptionFont);
     PlaceStatusLabel();
+    // The list's background picture is stretched over each painted part: after a change of size
+    // the whole list is painted again, so the picture spans it in one piece.
+    InvalidateRect(ListView1, nullptr, TRUE);
     // Maximised, the window leaves 30 pixels of the screen's height free; setting the height
     // runs this sequence once more, which then finds it unchanged.
     if (IsZoomed(Handle()) && size.cy != skin::MaximisedHeight()) {

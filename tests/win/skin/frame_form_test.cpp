@@ -188,6 +188,8 @@ TEST_F(FrameTest, CaptionYellowBoldUntilTheFirstResizeThenWhiteRegular) {
 
 TEST_F(FrameTest, MaximiseToggleSwapsPicturesAndLaysOutForTheScreen) {
     const POINT atMax = Centre(*form->ImgBtnMax);
+    RECT listBefore{};
+    GetClientRect(form->ListView1, &listBefore);
     ClickOn(*form->ImgBtnMax);
     ASSERT_TRUE(IsZoomed(Window()));
     const RECT zoomed = WindowRectOf(Window());
@@ -196,6 +198,11 @@ TEST_F(FrameTest, MaximiseToggleSwapsPicturesAndLaysOutForTheScreen) {
     EXPECT_GE(width, 724);
     ExpectFrameFor(width, GetSystemMetrics(SM_CYSCREEN) - 30);
     ExpectButtonColumn(*form->ImgBtnMax, skin::kRestoreColumn);
+    // The list's background spans the whole list in one piece, old part and new part alike.
+    RECT list{};
+    GetClientRect(form->ListView1, &list);
+    EXPECT_EQ(WindowPixel(form->ListView1, 5, listBefore.bottom - 1),
+              WindowPixel(form->ListView1, list.right - 5, listBefore.bottom - 1));
     // The click ran before the release picture: the button, still marked hovered or not, shows
     // one of the new restore pictures.
     EXPECT_NE(BitmapPixel(form->ImgBtnMax->PictureHandle(), 12, 15),
