@@ -3,7 +3,17 @@
 
 #include "app/Unit1.h"
 #include "app/application.h"
+#include "app/form_run.h"
 #include "win32/guard.h"
+
+namespace {
+
+// The LibreOffice worker beside the program; null when it is not there.
+std::unique_ptr<vellumor::DocumentEngine> MakeWorker() {
+    return nullptr;
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     using namespace vellumor;
@@ -11,6 +21,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     std::unique_ptr<app::TForm1> form;
     const bool ready = win::Guarded([&] {
         form = std::make_unique<app::TForm1>();
+        // Without an engine the program cannot convert: the error box says what is missing
+        // and the program ends.
+        form->DocEngineControl1 = app::MakeStartupEngine(*form, MakeWorker);
         form->OnDestroy = [] { PostQuitMessage(0); };
         form->Show(showCommand == SW_HIDE ? SW_SHOWNORMAL : showCommand);
         return true;

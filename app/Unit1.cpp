@@ -75,6 +75,7 @@ TForm1::TForm1(Services& services, HINSTANCE module) : services_(services) {
 
 TForm1::~TForm1() {
     OnDestroy = nullptr;
+    DocEngineControl1.reset();  // closes the engine while its panel still exists
     // The controls go without calling back into a window that is being taken apart.
     for (Control* c : layout_->All()) {
         if (c->container) c->container->SetSink(nullptr);
@@ -302,11 +303,17 @@ bool TForm1::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             return true;
         case WM_CLOSE:
             if (window != Handle()) return false;
-            DestroyWindow(window);
+            // During a run closing only asks the program to end: the run goes on to its end
+            // and the main loop then finds the request.
+            if (run_.InProgress())
+                PostQuitMessage(0);
+            else
+                DestroyWindow(window);
             result = 0;
             return true;
         case WM_DESTROY:
             if (window != Handle()) return false;
+            DocEngineControl1.reset();  // closes the engine while its panel still exists
             if (OnDestroy) OnDestroy();
             return false;
         default:
@@ -575,7 +582,8 @@ int TForm1::ListView1Compare(int row1, int row2) {
 // ---- conversion (the run itself is wired by the conversion run) ----
 
 void TForm1::SpeedButton11Click() {
-    // Convert: runs the conversion over the list.
+    // Convert: the run over the list. A failed save leaves here for the error box.
+    run_.Run(runHost_);
 }
 
 void TForm1::Button1Click() {
@@ -585,6 +593,8 @@ void TForm1::Button1Click() {
 void TForm1::SpeedButton1Click() {
     // Stop: the run in progress ends before its next file.
     run_.RequestStop();
+    Label1->SetCaption("");
+    ShowProgressBar(false);
 }
 
 void TForm1::ShowProgressBar(bool visible) {

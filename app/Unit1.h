@@ -9,9 +9,11 @@
 #include <string>
 
 #include "app/controls.h"
+#include "app/form_run.h"
 #include "app/layout_loader.h"
 #include "app/services.h"
 #include "core/conversion_run.h"
+#include "engine/document_engine.h"
 #include "filelist/file_list.h"
 #include "skin/MyImgBtn.h"
 #include "skin/frame.h"
@@ -113,6 +115,9 @@ class TForm1 {
     void Button1Click();
     void SpeedButton1Click();
     ConversionRun& Run() { return run_; }
+    // The document engine, chosen at start-up (the engine control or the worker); closed and
+    // released when the window is destroyed.
+    std::unique_ptr<DocumentEngine> DocEngineControl1;
 
     // Output settings as the run reads them.
     std::string OutputFolder() const;
@@ -123,6 +128,7 @@ class TForm1 {
     HWND Tooltip() const { return tooltip_; }
 
   private:
+    friend class FormRunHost;
     HandlerTable Handlers();
     void BindControls();
     void CreateTooltips();
@@ -144,6 +150,7 @@ class TForm1 {
     std::unique_ptr<FormLayout> layout_;
     std::unique_ptr<filelist::FileList> fileList_;
     ConversionRun run_;  // holds the stop flag
+    FormRunHost runHost_{*this};
     int sortColumn_ = 0;
     SIZE frameSize_{0, 0};  // the window size the frame was last laid out for
     HWND tooltip_ = nullptr;

@@ -8,6 +8,11 @@ void Services::ShellOpen(HWND owner, const wchar_t* verb, const std::wstring& fi
     ShellExecuteW(owner, verb, file.c_str(), nullptr, nullptr, show);
 }
 
+void Services::ShellLaunch(HWND owner, const wchar_t* verb, const std::wstring& file,
+                           const std::wstring& parameters, int show) {
+    ShellExecuteW(owner, verb, file.c_str(), parameters.c_str(), nullptr, show);
+}
+
 int Services::MessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
                          UINT flags) {
     return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);

@@ -1,0 +1,105 @@
+#include "app/form_run.h"
+
+#include <commctrl.h>
+
+#include "app/Unit1.h"
+#include "app/application.h"
+#include "engine/control/DocEngineLib_TLB.h"
+#include "engine/control/engine_choice.h"
+#include "win32/unicode.h"
+
+namespace vellumor::app {
+
+int FormRunHost::RowCount() {
+    return form_.FileList().Count();
+}
+
+std::string FormRunHost::RowPath(int row) {
+    return form_.FileList().Text(row, 1);  // sub-item 0: the full path
+}
+
+std::string FormRunHost::OutputFolder() {
+    return form_.OutputFolder();
+}
+
+OutputMode FormRunHost::Mode() {
+    return form_.Mode();
+}
+
+void FormRunHost::EnsureFolder(const std::string& folder) {
+    const std::wstring path = win::Widen(folder);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        CreateDirectoryW(path.c_str(), nullptr);  // a failure shows when the engine saves
+}
+
+void FormRunHost::RepaintWindow() {
+    RedrawWindow(form_.Handle(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+void FormRunHost::RepaintList() {
+    RedrawWindow(form_.ListView1, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+// The label is painted at once, so the file being saved shows while the engine works.
+void FormRunHost::SetStatus(const std::string& text) {
+    form_.Label1->SetCaption(text);
+    if (auto* host = form_.Label1->Host()) UpdateWindow(host->Window());
+}
+
+void FormRunHost::ShowProgressBar(bool visible) {
+    form_.ShowProgressBar(visible);
+}
+
+void FormRunHost::SetProgress(int maximum, int position) {
+    SendMessageW(form_.ProgressBar1, PBM_SETRANGE32, 0, maximum);
+    SendMessageW(form_.ProgressBar1, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void FormRunHost::PumpMessages() {
+    Application::ProcessMessages();
+}
+
+DocumentEngine& FormRunHost::Engine() {
+    if (!form_.DocEngineControl1) throw EngineError(kNoEngineMessage);
+    return *form_.DocEngineControl1;
+}
+
+void FormRunHost::Load(const std::string& path, int format) {
+    Engine().Load(path, 0, format, false);
+}
+
+void FormRunHost::Save(const std::string& path, int format) {
+    Engine().Save(path, 0, format, false);
+}
+
+void FormRunHost::ShowLoadFailure() {
+    form_.services_.MessageBox(form_.Handle(), win::Widen(kLoadFailureText),
+                               win::Widen(kLoadFailureTitle), MB_OK);
+}
+
+void FormRunHost::OpenExplorer(const std::string& folder) {
+    form_.services_.ShellLaunch(form_.Handle(), L"open", L"Explorer.exe", win::Widen(folder),
+                                SW_SHOWNORMAL);
+}
+
+std::unique_ptr<DocumentEngine> MakeStartupEngine(
+    TForm1& form, const std::function<std::unique_ptr<DocumentEngine>()>& makeWorker) {
+    EngineSources sources;
+    sources.controlRegistered = [] { return ControlClassRegistered(kDocEngineClassId); };
+    sources.control = [&form]() -> std::unique_ptr<DocumentEngine> {
+        const Control& slot = *form.DocEngineControl1Slot;
+        const RECT bounds{slot.bounds.left, slot.bounds.top, slot.bounds.left + slot.bounds.width,
+                          slot.bounds.top + slot.bounds.height};
+        auto control = std::make_unique<TDocEngineControl>(form.Panel3->window, bounds,
+                                                           std::vector<std::uint8_t>{});
+        control->CreateControl();  // before the window is first shown
+        return control;
+    };
+    sources.worker = makeWorker;
+    return ChooseEngine(sources);
+}
+
+}  // namespace vellumor::app
