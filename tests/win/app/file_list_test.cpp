@@ -317,3 +317,16 @@ TEST_F(RowsTest, RemovingAndSortingWaitWhileARunIsInProgress) {
     Click(form->SpeedButton20);
     EXPECT_EQ(Rows(), 4);
 }
+
+TEST_F(RowsTest, EditingANameInPlaceLeavesThePathAlone) {
+    SetForegroundWindow(form->Handle());
+    SetFocus(form->ListView1);
+    HWND edit = reinterpret_cast<HWND>(SendMessageW(form->ListView1, LVM_EDITLABELW, 2, 0));
+    ASSERT_NE(edit, nullptr);
+    SetWindowTextW(edit, L"renamed.doc");
+    // Moving the focus away ends the edit and keeps the new name.
+    SetFocus(form->LabeledEdit2);
+    PumpMessages();
+    EXPECT_EQ(form->FileList().Text(2, 0), "renamed.doc");
+    EXPECT_EQ(form->FileList().Text(2, 1), folder.Utf8() + "\\r2.doc");
+}
