@@ -4,13 +4,18 @@
 #include "app/Unit1.h"
 #include "app/application.h"
 #include "app/form_run.h"
+#include "engine/client/worker_engine.h"
 #include "win32/guard.h"
 
 namespace {
 
-// The LibreOffice worker beside the program; null when it is not there.
+// The LibreOffice worker beside the program; null when it is not there. It starts now, while
+// the window is made, and the first conversion waits for it, so the first paint never does.
 std::unique_ptr<vellumor::DocumentEngine> MakeWorker() {
-    return nullptr;
+    vellumor::WorkerEngineOptions options;
+    options.workerPath = vellumor::FindWorkerBesideExecutable();
+    if (options.workerPath.empty()) return nullptr;
+    return vellumor::MakeWorkerEngine(options);
 }
 
 }  // namespace

@@ -15,7 +15,8 @@ void Services::ShellLaunch(HWND owner, const wchar_t* verb, const std::wstring& 
 
 int Services::MessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
                          UINT flags) {
-    return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+    // The system function, not this member (windows.h renames MessageBox to MessageBoxW).
+    return ::MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
 }
 
 UINT Services::TrackPopup(HMENU menu, UINT flags, int x, int y, HWND owner) {

@@ -1,0 +1,234 @@
+// The whole road under Wine: the real main window, the real worker client and the LibreOffice
+// worker, real documents copied to a folder on C:. Checks the PDFs on disk, their page counts as
+// the worker reports them, and what the window shows.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "engine/client/worker_engine.h"
+#include "tests/win/app/form_test_support.h"
+
+using namespace vellumor;
+using namespace vellumor::test;
+
+namespace {
+
+// A Unix path as this Windows process sees it.
+std::wstring FromUnix(const std::string& path) {
+    std::wstring out = L"Z:" + win::Widen(path);
+    for (auto& c : out)
+        if (c == L'/') c = L'\\';
+    return out;
+}
+
+const std::wstring kWorker = FromUnix(VELLUMOR_NATIVE_WORKER);
+const std::wstring kCorpus = FromUnix(VELLUMOR_CORPUS);
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The first bytes of a file.
+std::string Head(const std::wstring& path, DWORD size = 5) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string bytes(size, '\0');
+    DWORD read = 0;
+    ReadFile(file, bytes.data(), size, &read, nullptr);
+    CloseHandle(file);
+    bytes.resize(read);
+    return bytes;
+}
+
+// The worker client with a window onto each call: the pages of every PDF saved, and a hook
+// that lets a test act while the engine works.
+class WatchedEngine : public DocumentEngine {
+  public:
+    explicit WatchedEngine(std::map<std::string, int>& pages) : pages_(pages) {
+        WorkerEngineOptions options;
+        options.workerPath = win::Narrow(kWorker);
+        options.operationTimeout = std::chrono::seconds(90);
+        worker_ = std::make_unique<WorkerEngine>(options);
+    }
+    int Load(const std::string& path, int reserved, int format, bool flag) override {
+        return worker_->Load(path, reserved, format, flag);
+    }
+    int Save(const std::string& path, int reserved, int format, bool flag) override {
+        if (duringSave) duringSave(path);
+        const int result = worker_->Save(path, reserved, format, flag);
+        pages_[path] = worker_->LastPageCount();
+        return result;
+    }
+    std::function<void(const std::string&)> duringSave;
+
+  private:
+    std::unique_ptr<WorkerEngine> worker_;
+    std::map<std::string, int>& pages_;
+};
+
+class RunServices : public FakeServices {
+  public:
+    std::vector<std::wstring> explorerFolders;
+    void ShellLaunch(HWND, const wchar_t*, const std::wstring& file, const std::wstring& parameters,
+                     int) override {
+        if (file == L"Explorer.exe") explorerFolders.push_back(parameters);
+    }
+};
+
+class EndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!Exists(kWorker)) GTEST_SKIP() << "no native worker at " << VELLUMOR_NATIVE_WORKER;
+        if (!Exists(kCorpus)) GTEST_SKIP() << "no corpus at " << VELLUMOR_CORPUS;
+        form = std::make_unique<app::TForm1>(services);
+        auto engine = std::make_unique<WatchedEngine>(pages);
+        engine_ = engine.get();
+        form->DocEngineControl1 = std::move(engine);
+        form->Show(SW_SHOWNOACTIVATE);
+        PumpMessages();
+    }
+    void TearDown() override {
+        form.reset();
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+    // Copies a corpus document into the folder, under another name if given; adds its row.
+    std::wstring Add(const std::wstring& corpusName, const std::wstring& as = {}) {
+        const std::wstring target = docs.Path() + L"\\" + (as.empty() ? corpusName : as);
+        EXPECT_TRUE(CopyFileW((kCorpus + L"\\" + corpusName).c_str(), target.c_str(), FALSE))
+            << win::Narrow(corpusName);
+        form->AddFileEntry(win::Narrow(target));
+        return target;
+    }
+    void SetOutput(const std::wstring& folder) {
+        SetWindowTextW(form->LabeledEdit2, folder.c_str());
+    }
+    void Convert() { SendMessageW(form->SpeedButton11, BM_CLICK, 0, 0); }
+    void PostClick(HWND button) {
+        PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+    }
+    // The PDF is there, is a PDF, and has the pages the office laid out.
+    void ExpectPdf(const std::wstring& path, int pageCount) {
+        EXPECT_EQ(Head(path), "%PDF-") << win::Narrow(path);
+        EXPECT_EQ(pages[win::Narrow(path)], pageCount) << win::Narrow(path);
+    }
+    int BarMaximum() {
+        return static_cast<int>(SendMessageW(form->ProgressBar1, PBM_GETRANGE, FALSE, 0));
+    }
+    int BarPosition() {
+        return static_cast<int>(SendMessageW(form->ProgressBar1, PBM_GETPOS, 0, 0));
+    }
+
+    RunServices services;
+    app::Application application{services};
+    TempFolder docs;
+    std::unique_ptr<app::TForm1> form;
+    std::map<std::string, int> pages;
+    WatchedEngine* engine_ = nullptr;
+};
+
+TEST_F(EndToEnd, ConvertsRealDocumentsInBothModesWhateverTheirNames) {
+    Add(L"poi_DiffFirstPageHeadFoot.doc");
+    Add(L"oxmlsdk_PageColor-lightgreen.docx", L"Page Color.DOCX");
+    Add(L"\x4e2d\x6587\x5c5e\x6027_\x00dc"
+        L"bersicht.doc");
+    const std::wstring cjkPdf =
+        L"\x4e2d\x6587\x5c5e\x6027_\x00dc"
+        L"bersicht.pdf";
+
+    // Setting Path, the folder without its trailing backslash; it does not exist yet.
+    const std::wstring out = docs.Path() + L"\\out";
+    SetOutput(out);
+    Convert();
+    EXPECT_TRUE(services.boxes.empty());
+    ExpectPdf(out + L"\\poi_DiffFirstPageHeadFoot.pdf", 2);
+    ExpectPdf(out + L"\\Page Color.pdf", 2);
+    ExpectPdf(out + L"\\" + cjkPdf, 1);
+    EXPECT_EQ(form->Label1->Caption(), "Successed!");
+    EXPECT_FALSE(IsWindowVisible(form->ProgressBar1));
+    EXPECT_EQ(BarMaximum(), 3);
+    EXPECT_EQ(BarPosition(), 3);
+    EXPECT_EQ(services.explorerFolders, std::vector<std::wstring>{out});
+
+    // With the trailing backslash: the same names, no doubled separator.
+    const std::wstring out2 = docs.Path() + L"\\out2\\";
+    SetOutput(out2);
+    Convert();
+    ExpectPdf(out2 + L"poi_DiffFirstPageHeadFoot.pdf", 2);
+    ExpectPdf(out2 + cjkPdf, 1);
+
+    // Original Path: beside the sources; the explorer still opens the output folder.
+    SendMessageW(form->RadioButton2, BM_CLICK, 0, 0);
+    Convert();
+    ExpectPdf(docs.Path() + L"\\Page Color.pdf", 2);
+    ExpectPdf(docs.Path() + L"\\" + cjkPdf, 1);
+    EXPECT_EQ(services.explorerFolders.size(), 3u);
+    EXPECT_EQ(services.explorerFolders.back(), out2);
+}
+
+TEST_F(EndToEnd, ABrokenThirdFileEndsTheRunAndKeepsTheFirstTwo) {
+    Add(L"poi_footnote.doc", L"1.doc");
+    Add(L"mammoth_strict-format.docx", L"2.docx");
+    Add(L"poi_truncated62886.docx", L"3.docx");
+    Add(L"poi_table-merges.doc", L"4.doc");
+    const std::wstring out = docs.Path() + L"\\out";
+    SetOutput(out);
+    Convert();
+    ExpectPdf(out + L"\\1.pdf", 1);
+    ExpectPdf(out + L"\\2.pdf", 1);
+    EXPECT_FALSE(Exists(out + L"\\3.pdf"));
+    EXPECT_FALSE(Exists(out + L"\\4.pdf"));
+    ASSERT_EQ(services.boxes.size(), 1u);
+    EXPECT_EQ(services.boxes[0].text, L"Failed to open the word file.");
+    EXPECT_EQ(services.boxes[0].caption, L"Error");
+    EXPECT_EQ(form->Label1->Caption(), "");
+    EXPECT_FALSE(IsWindowVisible(form->ProgressBar1));
+    EXPECT_TRUE(services.explorerFolders.empty());
+}
+
+TEST_F(EndToEnd, StopBetweenFilesKeepsWhatWasDone) {
+    Add(L"poi_footnote.doc", L"1.doc");
+    Add(L"poi_table-merges.doc", L"2.doc");
+    const std::wstring out = docs.Path() + L"\\out";
+    SetOutput(out);
+    engine_->duringSave = [this](const std::string&) { PostClick(form->SpeedButton1); };
+    Convert();
+    ExpectPdf(out + L"\\1.pdf", 1);
+    EXPECT_FALSE(Exists(out + L"\\2.pdf"));
+    EXPECT_EQ(form->Label1->Caption(), "Stopped");
+    EXPECT_EQ(BarPosition(), 1);
+    EXPECT_TRUE(services.explorerFolders.empty());
+}
+
+TEST_F(EndToEnd, ClosingTheWindowDuringARunLetsTheRunFinish) {
+    Add(L"poi_footnote.doc", L"1.doc");
+    Add(L"mammoth_strict-format.docx", L"2.docx");
+    const std::wstring out = docs.Path() + L"\\out";
+    SetOutput(out);
+    engine_->duringSave = [this](const std::string&) {
+        PostMessageW(form->Handle(), WM_CLOSE, 0, 0);
+        engine_->duringSave = nullptr;
+    };
+    Convert();
+    ExpectPdf(out + L"\\1.pdf", 1);
+    ExpectPdf(out + L"\\2.pdf", 1);
+    EXPECT_EQ(form->Label1->Caption(), "Successed!");
+    EXPECT_EQ(services.explorerFolders.size(), 1u);
+    MSG m;
+    bool quit = false;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) quit = quit || m.message == WM_QUIT;
+    EXPECT_TRUE(quit);
+}
+
+}  // namespace
