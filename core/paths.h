@@ -37,4 +37,12 @@ std::string OutputPathFor(std::string_view sourcePath, std::string_view outputFo
 // a path without such a dot gets ".pdf" appended.
 std::string PdfPathFor(std::string_view outputPath);
 
+// The same rules for POSIX paths, where only "/" separates a name from its folder; the
+// command-line converter uses them on Linux.
+std::string ExtensionOfPosix(std::string_view path);
+std::string FileNameOfPosix(std::string_view path);
+std::string OutputPathForPosix(std::string_view sourcePath, std::string_view outputFolder,
+                               OutputMode mode);
+std::string PdfPathForPosix(std::string_view outputPath);
+
 }  // namespace vellumor

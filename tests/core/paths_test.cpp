@@ -53,3 +53,18 @@ TEST(Paths, OriginalPathKeepsSourceFolder) {
     EXPECT_EQ(PdfPathFor("C:\\my.docs\\noext"), "C:\\my.docs\\noext.pdf");
     EXPECT_EQ(PdfPathFor("C:\\\\a.doc"), "C:\\\\a.pdf");
 }
+
+TEST(Paths, PosixVariantSeparatesOnlyAtSlashes) {
+    EXPECT_EQ(ExtensionOfPosix("/home/u/my.docs/A.DOCX"), ".docx");
+    EXPECT_EQ(ExtensionOfPosix("/home/my.docs/a"), "");
+    // Backslashes and colons are ordinary characters in POSIX names.
+    EXPECT_EQ(ExtensionOfPosix("/x/a\\b.doc"), ".doc");
+    EXPECT_EQ(FileNameOfPosix("/x/a\\b:c.doc"), "a\\b:c.doc");
+    EXPECT_EQ(FileNameOfPosix("a.doc"), "a.doc");
+    EXPECT_EQ(OutputPathForPosix("/docs/a.docx", "/out", OutputMode::SettingPath), "/out/a.docx");
+    EXPECT_EQ(OutputPathForPosix("/docs/a.docx", "/out/", OutputMode::SettingPath), "/out/a.docx");
+    EXPECT_EQ(OutputPathForPosix("/docs/a.docx", "", OutputMode::SettingPath), "/a.docx");
+    EXPECT_EQ(OutputPathForPosix("/docs/a.docx", "/out", OutputMode::OriginalPath), "/docs/a.docx");
+    EXPECT_EQ(PdfPathForPosix("/out/report.final.docx"), "/out/report.final.pdf");
+    EXPECT_EQ(PdfPathForPosix("/my.docs/README"), "/my.docs/README.pdf");
+}

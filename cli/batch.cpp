@@ -1,0 +1,166 @@
+#include "cli/batch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+#include "core/paths.h"
+#include "engine/client/worker_engine.h"
+
+namespace fs = std::filesystem;
+
+namespace vellumor::cli {
+
+namespace {
+
+struct Found {
+    std::string path;
+    std::string root;  // the folder argument it was found under, empty for a file argument
+};
+
+bool IsDocument(const std::string& path) {
+    return LoadFormatFor(ExtensionOfPosix(FileNameOfPosix(path))) != 0;
+}
+
+std::vector<Found> Scan(const std::string& folder, bool recursive) {
+    std::vector<Found> found;
+    std::error_code ec;
+    auto add = [&](const fs::directory_entry& entry) {
+        std::error_code e;
+        if (entry.is_regular_file(e) && IsDocument(entry.path().string()))
+            found.push_back({entry.path().string(), folder});
+    };
+    if (recursive) {
+        for (fs::recursive_directory_iterator
+                 it(folder, fs::directory_options::skip_permission_denied, ec),
+             end;
+             !ec && it != end; it.increment(ec))
+            add(*it);
+    } else {
+        for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec),
+             end;
+             !ec && it != end; it.increment(ec))
+            add(*it);
+    }
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return a.path < b.path; });
+    return found;
+}
+
+std::string WithNumber(const std::string& pdf, int n) {
+    std::string stem = pdf.substr(0, pdf.size() - 4);  // without ".pdf"
+    return stem + " (" + std::to_string(n) + ").pdf";
+}
+
+}  // namespace
+
+std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& options) {
+    std::vector<Found> inputs;
+    std::vector<Job> jobs;
+    for (const auto& path : paths) {
+        std::error_code ec;
+        auto status = fs::status(path, ec);
+        if (ec || !fs::exists(status)) {
+            inputs.push_back({path, {}});
+            continue;
+        }
+        if (fs::is_directory(status)) {
+            auto found = Scan(path, options.recursive);
+            inputs.insert(inputs.end(), found.begin(), found.end());
+        } else {
+            inputs.push_back({path, {}});
+        }
+    }
+
+    std::set<std::string> seenSources, claimedPdfs;
+    for (const auto& input : inputs) {
+        Job job;
+        job.source = input.path;
+        std::error_code ec;
+        std::string name = FileNameOfPosix(input.path);
+        job.format = LoadFormatFor(ExtensionOfPosix(name));
+        if (!fs::exists(input.path, ec)) {
+            job.outcome = Outcome::Failed;
+            job.reason = "no such file or folder";
+        } else if (!fs::is_regular_file(input.path, ec)) {
+            job.outcome = Outcome::Failed;
+            job.reason = "not a regular file";
+        } else if (job.format == 0) {
+            job.outcome = Outcome::Skipped;
+            job.reason = "not a .doc or .docx file";
+        } else if (name.rfind("~$", 0) == 0) {
+            job.outcome = Outcome::Skipped;
+            job.reason = "a lock file Word keeps beside an open document";
+        } else if (!seenSources.insert(fs::weakly_canonical(input.path, ec).string()).second) {
+            job.outcome = Outcome::Skipped;
+            job.reason = "named more than once";
+        }
+        if (job.outcome != Outcome::Pending) {
+            jobs.push_back(job);
+            continue;
+        }
+
+        std::string output;
+        if (options.outputFolder.empty()) {
+            output = OutputPathForPosix(input.path, "", OutputMode::OriginalPath);
+        } else {
+            std::string folder = options.outputFolder;
+            if (options.keepTree && !input.root.empty()) {
+                fs::path relative =
+                    fs::path(input.path).parent_path().lexically_relative(input.root);
+                if (!relative.empty() && relative != ".")
+                    folder = (fs::path(folder) / relative).string();
+            }
+            output = OutputPathForPosix(input.path, folder, OutputMode::SettingPath);
+        }
+        job.pdf = PdfPathForPosix(output);
+
+        // An earlier input of this run writing the same PDF is never overwritten silently.
+        bool claimed = claimedPdfs.count(job.pdf) > 0;
+        bool exists = fs::exists(job.pdf, ec);
+        if (claimed || exists) {
+            if (options.onExists == OnExists::Skip) {
+                job.outcome = Outcome::Skipped;
+                job.reason = claimed ? job.pdf + " is written by an earlier input of this run"
+                                     : job.pdf + " exists";
+                jobs.push_back(job);
+                continue;
+            }
+            if (claimed || options.onExists == OnExists::Rename) {
+                std::string base = job.pdf;
+                for (int n = 1;; ++n) {
+                    std::string candidate = WithNumber(base, n);
+                    if (!claimedPdfs.count(candidate) && !fs::exists(candidate, ec)) {
+                        job.pdf = candidate;
+                        break;
+                    }
+                }
+            }
+        }
+        claimedPdfs.insert(job.pdf);
+        jobs.push_back(job);
+    }
+    return jobs;
+}
+
+void ConvertOne(DocumentEngine& engine, Job& job) {
+    auto started = std::chrono::steady_clock::now();
+    try {
+        engine.Load(job.source, 0, job.format, false);
+        engine.Save(job.pdf, 0, kFormatPdf, false);
+        job.outcome = Outcome::Converted;
+        if (auto* worker = dynamic_cast<WorkerEngine*>(&engine))
+            job.pages = worker->LastPageCount();
+    } catch (const EngineError& e) {
+        job.outcome = Outcome::Failed;
+        job.reason = e.what();
+    } catch (const std::exception& e) {
+        job.outcome = Outcome::Failed;
+        job.reason = e.what();
+    }
+    job.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+}  // namespace vellumor::cli
