@@ -38,7 +38,7 @@ struct WorkerEngineOptions {
     std::string workerPath;  // the worker executable; FindWorkerBesideExecutable() by default
     std::chrono::milliseconds operationTimeout{std::chrono::seconds(120)};
     std::chrono::milliseconds startTimeout{std::chrono::seconds(60)};
-    int recycleAfterDocuments = 200;
+    int recycleAfterDocuments = 100;
     std::uint64_t recycleAboveBytes = std::uint64_t{1} << 30;
     bool pdfA = false;     // Save writes PDF/A-2b
     bool startNow = true;  // launch the worker in the constructor
