@@ -6,6 +6,7 @@
 #include <set>
 #include <system_error>
 
+#include "cli/platform.h"
 #include "core/paths.h"
 #include "engine/client/worker_engine.h"
 
@@ -21,7 +22,7 @@ struct Found {
 };
 
 bool IsDocument(const std::string& path) {
-    return LoadFormatFor(ExtensionOfPosix(FileNameOfPosix(path))) != 0;
+    return LoadFormatFor(ExtensionOfPath(FileNameOfPath(path))) != 0;
 }
 
 std::vector<Found> Scan(const std::string& folder, bool recursive) {
@@ -29,17 +30,19 @@ std::vector<Found> Scan(const std::string& folder, bool recursive) {
     std::error_code ec;
     auto add = [&](const fs::directory_entry& entry) {
         std::error_code e;
-        if (entry.is_regular_file(e) && IsDocument(entry.path().string()))
-            found.push_back({entry.path().string(), folder});
+        if (!entry.is_regular_file(e)) return;
+        std::string path = NativeText(TextOf(entry.path()));
+        if (IsDocument(path)) found.push_back({path, folder});
     };
     if (recursive) {
         for (fs::recursive_directory_iterator
-                 it(folder, fs::directory_options::skip_permission_denied, ec),
+                 it(PathOf(folder), fs::directory_options::skip_permission_denied, ec),
              end;
              !ec && it != end; it.increment(ec))
             add(*it);
     } else {
-        for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec),
+        for (fs::directory_iterator
+                 it(PathOf(folder), fs::directory_options::skip_permission_denied, ec),
              end;
              !ec && it != end; it.increment(ec))
             add(*it);
@@ -59,9 +62,10 @@ std::string WithNumber(const std::string& pdf, int n) {
 std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& options) {
     std::vector<Found> inputs;
     std::vector<Job> jobs;
-    for (const auto& path : paths) {
+    for (const auto& argument : paths) {
+        std::string path = NativeText(argument);
         std::error_code ec;
-        auto status = fs::status(path, ec);
+        auto status = fs::status(PathOf(path), ec);
         if (ec || !fs::exists(status)) {
             inputs.push_back({path, {}});
             continue;
@@ -79,12 +83,13 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& 
         Job job;
         job.source = input.path;
         std::error_code ec;
-        std::string name = FileNameOfPosix(input.path);
-        job.format = LoadFormatFor(ExtensionOfPosix(name));
-        if (!fs::exists(input.path, ec)) {
+        fs::path source = PathOf(input.path);
+        std::string name = FileNameOfPath(input.path);
+        job.format = LoadFormatFor(ExtensionOfPath(name));
+        if (!fs::exists(source, ec)) {
             job.outcome = Outcome::Failed;
             job.reason = "no such file or folder";
-        } else if (!fs::is_regular_file(input.path, ec)) {
+        } else if (!fs::is_regular_file(source, ec)) {
             job.outcome = Outcome::Failed;
             job.reason = "not a regular file";
         } else if (job.format == 0) {
@@ -93,7 +98,7 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& 
         } else if (name.rfind("~$", 0) == 0) {
             job.outcome = Outcome::Skipped;
             job.reason = "a lock file Word keeps beside an open document";
-        } else if (!seenSources.insert(fs::weakly_canonical(input.path, ec).string()).second) {
+        } else if (!seenSources.insert(TextOf(fs::weakly_canonical(source, ec))).second) {
             job.outcome = Outcome::Skipped;
             job.reason = "named more than once";
         }
@@ -104,22 +109,21 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& 
 
         std::string output;
         if (options.outputFolder.empty()) {
-            output = OutputPathForPosix(input.path, "", OutputMode::OriginalPath);
+            output = OutputPathForPath(input.path, "", OutputMode::OriginalPath);
         } else {
-            std::string folder = options.outputFolder;
+            std::string folder = NativeText(options.outputFolder);
             if (options.keepTree && !input.root.empty()) {
-                fs::path relative =
-                    fs::path(input.path).parent_path().lexically_relative(input.root);
+                fs::path relative = source.parent_path().lexically_relative(PathOf(input.root));
                 if (!relative.empty() && relative != ".")
-                    folder = (fs::path(folder) / relative).string();
+                    folder = NativeText(TextOf(PathOf(folder) / relative));
             }
-            output = OutputPathForPosix(input.path, folder, OutputMode::SettingPath);
+            output = OutputPathForPath(input.path, folder, OutputMode::SettingPath);
         }
-        job.pdf = PdfPathForPosix(output);
+        job.pdf = PdfPathForPath(output);
 
         // An earlier input of this run writing the same PDF is never overwritten silently.
         bool claimed = claimedPdfs.count(job.pdf) > 0;
-        bool exists = fs::exists(job.pdf, ec);
+        bool exists = fs::exists(PathOf(job.pdf), ec);
         if (claimed || exists) {
             if (options.onExists == OnExists::Skip) {
                 job.outcome = Outcome::Skipped;
@@ -132,7 +136,7 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& 
                 std::string base = job.pdf;
                 for (int n = 1;; ++n) {
                     std::string candidate = WithNumber(base, n);
-                    if (!claimedPdfs.count(candidate) && !fs::exists(candidate, ec)) {
+                    if (!claimedPdfs.count(candidate) && !fs::exists(PathOf(candidate), ec)) {
                         job.pdf = candidate;
                         break;
                     }

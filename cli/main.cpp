@@ -7,13 +7,10 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +22,7 @@
 #include <vector>
 
 #include "cli/batch.h"
+#include "cli/platform.h"
 #include "engine/client/worker_engine.h"
 
 namespace fs = std::filesystem;
@@ -35,20 +33,16 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 std::string WorkerPath() {
-    if (const char* env = getenv("VELLUMOR_ENGINE_PATH"); env && *env) return env;
+    if (std::string env = Environment("VELLUMOR_ENGINE_PATH"); !env.empty()) return env;
     std::string beside = FindWorkerBesideExecutable();
     if (!beside.empty()) return beside;
-    // In the build tree the worker lives in its own folder.
-    std::error_code ec;
-    fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    fs::path built = self.parent_path().parent_path() / "engine" / "worker" / "vellumor-engine";
-    return fs::exists(built, ec) ? built.string() : std::string();
+    return BuiltWorker();
 }
 
 // Progress: a bar on a terminal, one line per file otherwise.
 class Reporter {
   public:
-    explicit Reporter(std::size_t total) : total_(total), terminal_(isatty(STDERR_FILENO) != 0) {}
+    explicit Reporter(std::size_t total) : total_(total), terminal_(StderrIsTerminal()) {}
 
     void Done(const Job& job) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -94,11 +88,10 @@ class Reporter {
         return job.source;
     }
 
-    void ClearBar() { std::fprintf(stderr, "\r\033[K"); }
+    void ClearBar() { std::fputs(ClearLineText().c_str(), stderr); }
 
     void DrawBar(const std::string& current) {
-        winsize ws{};
-        int width = ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 40 ? ws.ws_col : 80;
+        int width = TerminalWidth();
         int barWidth = 30;
         int filled = total_ ? static_cast<int>(barWidth * done_ / total_) : barWidth;
         std::string bar =
@@ -107,7 +100,7 @@ class Reporter {
         std::snprintf(counts, sizeof counts, " %zu/%zu  %zu converted, %zu failed ", done_, total_,
                       converted_, failed_);
         std::string text = bar + counts;
-        std::string name = fs::path(current).filename().string();
+        std::string name = FileNameOfPath(current);
         if (static_cast<int>(text.size() + name.size()) < width) text += name;
         ClearBar();
         std::fprintf(stderr, "%s", text.c_str());
@@ -146,6 +139,10 @@ nlohmann::json Record(const Job& job) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    PrepareConsole();
+    std::vector<std::string> arguments = Utf8Arguments(argc, argv);
+    std::vector<char*> utf8Argv;
+    for (auto& argument : arguments) utf8Argv.push_back(argument.data());
     CLI::App app{"Converts Word documents (.doc, .docx) to PDF.", "vellumor-cli"};
     Options options;
     std::vector<std::string> paths;
@@ -173,7 +170,7 @@ int main(int argc, char** argv) {
     app.add_option("--json", jsonFile, "write one record per input to FILE")->type_name("FILE");
 
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(utf8Argv.size()), utf8Argv.data());
         if (options.keepTree && outputDir.empty())
             throw CLI::ValidationError("--keep-tree", "needs -o DIR");
     } catch (const CLI::ParseError& e) {
@@ -226,7 +223,7 @@ int main(int argc, char** argv) {
         records.push_back(Record(job));
     }
     if (!jsonFile.empty()) {
-        std::ofstream json(jsonFile);
+        std::ofstream json(PathOf(jsonFile));
         json << records.dump(2) << "\n";
         if (!json) {
             std::fprintf(stderr, "vellumor-cli: cannot write %s\n", jsonFile.c_str());

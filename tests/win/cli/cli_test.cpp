@@ -1,0 +1,82 @@
+// vellumor-cli.exe under Wine, as a user runs it: a real document converted through the native
+// Linux worker, and a usage error.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "win32/unicode.h"
+
+using namespace vellumor;
+
+namespace {
+
+// A Unix path of the build as a Windows path on Wine's Z: drive.
+std::string OnZ(const std::string& unixPath) {
+    std::string dos = "Z:" + unixPath;
+    for (auto& c : dos)
+        if (c == '/') c = '\\';
+    return dos;
+}
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesW(win::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string TempFolder() {
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    std::wstring folder = std::wstring(base) + L"vellumor-cli-" +
+                          std::to_wstring(GetCurrentProcessId()) + L"-" +
+                          std::to_wstring(GetTickCount());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return win::Narrow(folder);
+}
+
+// Runs vellumor-cli.exe with the arguments and the native worker; its exit code, or -1 when it
+// did not start or did not end within two minutes.
+int RunCli(const std::string& arguments) {
+    SetEnvironmentVariableW(L"VELLUMOR_ENGINE_PATH",
+                            win::Widen(OnZ(VELLUMOR_NATIVE_WORKER)).c_str());
+    std::wstring command = L"\"" + win::Widen(OnZ(VELLUMOR_CLI)) + L"\" " + win::Widen(arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &process);
+    SetEnvironmentVariableW(L"VELLUMOR_ENGINE_PATH", nullptr);
+    if (!started) return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+}  // namespace
+
+TEST(CliUnderWine, ConvertsADocumentBesideItsSource) {
+    if (!Exists(OnZ(VELLUMOR_NATIVE_WORKER)))
+        GTEST_SKIP() << "native worker not built: " << OnZ(VELLUMOR_NATIVE_WORKER);
+    std::string corpus = OnZ(VELLUMOR_CORPUS "/poi_Bug54849.docx");
+    if (!Exists(corpus)) GTEST_SKIP() << "corpus not found at " << VELLUMOR_CORPUS;
+    std::string folder = TempFolder();
+    // A non-ASCII letter and a space in the name: the command line reaches the program as UTF-8.
+    std::string source = folder + "\\\xC3\x9C ber.docx";
+    ASSERT_TRUE(CopyFileW(win::Widen(corpus).c_str(), win::Widen(source).c_str(), FALSE));
+
+    EXPECT_EQ(RunCli("--jobs 1 \"" + source + "\""), 0);
+    EXPECT_TRUE(Exists(folder + "\\\xC3\x9C ber.pdf"));
+
+    // Into a folder given with forward slashes; the name still follows the Windows rules.
+    std::string out = folder + "/out";
+    EXPECT_EQ(RunCli("-o \"" + out + "\" \"" + folder + "\""), 0);
+    EXPECT_TRUE(Exists(folder + "\\out\\\xC3\x9C ber.pdf"));
+}
+
+TEST(CliUnderWine, UsageErrorsExitWithTwo) {
+    EXPECT_EQ(RunCli(""), 2);
+    EXPECT_EQ(RunCli("--on-exists sometimes a.doc"), 2);
+}
