@@ -58,7 +58,10 @@ std::string ClearLineText() {
     if (VirtualTerminal()) return "\r\033[K";
     // Older consoles: overwrite the line with blanks, short of the last column so it does not
     // wrap.
-    return "\r" + std::string(TerminalWidth() - 1, ' ') + "\r";
+    std::string line(TerminalWidth() + 1, ' ');
+    line.front() = '\r';
+    line.back() = '\r';
+    return line;
 }
 
 std::string Environment(const char* name) {
