@@ -20,7 +20,7 @@ check "windows zip exists" test -f "$zip_file"
 check "debian package exists" test -f "$deb_file"
 
 zip_has() { unzip -Z1 "$zip_file" | grep -qE "^Vellumor-[0-9.]+-win32/$1\$"; }
-for f in Vellumor.exe tessolin.chm README.txt licences/LICENSE.txt; do
+for f in Vellumor.exe vellumor-cli.exe tessolin.chm README.txt licences/LICENSE.txt; do
     check "zip holds $f" zip_has "$f"
 done
 check "zip's Vellumor.exe is a 32-bit Windows program" bash -c \
