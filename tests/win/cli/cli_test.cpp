@@ -6,23 +6,16 @@
 
 #include <string>
 
+#include "tests/win/wine_host.h"
 #include "win32/unicode.h"
 
 using namespace vellumor;
 
 namespace {
 
-// A Unix path of the build as a Windows path on Wine's Z: drive.
-std::string OnZ(const std::string& unixPath) {
-    std::string dos = "Z:" + unixPath;
-    for (auto& c : dos)
-        if (c == '/') c = '\\';
-    return dos;
-}
+using test::PathExists;
 
-bool Exists(const std::string& path) {
-    return GetFileAttributesW(win::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+using test::UnixPathOnZ;
 
 std::string TempFolder() {
     wchar_t base[MAX_PATH];
@@ -38,8 +31,9 @@ std::string TempFolder() {
 // did not start or did not end within two minutes.
 int RunCli(const std::string& arguments) {
     SetEnvironmentVariableW(L"VELLUMOR_ENGINE_PATH",
-                            win::Widen(OnZ(VELLUMOR_NATIVE_WORKER)).c_str());
-    std::wstring command = L"\"" + win::Widen(OnZ(VELLUMOR_CLI)) + L"\" " + win::Widen(arguments);
+                            win::Widen(UnixPathOnZ(VELLUMOR_NATIVE_WORKER)).c_str());
+    std::wstring command =
+        L"\"" + win::Widen(UnixPathOnZ(VELLUMOR_CLI)) + L"\" " + win::Widen(arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -58,22 +52,22 @@ int RunCli(const std::string& arguments) {
 }  // namespace
 
 TEST(CliUnderWine, ConvertsADocumentBesideItsSource) {
-    if (!Exists(OnZ(VELLUMOR_NATIVE_WORKER)))
-        GTEST_SKIP() << "native worker not built: " << OnZ(VELLUMOR_NATIVE_WORKER);
-    std::string corpus = OnZ(VELLUMOR_CORPUS "/poi_Bug54849.docx");
-    if (!Exists(corpus)) GTEST_SKIP() << "corpus not found at " << VELLUMOR_CORPUS;
+    if (!PathExists(UnixPathOnZ(VELLUMOR_NATIVE_WORKER)))
+        GTEST_SKIP() << "native worker not built: " << UnixPathOnZ(VELLUMOR_NATIVE_WORKER);
+    std::string corpus = UnixPathOnZ(VELLUMOR_CORPUS "/poi_Bug54849.docx");
+    if (!PathExists(corpus)) GTEST_SKIP() << "corpus not found at " << VELLUMOR_CORPUS;
     std::string folder = TempFolder();
     // A non-ASCII letter and a space in the name: the command line reaches the program as UTF-8.
     std::string source = folder + "\\\xC3\x9C ber.docx";
     ASSERT_TRUE(CopyFileW(win::Widen(corpus).c_str(), win::Widen(source).c_str(), FALSE));
 
     EXPECT_EQ(RunCli("--jobs 1 \"" + source + "\""), 0);
-    EXPECT_TRUE(Exists(folder + "\\\xC3\x9C ber.pdf"));
+    EXPECT_TRUE(PathExists(folder + "\\\xC3\x9C ber.pdf"));
 
     // Into a folder given with forward slashes; the name still follows the Windows rules.
     std::string out = folder + "/out";
     EXPECT_EQ(RunCli("-o \"" + out + "\" \"" + folder + "\""), 0);
-    EXPECT_TRUE(Exists(folder + "\\out\\\xC3\x9C ber.pdf"));
+    EXPECT_TRUE(PathExists(folder + "\\out\\\xC3\x9C ber.pdf"));
 }
 
 TEST(CliUnderWine, UsageErrorsExitWithTwo) {

@@ -9,23 +9,18 @@
 #include <string>
 
 #include "engine/client/worker_engine.h"
+#include "tests/win/wine_host.h"
 #include "win32/unicode.h"
 
 using namespace vellumor;
 
 namespace {
 
+using test::PathExists;
+
 // The worker of the native build, as a Windows path on Wine's Z: drive.
 std::string NativeWorker() {
-    std::string unixPath = VELLUMOR_NATIVE_WORKER;
-    std::string dos = "Z:" + unixPath;
-    for (auto& c : dos)
-        if (c == '/') c = '\\';
-    return dos;
-}
-
-bool Exists(const std::string& path) {
-    return GetFileAttributesW(win::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return test::UnixPathOnZ(VELLUMOR_NATIVE_WORKER);
 }
 
 std::string ReadAll(const std::string& path) {
@@ -59,13 +54,13 @@ std::string CopyFromCorpus(const std::string& name, const std::string& folder,
 }  // namespace
 
 TEST(WorkerClientUnderWine, ConvertsARealDocxThroughTheLinuxWorker) {
-    if (!Exists(NativeWorker())) GTEST_SKIP() << "native worker not built: " << NativeWorker();
-    if (!Exists(CopyFromCorpus("poi_Bug54849.docx", TempFolder(), "probe.docx")))
+    if (!PathExists(NativeWorker())) GTEST_SKIP() << "native worker not built: " << NativeWorker();
+    if (!PathExists(CopyFromCorpus("poi_Bug54849.docx", TempFolder(), "probe.docx")))
         GTEST_SKIP() << "corpus not found at " << VELLUMOR_CORPUS;
     std::string folder = TempFolder();
     // Spaces, "%", "#" and a non-ASCII letter in the source name; a missing output folder.
     std::string source = CopyFromCorpus("poi_Bug54849.docx", folder, "a b%20#\xC3\x9C.docx");
-    ASSERT_TRUE(Exists(source));
+    ASSERT_TRUE(PathExists(source));
     std::string pdf = folder + "\\out\\a b%20#\xC3\x9C.pdf";
 
     WorkerEngineOptions options;
@@ -90,15 +85,15 @@ TEST(WorkerClientUnderWine, ConvertsARealDocxThroughTheLinuxWorker) {
     }
     engine.Load(source, 0, 13, false);
     engine.Save(folder + "\\again.pdf", 0, 12, false);
-    EXPECT_TRUE(Exists(folder + "\\again.pdf"));
+    EXPECT_TRUE(PathExists(folder + "\\again.pdf"));
     EXPECT_EQ(engine.WorkersStarted(), 1);
 }
 
 TEST(WorkerClientUnderWine, AHangingWorkerEndsItselfAtTheDeadline) {
-    if (!Exists(NativeWorker())) GTEST_SKIP() << "native worker not built: " << NativeWorker();
+    if (!PathExists(NativeWorker())) GTEST_SKIP() << "native worker not built: " << NativeWorker();
     std::string folder = TempFolder();
     std::string source = CopyFromCorpus("poi_Bug54849.docx", folder, "hangs-here.docx");
-    if (!Exists(source)) GTEST_SKIP() << "corpus not found at " << VELLUMOR_CORPUS;
+    if (!PathExists(source)) GTEST_SKIP() << "corpus not found at " << VELLUMOR_CORPUS;
     // The fault hook of the worker's test build; Wine passes the variable on to it.
     SetEnvironmentVariableW(L"VELLUMOR_ENGINE_FAULT", L"hang:hangs-here");
     WorkerEngineOptions options;
@@ -116,6 +111,6 @@ TEST(WorkerClientUnderWine, AHangingWorkerEndsItselfAtTheDeadline) {
     std::string fine = CopyFromCorpus("poi_Bug54849.docx", folder, "fine.docx");
     engine.Load(fine, 0, 13, false);
     engine.Save(folder + "\\fine.pdf", 0, 12, false);
-    EXPECT_TRUE(Exists(folder + "\\fine.pdf"));
+    EXPECT_TRUE(PathExists(folder + "\\fine.pdf"));
     EXPECT_EQ(engine.WorkersStarted(), 2);
 }
