@@ -36,8 +36,8 @@
 #include <thread>
 
 #include "core/engine_protocol.h"
+#include "core/input_check.h"
 #include "engine/worker/file_url.h"
-#include "engine/worker/input_check.h"
 #include "engine/worker/office_document.h"
 
 namespace {
@@ -271,15 +271,15 @@ class Worker {
         if (!file)
             return Fail(reply, proto::Status::NotFound,
                         std::string("cannot open it: ") + strerror(errno));
-        vellumor::engine::ByteSource source = [file](std::uint64_t offset, void* buffer,
+        vellumor::ByteSource source = [file](std::uint64_t offset, void* buffer,
                                                      std::size_t size) -> std::size_t {
             if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
             return fread(buffer, 1, size, file);
         };
         auto verdict =
-            vellumor::engine::CheckContent(source, static_cast<std::uint64_t>(st.st_size));
+            vellumor::CheckContent(source, static_cast<std::uint64_t>(st.st_size));
         fclose(file);
-        if (verdict.kind == vellumor::engine::InputKind::PasswordProtected)
+        if (verdict.kind == vellumor::InputKind::PasswordProtected)
             return Fail(reply, proto::Status::PasswordProtected,
                         "the document is password-protected");
         if (!verdict.accepted())

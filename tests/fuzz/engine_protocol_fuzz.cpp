@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/engine_protocol.h"
-#include "engine/worker/input_check.h"
+#include "core/input_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     namespace proto = vellumor::protocol;
@@ -21,6 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     }
     // Document contents: any verdict is fine; reading out of bounds or looping is not.
-    vellumor::engine::CheckBytes(std::string(reinterpret_cast<const char*>(data), size));
+    vellumor::CheckBytes(std::string(reinterpret_cast<const char*>(data), size));
     return 0;
 }

@@ -1,11 +1,11 @@
-#include "engine/worker/input_check.h"
+#include "core/input_check.h"
 
 #include <algorithm>
 #include <cstring>
 #include <set>
 #include <vector>
 
-namespace vellumor::engine {
+namespace vellumor {
 
 namespace {
 
@@ -316,4 +316,4 @@ InputVerdict CheckBytes(const std::string& bytes) {
     return CheckContent(source, bytes.size());
 }
 
-}  // namespace vellumor::engine
+}  // namespace vellumor

@@ -1,4 +1,4 @@
-#include "engine/worker/input_check.h"
+#include "core/input_check.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,8 @@
 #include <random>
 #include <sstream>
 
-#include "engine/worker/file_url.h"
 
-using namespace vellumor::engine;
+using namespace vellumor;
 
 namespace {
 
@@ -66,12 +65,4 @@ TEST(InputCheck, EncryptedDocumentsArePasswordProtected) {
               InputKind::PasswordProtected);
     EXPECT_EQ(CheckBytes(Corpus("poi_password_tika_binaryrc4.doc")).kind,
               InputKind::PasswordProtected);
-}
-
-TEST(FileUrl, EscapesEverythingButUnreservedBytes) {
-    EXPECT_EQ(FileUrlFromPath("/tmp/a b/100%#1?.docx"), "file:///tmp/a%20b/100%25%231%3F.docx");
-    EXPECT_EQ(FileUrlFromPath("/t/\xC3\x9C.doc"), "file:///t/%C3%9C.doc");
-    EXPECT_EQ(AbsolutePath("/x/y"), "/x/y");
-    EXPECT_EQ(AbsolutePath("y").back(), 'y');
-    EXPECT_EQ(AbsolutePath("y").front(), '/');
 }

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-namespace vellumor::engine {
+namespace vellumor {
 
 enum class InputKind {
     WordBinary,  // OLE2 compound file with a WordDocument stream (Word 6 to 2003)
@@ -34,4 +34,4 @@ using ByteSource = std::function<std::size_t(std::uint64_t offset, void* buffer,
 InputVerdict CheckContent(const ByteSource& read, std::uint64_t totalSize);
 InputVerdict CheckBytes(const std::string& bytes);
 
-}  // namespace vellumor::engine
+}  // namespace vellumor
