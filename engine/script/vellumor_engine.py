@@ -1,0 +1,1114 @@
+"""vellumor_engine.py: the script worker, one office instance and one document at a time, driven
+by its client over a TCP connection to 127.0.0.1 (engine/PROTOCOL.md).
+
+    python vellumor_engine.py PORT        (the token comes in VELLUMOR_ENGINE_TOKEN)
+
+It runs under the Python that comes with the office (on Windows <install>/program/python.exe, on
+Debian /usr/bin/python3 with python3-uno) and starts its own soffice.bin as a direct child, which
+it drives over a private pipe. Every load and store runs on the office's main thread: the
+command is queued there with AsyncCallback, because documents that load fine on the main thread
+crash the office when they are loaded from a bridge thread.
+
+A watchdog thread ends the process when a command overruns its deadline or the client goes
+away, because under Wine the client has no handle to kill us with. No office outlives its
+worker: on Linux it dies with us (PR_SET_PDEATHSIG), on Windows with our Job Object.
+
+Standard library and uno only; runs on Python 3.7 to 3.11.
+"""
+
+import errno
+import os
+import queue
+import secrets
+import select
+import socket
+import struct
+import subprocess
+import sys
+import threading
+import time
+
+import uno
+import unohelper
+from com.sun.star.awt import XCallback
+from com.sun.star.beans import PropertyValue
+from com.sun.star.task import XInteractionHandler
+
+IS_WINDOWS = os.name == "nt"
+
+# Tests set this after import: called with the absolute path just before each document loads.
+before_load = None
+
+PROTOCOL_VERSION = 1
+MAX_PAYLOAD = 1 << 20
+TOKEN_VARIABLE = "VELLUMOR_ENGINE_TOKEN"
+
+HELLO, READY, LOAD, SAVE, QUIT, RESULT = 1, 2, 3, 4, 5, 6
+(OK, NOT_FOUND, REFUSED, PASSWORD_PROTECTED, LOAD_FAILED, SAVE_FAILED, NO_DOCUMENT, BAD_REQUEST,
+ START_FAILED) = range(9)
+OPTION_PDFA = 1
+LOAD_FORMATS = (9, 13)
+SAVE_FORMAT = 12
+
+EXIT_START_FAILED = 1
+EXIT_CLIENT_GONE = 3
+EXIT_DEADLINE = 4
+EXIT_PROTOCOL = 5
+EXIT_OFFICE_DIED = 6
+
+OFFICE_START_SECONDS = 60.0
+OFFICE_END_SECONDS = 3.0
+# soffice.bin asks its launcher to start it again after it first sets up a profile.
+OFFICE_RESTART_CODES = (79, 81)
+PASSWORD_REQUEST_TYPES = (
+    "com.sun.star.task.PasswordRequest",
+    "com.sun.star.task.DocumentPasswordRequest",
+    "com.sun.star.task.DocumentPasswordRequest2",
+    "com.sun.star.task.DocumentMSPasswordRequest",
+    "com.sun.star.task.DocumentMSPasswordRequest2",
+)
+
+
+class ProtocolError(Exception):
+    pass
+
+
+# ---------------------------------------------------------------------------------------------
+# Frames (core/engine_protocol.cpp)
+
+
+class Message(object):
+    def __init__(self, type_, **fields):
+        self.type = type_
+        self.version = fields.get("version", 0)
+        self.token = fields.get("token", b"")
+        self.pid = fields.get("pid", 0)
+        self.id = fields.get("id", 0)
+        self.deadline_ms = fields.get("deadline_ms", 0)
+        self.text = fields.get("text", b"")
+        self.reserved = fields.get("reserved", 0)
+        self.format = fields.get("format", 0)
+        self.flag = fields.get("flag", False)
+        self.options = fields.get("options", 0)
+        self.status = fields.get("status", OK)
+        self.value = fields.get("value", 0)
+        self.pages = fields.get("pages", 0)
+        self.memory_bytes = fields.get("memory_bytes", 0)
+
+
+def _as_bytes(text):
+    return text.encode("utf-8", "surrogateescape") if isinstance(text, str) else bytes(text)
+
+
+def _pack_str(text):
+    data = _as_bytes(text)
+    return struct.pack("<I", len(data)) + data
+
+
+def encode_payload(m):
+    out = struct.pack("<B", m.type)
+    if m.type == HELLO:
+        out += struct.pack("<H", m.version) + _pack_str(m.token) + struct.pack("<I", m.pid)
+    elif m.type == READY:
+        out += struct.pack("<B", m.status) + _pack_str(m.text)
+    elif m.type in (LOAD, SAVE):
+        out += struct.pack("<II", m.id, m.deadline_ms) + _pack_str(m.text)
+        out += struct.pack("<iiB", m.reserved, m.format, 1 if m.flag else 0)
+        if m.type == SAVE:
+            out += struct.pack("<I", m.options)
+    elif m.type == RESULT:
+        out += struct.pack("<IBiiQ", m.id, m.status, m.value, m.pages, m.memory_bytes)
+        out += _pack_str(m.text)
+    elif m.type != QUIT:
+        raise ProtocolError("unknown message type")
+    return out
+
+
+def encode_frame(m):
+    payload = encode_payload(m)
+    return struct.pack("<I", len(payload)) + payload
+
+
+class _Fields(object):
+    def __init__(self, data):
+        self.data = data
+        self.pos = 0
+
+    def take(self, fmt):
+        size = struct.calcsize(fmt)
+        if len(self.data) - self.pos < size:
+            raise ProtocolError("truncated or invalid field")
+        values = struct.unpack_from(fmt, self.data, self.pos)
+        self.pos += size
+        return values if len(values) > 1 else values[0]
+
+    def string(self):
+        n = self.take("<I")
+        if n > len(self.data) - self.pos:
+            raise ProtocolError("truncated or invalid field")
+        s = self.data[self.pos:self.pos + n]
+        self.pos += n
+        return s
+
+    def boolean(self):
+        b = self.take("<B")
+        if b > 1:
+            raise ProtocolError("truncated or invalid field")
+        return b == 1
+
+
+def decode_payload(payload):
+    """The message of one payload; ProtocolError for anything the C++ codec calls malformed."""
+    r = _Fields(payload)
+    if not payload:
+        raise ProtocolError("empty payload")
+    m = Message(r.take("<B"))
+    if m.type == HELLO:
+        m.version = r.take("<H")
+        m.token = r.string()
+        m.pid = r.take("<I")
+    elif m.type == READY:
+        m.status = r.take("<B")
+        m.text = r.string()
+    elif m.type in (LOAD, SAVE):
+        m.id, m.deadline_ms = r.take("<II")
+        m.text = r.string()
+        m.reserved, m.format = r.take("<ii")
+        m.flag = r.boolean()
+        if m.type == SAVE:
+            m.options = r.take("<I")
+    elif m.type == RESULT:
+        m.id, m.status, m.value, m.pages, m.memory_bytes = r.take("<IBiiQ")
+        m.text = r.string()
+    elif m.type != QUIT:
+        raise ProtocolError("unknown message type")
+    if r.pos != len(payload):
+        raise ProtocolError("trailing bytes after the message")
+    if m.status > START_FAILED:
+        raise ProtocolError("unknown status")
+    return m
+
+
+class FrameReader(object):
+    """Collects bytes as they arrive and hands out whole messages."""
+
+    def __init__(self):
+        self.buffer = b""
+
+    def append(self, data):
+        self.buffer += data
+
+    def next(self):
+        """The next whole message, or None until more bytes arrive; ProtocolError if malformed."""
+        if len(self.buffer) < 4:
+            return None
+        n = struct.unpack_from("<I", self.buffer)[0]
+        if n == 0:
+            raise ProtocolError("empty frame")
+        if n > MAX_PAYLOAD:
+            raise ProtocolError("frame too long")
+        if len(self.buffer) - 4 < n:
+            return None
+        payload, self.buffer = self.buffer[4:4 + n], self.buffer[4 + n:]
+        return decode_payload(payload)
+
+
+def partial_pdf_name(pdf_name, pid):
+    return "." + pdf_name + "." + str(pid) + ".part"
+
+
+def pdf_page_count(path):
+    """The page count of a PDF the office wrote: the largest /Count of its page-tree nodes."""
+    try:
+        with open(path, "rb") as f:
+            pdf = f.read()
+    except OSError:
+        return 0
+    best = 0
+    at = pdf.find(b"/Type/Pages")
+    while at != -1:
+        begin = pdf.rfind(b"<<", 0, at)
+        end = pdf.find(b">>", at)
+        count = pdf.find(b"/Count", begin) if begin != -1 else -1
+        if begin != -1 and end != -1 and count != -1 and count <= end:
+            digits = pdf[count + 6:count + 26].lstrip(b" \t\r\n")
+            n = 0
+            for c in digits:
+                if not 48 <= c <= 57:
+                    break
+                n = n * 10 + c - 48
+            best = max(best, n)
+        at = pdf.find(b"/Type/Pages", at + 1)
+    return best
+
+
+def file_url(path):
+    """The file URL of an absolute path, every byte but the unreserved ones percent-encoded."""
+    if IS_WINDOWS:
+        return uno.systemPathToFileUrl(path)
+    plain = b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~/"
+    url = "file://"
+    for c in os.fsencode(path):
+        url += chr(c) if c in plain else "%%%02X" % c
+    return url
+
+
+# ---------------------------------------------------------------------------------------------
+# Process state shared with the watchdog
+
+
+class State(object):
+    sock = None
+    office = None           # subprocess.Popen of soffice.bin
+    deadline = 0.0          # monotonic seconds; 0 while idle
+    partial_path = None     # the partial PDF being written, removed if we are cut short
+    ending = True           # the office's exit is expected: while it starts, and when ended
+    lock = threading.Lock()
+
+
+def kill_office():
+    office = State.office
+    if office is None:
+        return
+    try:
+        office.kill()
+    except OSError:
+        pass
+    try:
+        office.wait(2)
+    except Exception:
+        pass
+
+
+def remove_partial():
+    path = State.partial_path
+    if path:
+        try:
+            os.unlink(path)
+        except OSError:
+            pass
+
+
+def die(code):
+    """Ends the worker at once, taking the office and any partial PDF with it."""
+    State.ending = True
+    kill_office()
+    remove_partial()
+    os._exit(code)
+
+
+def send(message):
+    try:
+        State.sock.sendall(encode_frame(message))
+    except OSError:
+        die(EXIT_CLIENT_GONE)
+
+
+def client_gone(sock):
+    if IS_WINDOWS:
+        readable = select.select([sock], [], [], 0.1)[0]
+        if not readable:
+            return False
+        try:
+            gone = sock.recv(1, socket.MSG_PEEK) == b""
+        except OSError:
+            return True
+        if not gone:
+            time.sleep(0.1)  # a command is waiting to be read: do not spin on it
+        return gone
+    poller = select.poll()
+    poller.register(sock.fileno(), select.POLLRDHUP)
+    events = poller.poll(100)
+    bad = select.POLLRDHUP | select.POLLHUP | select.POLLERR | select.POLLNVAL
+    return any(revents & bad for _, revents in events)
+
+
+def watchdog():
+    while True:
+        if client_gone(State.sock):
+            die(EXIT_CLIENT_GONE)
+        deadline = State.deadline
+        if deadline and time.monotonic() > deadline:
+            die(EXIT_DEADLINE)
+        office = State.office
+        if office is not None and not State.ending and office.poll() is not None:
+            die(EXIT_OFFICE_DIED)
+
+
+# ---------------------------------------------------------------------------------------------
+# Files and folders
+
+
+def redirect_standard_streams():
+    null = os.open(os.devnull, os.O_RDWR)
+    os.dup2(null, 0)
+    os.dup2(null, 1)
+    log = os.environ.get("VELLUMOR_ENGINE_LOG")
+    err = -1
+    if log:
+        try:
+            err = os.open(log, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o600)
+        except OSError:
+            err = -1
+    os.dup2(err if err >= 0 else null, 2)
+    for fd in (err, null):
+        if fd > 2:
+            os.close(fd)
+    sys.stdin = open(os.devnull, "r")
+    sys.stdout = open(os.devnull, "w")
+
+
+def cache_folder():
+    if IS_WINDOWS:
+        base = os.environ.get("LOCALAPPDATA") or os.path.expanduser("~")
+        return os.path.join(base, "Vellumor")
+    base = os.environ.get("XDG_CACHE_HOME")
+    if not base:
+        home = os.environ.get("HOME")
+        base = os.path.join(home, ".cache") if home else "/tmp"
+    return os.path.join(base, "vellumor")
+
+
+def _lock(fd):
+    if IS_WINDOWS:
+        import msvcrt
+        msvcrt.locking(fd, msvcrt.LK_NBLCK, 1)
+    else:
+        import fcntl
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+
+
+_profile_lock = None  # the open lock file of our slot: the lock lasts as long as the process
+
+
+def profile_folder():
+    """A private office profile per worker slot, kept between runs so later starts are quick.
+    The slot is held with a lock for the life of the process: two workers never share one."""
+    global _profile_lock
+    base = cache_folder()
+    try:
+        os.makedirs(base, exist_ok=True)
+    except OSError:
+        pass
+    for slot in range(64):
+        folder = os.path.join(base, "script-profile-%d" % slot)
+        try:
+            os.makedirs(folder, exist_ok=True)
+            fd = os.open(folder + ".lock", os.O_RDWR | os.O_CREAT, 0o600)
+        except OSError:
+            continue
+        try:
+            _lock(fd)
+        except OSError:
+            os.close(fd)
+            continue
+        _profile_lock = fd
+        return folder
+    import tempfile
+    return tempfile.mkdtemp(prefix="vellumor-script-")
+
+
+def prepare_profile(folder):
+    """Macros never run: the profile forbids them before the office reads it the first time."""
+    user = os.path.join(folder, "user")
+    os.makedirs(user, exist_ok=True)
+    xcu = os.path.join(user, "registrymodifications.xcu")
+    if os.path.exists(xcu):
+        return
+    item = ('<item oor:path="%s"><prop oor:name="%s" oor:op="fuse"><value>%s</value></prop>'
+            '</item>\n')
+    with open(xcu, "w", encoding="utf-8") as out:
+        out.write('<?xml version="1.0" encoding="UTF-8"?>\n'
+                  '<oor:items xmlns:oor="http://openoffice.org/2001/registry" '
+                  'xmlns:xs="http://www.w3.org/2001/XMLSchema" '
+                  'xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">\n')
+        scripting = "/org.openoffice.Office.Common/Security/Scripting"
+        out.write(item % (scripting, "MacroSecurityLevel", "3"))
+        out.write(item % (scripting, "DisableMacrosExecution", "true"))
+        out.write(item % ("/org.openoffice.Office.Common/Misc", "FirstRun", "false"))
+        out.write("</oor:items>\n")
+
+
+def use_engine_fonts(profile, env):
+    """Documents name Word's fonts; the office lays them out with metric-compatible ones where
+    they are installed. scripts/setup unpacks them into a folder of their own, so the office is
+    pointed at it here and page counts match the native worker's."""
+    if IS_WINDOWS:
+        return
+    fonts = env.get("VELLUMOR_ENGINE_FONTS")
+    if not fonts:
+        if env.get("XDG_CACHE_HOME"):
+            fonts = os.path.join(env["XDG_CACHE_HOME"], "vellumor", "engine-fonts")
+        elif env.get("HOME"):
+            fonts = os.path.join(env["HOME"], ".cache", "vellumor", "engine-fonts")
+    if not fonts or not os.path.isdir(fonts):
+        return
+    conf = os.path.join(profile, "fonts.conf")
+    base = env.get("FONTCONFIG_FILE", "/etc/fonts/fonts.conf")
+    with open(conf, "w", encoding="utf-8") as out:
+        out.write('<?xml version="1.0"?>\n<!DOCTYPE fontconfig SYSTEM "fonts.dtd">\n<fontconfig>\n'
+                  '  <include ignore_missing="yes">%s</include>\n'
+                  '  <dir>%s</dir>\n'
+                  '  <cachedir>%s/fontconfig</cachedir>\n</fontconfig>\n' % (base, fonts, profile))
+    env["FONTCONFIG_FILE"] = conf
+
+
+def office_program_folder():
+    folder = os.environ.get("VELLUMOR_OFFICE_PROGRAM")
+    if folder:
+        return folder
+    if IS_WINDOWS:
+        here = os.path.dirname(os.path.abspath(sys.executable))
+        if any(os.path.exists(os.path.join(here, n)) for n in ("soffice.exe", "soffice.bin")):
+            return here
+    here = os.path.dirname(os.path.abspath(uno.__file__))
+    if os.path.exists(os.path.join(here, "soffice.bin")):
+        return here
+    return "/usr/lib/libreoffice/program"
+
+
+def resident_bytes(pid):
+    """The resident memory of a process (the office's: it is what grows)."""
+    if IS_WINDOWS:
+        return _windows_resident_bytes(pid)
+    try:
+        with open("/proc/%d/statm" % pid) as f:
+            return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+    except (OSError, ValueError, IndexError):
+        return 0
+
+
+# ---------------------------------------------------------------------------------------------
+# Platform: the office ends with us
+
+
+def _die_with_parent(parent):
+    """Runs in the office's process before it executes: SIGKILL when the worker's thread that
+    started it ends, which is the main thread and so the worker itself."""
+    import ctypes
+    import signal
+    libc = ctypes.CDLL(None, use_errno=True)
+    pr_set_pdeathsig = 1
+    libc.prctl(pr_set_pdeathsig, signal.SIGKILL, 0, 0, 0)
+    if os.getppid() != parent:  # the worker died before the line above took effect
+        os._exit(1)
+
+
+def _windows_kill_on_close_job():
+    """Puts this process into a new Job Object that kills its members when its last handle
+    closes, i.e. when this process ends however it ends. The office started afterwards is in
+    the job too."""
+    import ctypes
+    from ctypes import wintypes
+
+    class IoCounters(ctypes.Structure):
+        _fields_ = [(n, ctypes.c_ulonglong) for n in (
+            "ReadOperationCount", "WriteOperationCount", "OtherOperationCount",
+            "ReadTransferCount", "WriteTransferCount", "OtherTransferCount")]
+
+    class BasicLimits(ctypes.Structure):
+        _fields_ = [("PerProcessUserTimeLimit", ctypes.c_longlong),
+                    ("PerJobUserTimeLimit", ctypes.c_longlong),
+                    ("LimitFlags", wintypes.DWORD),
+                    ("MinimumWorkingSetSize", ctypes.c_size_t),
+                    ("MaximumWorkingSetSize", ctypes.c_size_t),
+                    ("ActiveProcessLimit", wintypes.DWORD),
+                    ("Affinity", ctypes.c_size_t),
+                    ("PriorityClass", wintypes.DWORD),
+                    ("SchedulingClass", wintypes.DWORD)]
+
+    class ExtendedLimits(ctypes.Structure):
+        _fields_ = [("BasicLimitInformation", BasicLimits),
+                    ("IoInfo", IoCounters),
+                    ("ProcessMemoryLimit", ctypes.c_size_t),
+                    ("JobMemoryLimit", ctypes.c_size_t),
+                    ("PeakProcessMemoryUsed", ctypes.c_size_t),
+                    ("PeakJobMemoryUsed", ctypes.c_size_t)]
+
+    kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)
+    kernel32.CreateJobObjectW.restype = wintypes.HANDLE
+    kernel32.CreateJobObjectW.argtypes = [ctypes.c_void_p, wintypes.LPCWSTR]
+    kernel32.SetInformationJobObject.argtypes = [wintypes.HANDLE, ctypes.c_int, ctypes.c_void_p,
+                                                 wintypes.DWORD]
+    kernel32.GetCurrentProcess.restype = wintypes.HANDLE
+    kernel32.AssignProcessToJobObject.argtypes = [wintypes.HANDLE, wintypes.HANDLE]
+    job = kernel32.CreateJobObjectW(None, None)
+    if not job:
+        return False
+    limits = ExtendedLimits()
+    job_object_limit_kill_on_job_close = 0x2000
+    job_object_extended_limit_information = 9
+    limits.BasicLimitInformation.LimitFlags = job_object_limit_kill_on_job_close
+    if not kernel32.SetInformationJobObject(job, job_object_extended_limit_information,
+                                            ctypes.byref(limits), ctypes.sizeof(limits)):
+        return False
+    # The handle is never closed: it closes when the process ends, and that ends the office.
+    return bool(kernel32.AssignProcessToJobObject(job, kernel32.GetCurrentProcess()))
+
+
+def _windows_resident_bytes(pid):
+    import ctypes
+    from ctypes import wintypes
+
+    class MemoryCounters(ctypes.Structure):
+        _fields_ = [("cb", wintypes.DWORD), ("PageFaultCount", wintypes.DWORD)] + [
+            (n, ctypes.c_size_t) for n in (
+                "PeakWorkingSetSize", "WorkingSetSize", "QuotaPeakPagedPoolUsage",
+                "QuotaPagedPoolUsage", "QuotaPeakNonPagedPoolUsage", "QuotaNonPagedPoolUsage",
+                "PagefileUsage", "PeakPagefileUsage")]
+
+    kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)
+    kernel32.OpenProcess.restype = wintypes.HANDLE
+    kernel32.OpenProcess.argtypes = [wintypes.DWORD, wintypes.BOOL, wintypes.DWORD]
+    kernel32.CloseHandle.argtypes = [wintypes.HANDLE]
+    get_info = getattr(kernel32, "K32GetProcessMemoryInfo", None)
+    if get_info is None:
+        get_info = ctypes.WinDLL("psapi").GetProcessMemoryInfo
+    get_info.argtypes = [wintypes.HANDLE, ctypes.c_void_p, wintypes.DWORD]
+    process_query_limited_information, process_vm_read = 0x1000, 0x0010
+    handle = kernel32.OpenProcess(process_query_limited_information | process_vm_read, False, pid)
+    if not handle:
+        return 0
+    try:
+        counters = MemoryCounters()
+        counters.cb = ctypes.sizeof(counters)
+        if not get_info(handle, ctypes.byref(counters), counters.cb):
+            return 0
+        return counters.WorkingSetSize
+    finally:
+        kernel32.CloseHandle(handle)
+
+
+# ---------------------------------------------------------------------------------------------
+# The office
+
+
+def _prop(name, value):
+    p = PropertyValue()
+    p.Name = name
+    p.Value = value
+    return p
+
+
+def _type_names(value):
+    """The UNO type names of an exception value and of its bases."""
+    names = []
+    for cls in type(value).__mro__:
+        name = getattr(cls, "typeName", None)
+        if name:
+            names.append(name)
+    return names
+
+
+def is_password_request(request):
+    try:
+        password = uno.getClass("com.sun.star.task.PasswordRequest")
+        if isinstance(request, password):
+            return True
+    except Exception:
+        pass
+    return any(n in PASSWORD_REQUEST_TYPES for n in _type_names(request))
+
+
+def is_uno_exception(value, type_name):
+    try:
+        return isinstance(value, uno.getClass(type_name))
+    except Exception:
+        return type_name in _type_names(value)
+
+
+def _implements(uno_object, interface_name):
+    try:
+        return uno_object.queryInterface(uno.getTypeByName(interface_name)) is not None
+    except Exception:
+        return False
+
+
+class AbortingInteractionHandler(unohelper.Base, XInteractionHandler):
+    """Answers every question the office asks with Abort, and notes password requests."""
+
+    def __init__(self):
+        self.password_requested = False
+
+    def handle(self, request):
+        continuations = request.getContinuations() or ()
+        if self._asks_for_password(request, continuations):
+            self.password_requested = True
+        for answer in ("com.sun.star.task.XInteractionAbort",
+                       "com.sun.star.task.XInteractionDisapprove"):
+            for continuation in continuations:
+                if _implements(continuation, answer):
+                    continuation.select()
+                    return
+
+    @staticmethod
+    def _asks_for_password(request, continuations):
+        # The request is a PasswordRequest (or one of its subtypes). The pyuno of some
+        # installations (Debian 12's, on Python 3.11) cannot convert any request to Python
+        # (getRequest() raises SystemError), so the answer the request offers decides then:
+        # only a password request takes an XInteractionPassword.
+        try:
+            return is_password_request(request.getRequest())
+        except Exception:
+            return any(_implements(c, "com.sun.star.task.XInteractionPassword")
+                       for c in continuations)
+
+
+class MainThreadJob(object):
+    def __init__(self, function):
+        self.function = function
+        self.done = threading.Event()
+        self.result = None
+        self.error = None
+
+    def run(self):
+        try:
+            self.result = self.function()
+        except BaseException as e:  # handed to the waiting thread
+            self.error = e
+
+
+class MainThreadEntry(unohelper.Base, XCallback):
+    """The office's main thread comes in here (through AsyncCallback) and runs our jobs. While a
+    document is held it stays here, waiting for the next job, instead of returning to the
+    office's main loop: the events the office posts for the document's hidden view would run
+    there, and some build editing widgets that this office installation (without its user
+    interface files) cannot build, which kills the office. Closing the document drops them."""
+
+    def __init__(self, office, first_job):
+        self.office = office
+        self.first_job = first_job
+
+    def notify(self, data):
+        job = self.first_job
+        while True:
+            job.run()
+            held = self.office.document is not None
+            self.office.parked = held  # set before the job is seen done: the next job follows
+            job.done.set()
+            if not held:
+                return
+            job = self.office.jobs.get()
+
+
+LOAD_DONE, LOAD_PASSWORD, LOAD_FAILED_TO_READ, LOAD_NOT_TEXT = range(4)
+
+
+class OfficeGone(Exception):
+    """The bridge to the office broke: the office died or was killed."""
+
+
+class Office(object):
+    def __init__(self):
+        self.context = None
+        self.desktop = None
+        self.async_callback = None
+        self.document = None
+        self.pipe = "vellumor-" + secrets.token_hex(12)
+        self.parked = False  # the office's main thread waits in MainThreadEntry for jobs
+        self.jobs = queue.Queue()
+
+    def start(self, profile, env):
+        """Starts soffice.bin and connects to it. Returns the product text; raises RuntimeError
+        with the reason when the office cannot be started."""
+        program = office_program_folder()
+        binary = os.path.join(program, "soffice.bin")
+        if IS_WINDOWS and not os.path.exists(binary):
+            binary = os.path.join(program, "soffice.exe")
+        if not os.path.exists(binary):
+            raise RuntimeError("the office is not installed at " + program)
+        profile_url = file_url(os.path.abspath(profile))
+        args = [binary, "-env:UserInstallation=" + profile_url, "--headless", "--invisible",
+                "--nologo", "--norestore", "--nodefault", "--nolockcheck",
+                "--accept=pipe,name=%s;urp;" % self.pipe]
+        for key in ("DISPLAY", "WAYLAND_DISPLAY", "SAL_USE_VCLPLUGIN"):
+            env.pop(key, None)
+
+        local = uno.getComponentContext()
+        resolver = local.ServiceManager.createInstanceWithContext(
+            "com.sun.star.bridge.UnoUrlResolver", local)
+        url = "uno:pipe,name=%s;urp;StarOffice.ComponentContext" % self.pipe
+        give_up = time.monotonic() + OFFICE_START_SECONDS
+        restarts = 0
+        self._spawn(args, env)
+        while True:
+            try:
+                self.context = resolver.resolve(url)
+                break
+            except Exception as e:
+                if not is_uno_exception(e, "com.sun.star.connection.NoConnectException"):
+                    raise RuntimeError("the office did not answer (%s)" % _message(e))
+            code = State.office.poll()
+            if code is not None:
+                if code in OFFICE_RESTART_CODES and restarts < 2:
+                    restarts += 1
+                    self._spawn(args, env)
+                    continue
+                raise RuntimeError("the office exited with code %d while starting" % code)
+            if time.monotonic() > give_up:
+                raise RuntimeError("the office did not answer within %d s" % OFFICE_START_SECONDS)
+            time.sleep(0.1)
+        smgr = self.context.ServiceManager
+        self.desktop = smgr.createInstanceWithContext("com.sun.star.frame.Desktop", self.context)
+        self.async_callback = smgr.createInstanceWithContext("com.sun.star.awt.AsyncCallback",
+                                                             self.context)
+        if self.desktop is None or self.async_callback is None:
+            raise RuntimeError("the office offers no desktop")
+        return self.product()
+
+    def _spawn(self, args, env):
+        out = subprocess.DEVNULL
+        log = os.environ.get("VELLUMOR_ENGINE_LOG")
+        if log:
+            try:
+                out = open(log, "ab")
+            except OSError:
+                out = subprocess.DEVNULL
+        options = {}
+        if IS_WINDOWS:
+            options["creationflags"] = 0x08000000  # CREATE_NO_WINDOW
+        else:
+            parent = os.getpid()
+            options["preexec_fn"] = lambda: _die_with_parent(parent)
+        # This runs on the main thread: the office's death signal is tied to the thread that
+        # started it.
+        State.office = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                                        env=env, close_fds=True, **options)
+        if out is not subprocess.DEVNULL:
+            out.close()
+
+    def product(self):
+        try:
+            provider = self.context.ServiceManager.createInstanceWithContext(
+                "com.sun.star.configuration.ConfigurationProvider", self.context)
+            node = provider.createInstanceWithArguments(
+                "com.sun.star.configuration.ConfigurationAccess",
+                (_prop("nodepath", "/org.openoffice.Setup/Product"),))
+            name = node.getByName("ooName")
+            version = node.getByName("ooSetupVersionAboutBox")
+            return ("%s %s" % (name, version)).strip()
+        except Exception:
+            return "the office"
+
+    def on_main_thread(self, function):
+        """Runs function on the office's main thread and returns its result (or raises its
+        exception). OfficeGone when the office dies meanwhile."""
+        job = MainThreadJob(function)
+        if self.parked:
+            self.jobs.put(job)
+        else:
+            try:
+                self.async_callback.addCallback(MainThreadEntry(self, job), None)
+            except Exception as e:
+                raise OfficeGone(_message(e))
+        office = State.office
+        while not job.done.wait(0.05):
+            if office.poll() is not None:
+                raise OfficeGone("the office exited with code %d" % office.returncode)
+        if job.error is not None:
+            if is_uno_exception(job.error, "com.sun.star.lang.DisposedException") or (
+                    office.poll() is not None):
+                raise OfficeGone(_message(job.error))
+            raise job.error
+        return job.result
+
+    def load(self, url):
+        """Loads the document on the office's main thread: (LOAD_DONE, None) when it is held,
+        LOAD_FAILED_TO_READ with the office's message, LOAD_PASSWORD or LOAD_NOT_TEXT. Only a
+        text document is kept."""
+        handler = AbortingInteractionHandler()
+        props = (
+            _prop("Hidden", True),
+            _prop("ReadOnly", True),
+            _prop("Silent", True),
+            _prop("MacroExecutionMode", uno.getConstantByName(
+                "com.sun.star.document.MacroExecMode.NEVER_EXECUTE")),
+            _prop("UpdateDocMode", uno.getConstantByName(
+                "com.sun.star.document.UpdateDocMode.NO_UPDATE")),
+            _prop("InteractionHandler", handler),
+        )
+
+        def run():
+            try:
+                document = self.desktop.loadComponentFromURL(url, "_blank", 0, props)
+            except Exception as e:
+                if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+                    raise
+                document = None
+                why = _message(e) or "the office reported an error without a message"
+            else:
+                why = None if document is not None else "the office returned no document"
+            if handler.password_requested:
+                _close(document)
+                return LOAD_PASSWORD, None
+            if document is None:
+                return LOAD_FAILED_TO_READ, why
+            if not document.supportsService("com.sun.star.text.TextDocument"):
+                _close(document)
+                return LOAD_NOT_TEXT, None
+            self.document = document  # from here on the main thread stays with us
+            return LOAD_DONE, None
+
+        return self.on_main_thread(run)
+
+    def store_pdf(self, url, pdfa):
+        """None when written, else the office's message."""
+        document = self.document
+        filter_data = uno.Any("[]com.sun.star.beans.PropertyValue",
+                              (_prop("SelectPdfVersion", 2 if pdfa else 0),))
+        props = (_prop("FilterName", "writer_pdf_Export"), _prop("FilterData", filter_data))
+
+        def run():
+            try:
+                uno.invoke(document, "storeToURL", (url, props))
+            except Exception as e:
+                if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+                    raise
+                return _message(e) or "the office reported an error without a message"
+            return None
+
+        return self.on_main_thread(run)
+
+    def close_document(self):
+        if self.document is None:
+            return
+
+        def run():
+            document, self.document = self.document, None
+            _close(document)
+
+        self.on_main_thread(run)
+
+    def end(self):
+        """Ends the office: the desktop is asked to terminate, then the process is killed if it
+        is still there."""
+        State.ending = True
+        office = State.office
+        if office is None:
+            return
+        if office.poll() is None and self.desktop is not None:
+            desktop = self.desktop
+
+            def terminate():
+                try:
+                    desktop.terminate()
+                except Exception:
+                    pass
+
+            threading.Thread(target=terminate, daemon=True).start()
+            try:
+                office.wait(OFFICE_END_SECONDS)
+            except subprocess.TimeoutExpired:
+                pass
+        kill_office()
+
+
+def _close(document):
+    if document is None:
+        return
+    try:
+        document.close(True)
+    except Exception as e:
+        if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+            raise
+        try:
+            document.dispose()
+        except Exception:
+            pass
+
+
+def _message(e):
+    text = getattr(e, "Message", None)
+    if text is None:
+        text = str(e)
+    return str(text).strip()
+
+
+# ---------------------------------------------------------------------------------------------
+# Commands
+
+
+class Worker(object):
+    def __init__(self, office, pid):
+        self.office = office
+        self.pid = pid
+
+    def execute(self, command):
+        reply = Message(RESULT, id=command.id)
+        if command.deadline_ms:
+            State.deadline = time.monotonic() + command.deadline_ms / 1000.0
+        try:
+            if command.type == LOAD:
+                self.load(command, reply)
+            else:
+                self.save(command, reply)
+        except OfficeGone:
+            die(EXIT_OFFICE_DIED)
+        finally:
+            State.deadline = 0.0
+        office = State.office
+        reply.memory_bytes = resident_bytes(office.pid) if office is not None else 0
+        return reply
+
+    @staticmethod
+    def fail(reply, status, text):
+        reply.status = status
+        reply.text = text
+        reply.value = -1
+
+    def load(self, command, reply):
+        self.office.close_document()
+        if command.format not in LOAD_FORMATS:
+            return self.fail(reply, BAD_REQUEST, "unknown load format %d" % command.format)
+        path = os.path.abspath(os.fsdecode(command.text))
+        try:
+            if os.path.isdir(path):
+                return self.fail(reply, NOT_FOUND, "it is a folder")
+            with open(path, "rb"):
+                pass
+        except OSError as e:
+            return self.fail(reply, NOT_FOUND, "cannot open it: " + _strerror(e))
+        if before_load is not None:
+            before_load(path)
+        outcome, why = self.office.load(file_url(path))
+        if outcome == LOAD_PASSWORD:
+            return self.fail(reply, PASSWORD_PROTECTED, "the document is password-protected")
+        if outcome == LOAD_FAILED_TO_READ:
+            return self.fail(reply, LOAD_FAILED, "the office could not read it (%s)" % why)
+        if outcome == LOAD_NOT_TEXT:
+            return self.fail(reply, REFUSED, "it is not a text document")
+        reply.value = 0
+
+    def save(self, command, reply):
+        if self.office.document is None:
+            return self.fail(reply, NO_DOCUMENT, "no document is loaded")
+        if command.format != SAVE_FORMAT:
+            return self.fail(reply, BAD_REQUEST, "unknown save format %d" % command.format)
+        text = os.fsdecode(command.text)
+        target = os.path.abspath(text)
+        folder = os.path.dirname(target)
+        try:
+            os.makedirs(folder, exist_ok=True)
+        except OSError as e:
+            return self.fail(reply, SAVE_FAILED,
+                             "cannot create the folder %s: %s" % (folder, _strerror(e)))
+        if os.path.isdir(target) or text.endswith(os.sep) or text.endswith("/"):
+            return self.fail(reply, SAVE_FAILED, "the target is a folder")
+        # Written under a temporary name beside the target and renamed over it only when
+        # complete: a failed or killed save leaves no truncated PDF and keeps an older one.
+        temp = os.path.join(folder, partial_pdf_name(os.path.basename(target), self.pid))
+        State.partial_path = temp
+        try:
+            why = self.office.store_pdf(file_url(temp), bool(command.options & OPTION_PDFA))
+            if why is None and not _non_empty(temp):
+                why = ""
+            if why is not None:
+                remove_partial()
+                return self.fail(reply, SAVE_FAILED, "the office could not write the PDF" +
+                                 (" (%s)" % why if why else ""))
+            try:
+                os.replace(temp, target)
+            except OSError as e:
+                remove_partial()
+                return self.fail(reply, SAVE_FAILED, "cannot write the PDF: " + _strerror(e))
+        finally:
+            State.partial_path = None
+        reply.pages = pdf_page_count(target)
+        reply.value = 0
+
+
+def _strerror(e):
+    return os.strerror(e.errno) if e.errno else str(e)
+
+
+def _non_empty(path):
+    try:
+        return os.path.getsize(path) > 0
+    except OSError:
+        return False
+
+
+# ---------------------------------------------------------------------------------------------
+
+
+def connect(port):
+    sock = socket.create_connection(("127.0.0.1", port))
+    sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    return sock
+
+
+def serve(worker, sock):
+    reader = FrameReader()
+    while True:
+        try:
+            data = sock.recv(65536)
+        except InterruptedError:
+            continue
+        except OSError:
+            die(EXIT_CLIENT_GONE)
+        if not data:
+            die(EXIT_CLIENT_GONE)
+        reader.append(data)
+        while True:
+            try:
+                command = reader.next()
+            except ProtocolError:
+                die(EXIT_PROTOCOL)
+            if command is None:
+                break
+            if command.type == QUIT:
+                return
+            if command.type not in (LOAD, SAVE):
+                die(EXIT_PROTOCOL)
+            send(worker.execute(command))
+
+
+def main(argv):
+    token = os.environ.pop(TOKEN_VARIABLE, "")
+    port = int(argv[1]) if len(argv) == 2 and argv[1].isdigit() else 0
+    if not 0 < port < 65536 or not token:
+        sys.stderr.write("vellumor_engine.py: needs a port and a token from its client\n")
+        return 2
+    redirect_standard_streams()
+    if not IS_WINDOWS:
+        import signal
+        signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+    try:
+        State.sock = connect(port)
+    except OSError:
+        return EXIT_CLIENT_GONE
+    pid = os.getpid()
+    send(Message(HELLO, version=PROTOCOL_VERSION, token=token, pid=pid))
+    threading.Thread(target=watchdog, daemon=True).start()
+
+    office = Office()
+    try:
+        if IS_WINDOWS and not _windows_kill_on_close_job():
+            raise RuntimeError("the worker cannot tie the office's life to its own")
+        profile = profile_folder()
+        prepare_profile(profile)
+        env = dict(os.environ)
+        use_engine_fonts(profile, env)
+        product = office.start(profile, env)
+    except Exception as e:
+        send(Message(READY, status=START_FAILED, text=str(e) or "the office did not start"))
+        State.ending = True
+        kill_office()
+        return EXIT_START_FAILED
+    State.ending = False  # from here on an office that exits has crashed
+    send(Message(READY, status=OK, text=product))
+
+    worker = Worker(office, pid)
+    serve(worker, State.sock)
+    # Quit: the document is closed and the office ended before we go.
+    State.ending = True
+    try:
+        office.close_document()
+    except Exception:
+        pass
+    office.end()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
