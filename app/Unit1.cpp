@@ -7,6 +7,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "app/application.h"
 #include "filelist/folder_picker.h"
 #include "filelist/list_style.h"
 #include "skin/frame.h"
@@ -303,10 +304,10 @@ bool TForm1::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             return true;
         case WM_CLOSE:
             if (window != Handle()) return false;
-            // During a run closing only asks the program to end: the run goes on to its end
-            // and the main loop then finds the request.
+            // During a run closing only asks the program to end: the run goes on, still served
+            // by its pumps (Stop, moves, repaints), and the main loop ends after it.
             if (run_.InProgress())
-                PostQuitMessage(0);
+                Application::RequestQuit(0);
             else
                 DestroyWindow(window);
             result = 0;
@@ -522,7 +523,8 @@ void TForm1::Manual1Click() {
 }
 
 void TForm1::Home1Click() {
-    services_.ShellOpen(Handle(), nullptr, kHomePageUrl, SW_SHOWNORMAL);
+    // The default verb: the user's browser for a page.
+    services_.ShellOpen(Handle(), nullptr, ProgramFolder() + kHomePageFileName, SW_SHOWNORMAL);
 }
 
 // ---- file list ----

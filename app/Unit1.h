@@ -21,8 +21,8 @@
 
 namespace vellumor::app {
 
-// The product's home page, opened by Help > Home.
-inline constexpr const wchar_t* kHomePageUrl = L"https://vellumor.example/";
+// The product's home page, opened by Help > Home; it ships beside the program.
+inline constexpr const wchar_t* kHomePageFileName = L"index.html";
 // The help file, looked for in the program's own folder.
 inline constexpr const wchar_t* kHelpFileName = L"tessolin.chm";
 

@@ -12,6 +12,10 @@ namespace vellumor::app {
 namespace {
 Services* g_services = nullptr;
 
+// The recorded request to end the program, kept until the main loop takes it.
+bool g_quitRequested = false;
+int g_quitCode = 0;
+
 void Dispatch(MSG& message) {
     // Tab and the arrow keys move between the main window's controls as in a dialog.
     if (message.hwnd && message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) {
@@ -28,12 +32,24 @@ void Dispatch(MSG& message) {
 
 Application::Application(Services& services) {
     g_services = &services;
+    g_quitRequested = false;
     win::SetExceptionHandler(&Application::ShowException);
 }
 
 Application::~Application() {
     win::SetExceptionHandler(nullptr);
     g_services = nullptr;
+    g_quitRequested = false;
+}
+
+void Application::RequestQuit(int code) {
+    if (g_quitRequested) return;  // the first request's code stands
+    g_quitRequested = true;
+    g_quitCode = code;
+}
+
+bool Application::QuitRequested() {
+    return g_quitRequested;
 }
 
 std::string Application::Title() {
@@ -59,8 +75,8 @@ void Application::ProcessMessages() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return;
+            RequestQuit(static_cast<int>(message.wParam));
+            continue;
         }
         Dispatch(message);
     }
@@ -68,10 +84,16 @@ void Application::ProcessMessages() {
 
 int Application::Run() {
     MSG message;
+    const auto takeRequest = [] {
+        g_quitRequested = false;
+        return g_quitCode;
+    };
     for (;;) {
+        if (g_quitRequested) return takeRequest();
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) return static_cast<int>(message.wParam);
             Dispatch(message);
+            if (g_quitRequested) return takeRequest();
         }
         win::Guarded([] {
             skin::RunIdle();

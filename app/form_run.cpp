@@ -10,6 +10,31 @@
 
 namespace vellumor::app {
 
+namespace {
+TForm1* g_mainForm = nullptr;
+}  // namespace
+
+TForm1* MainForm() {
+    return g_mainForm;
+}
+
+void UpdateProgress(int total, int done) {
+    Application::ProcessMessages();
+    // Looked up after the pump: a handler there may have taken the window away.
+    TForm1* form = MainForm();
+    if (!form || !IsWindow(form->ProgressBar1)) return;
+    SendMessageW(form->ProgressBar1, PBM_SETRANGE32, 0, total);
+    SendMessageW(form->ProgressBar1, PBM_SETPOS, static_cast<WPARAM>(done), 0);
+}
+
+FormRunHost::FormRunHost(TForm1& form) : form_(form) {
+    g_mainForm = &form;
+}
+
+FormRunHost::~FormRunHost() {
+    if (g_mainForm == &form_) g_mainForm = nullptr;
+}
+
 int FormRunHost::RowCount() {
     return form_.FileList().Count();
 }
@@ -53,9 +78,8 @@ void FormRunHost::ShowProgressBar(bool visible) {
     form_.ShowProgressBar(visible);
 }
 
-void FormRunHost::SetProgress(int maximum, int position) {
-    SendMessageW(form_.ProgressBar1, PBM_SETRANGE32, 0, maximum);
-    SendMessageW(form_.ProgressBar1, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+void FormRunHost::UpdateProgress(int total, int done) {
+    app::UpdateProgress(total, done);
 }
 
 void FormRunHost::PumpMessages() {

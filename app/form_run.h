@@ -15,9 +15,22 @@ namespace vellumor::app {
 
 class TForm1;
 
+// The progress after a file of the run in the main window: pumps pending messages, then sets
+// the main window's progress bar to maximum total and position done (the minimum stays 0).
+// With no main window it only pumps.
+void UpdateProgress(int total, int done);
+
+// The one main window, reached by UpdateProgress: the window whose run host was made last, until
+// it goes; null when there is none. The program has one window; tests make one at a time.
+TForm1* MainForm();
+
 class FormRunHost : public RunHost {
   public:
-    explicit FormRunHost(TForm1& form) : form_(form) {}
+    // The form becomes the main window for as long as its host lives.
+    explicit FormRunHost(TForm1& form);
+    ~FormRunHost() override;
+    FormRunHost(const FormRunHost&) = delete;
+    FormRunHost& operator=(const FormRunHost&) = delete;
 
     int RowCount() override;
     std::string RowPath(int row) override;
@@ -28,7 +41,7 @@ class FormRunHost : public RunHost {
     void RepaintList() override;
     void SetStatus(const std::string& text) override;
     void ShowProgressBar(bool visible) override;
-    void SetProgress(int maximum, int position) override;
+    void UpdateProgress(int total, int done) override;
     void PumpMessages() override;
     void Load(const std::string& path, int format) override;
     void Save(const std::string& path, int format) override;

@@ -8,19 +8,19 @@ namespace {
 
 // Marks a run in progress for exactly as long as the run's frame lives, exceptions included.
 class InProgressMark {
-public:
+  public:
     explicit InProgressMark(bool& flag) : flag_(flag) { flag_ = true; }
     ~InProgressMark() { flag_ = false; }
     InProgressMark(const InProgressMark&) = delete;
     InProgressMark& operator=(const InProgressMark&) = delete;
 
-private:
+  private:
     bool& flag_;
 };
 
 // Sets the progress after a file, whether its save succeeded or threw.
 class ProgressUpdate {
-public:
+  public:
     ProgressUpdate(RunHost& host, int done) : host_(host), done_(done) {}
     ~ProgressUpdate() noexcept(false) {
         // Pumping can run handlers that throw; never throw over an exception in flight.
@@ -36,10 +36,12 @@ public:
     ProgressUpdate(const ProgressUpdate&) = delete;
     ProgressUpdate& operator=(const ProgressUpdate&) = delete;
 
-private:
+  private:
+    // The count is read before the pump inside the update: rows added there count from the
+    // next file's update on.
     void Update() {
-        host_.PumpMessages();
-        host_.SetProgress(host_.RowCount(), done_);
+        const int total = host_.RowCount();
+        host_.UpdateProgress(total, done_);
     }
     RunHost& host_;
     int done_;

@@ -10,7 +10,7 @@ namespace vellumor {
 
 // What the run needs from the window it runs in. Everything is called on the one UI thread.
 class RunHost {
-public:
+  public:
     virtual ~RunHost() = default;
 
     // The list, read by position at the moment of the call.
@@ -30,7 +30,9 @@ public:
     virtual void RepaintList() = 0;
     virtual void SetStatus(const std::string& text) = 0;
     virtual void ShowProgressBar(bool visible) = 0;
-    virtual void SetProgress(int maximum, int position) = 0;
+    // The progress after a file: pumps pending messages first (as PumpMessages), then sets the
+    // bar's maximum to total and its position to done; the minimum stays 0.
+    virtual void UpdateProgress(int total, int done) = 0;
 
     // Handles every message waiting in the queue, then returns. Stop, moves and repaints reach
     // the program here; a request to quit is kept for the main loop.
@@ -50,7 +52,7 @@ enum class RunEnd { Completed, Stopped, FailedLoad, Ignored };
 
 // The run's own state: the Stop flag and whether a run is in progress. One per main window.
 class ConversionRun {
-public:
+  public:
     // Runs one conversion over the host's list. A failed save leaves as the engine's exception,
     // after the progress update for that file. A call while a run is in progress is ignored.
     RunEnd Run(RunHost& host);
@@ -64,7 +66,7 @@ public:
     // a position always names the row it named when the run started.
     bool InProgress() const { return inProgress_; }
 
-private:
+  private:
     bool stopRequested_ = false;
     bool inProgress_ = false;
 };

@@ -6,6 +6,7 @@
 #include <functional>
 #include <set>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 using namespace vellumor;
@@ -16,7 +17,7 @@ namespace {
 // A window stand-in that records what the run does to it. Actions queued for a pump run there,
 // the way clicks waiting in the message queue are handled at that point of a real run.
 class FakeHost : public RunHost {
-public:
+  public:
     std::vector<std::string> rows;
     std::string folder = "D:\\Output";
     OutputMode mode = OutputMode::SettingPath;
@@ -46,9 +47,12 @@ public:
         statuses.push_back(text);
     }
     void ShowProgressBar(bool visible) override { barVisible = visible; }
-    void SetProgress(int maximum, int position) override {
-        barMax = maximum;
-        barPos = position;
+    std::vector<std::pair<int, int>> updates;  // (total, done) of each progress update
+    void UpdateProgress(int total, int done) override {
+        PumpMessages();
+        barMax = total;
+        barPos = done;
+        updates.emplace_back(total, done);
     }
     void PumpMessages() override {
         const int n = pumps++;
@@ -73,12 +77,11 @@ TEST(ConversionRun, CompletedRunConvertsEveryRowAndOpensExplorer) {
     host.rows = {"C:\\Docs\\a.docx", "C:\\Docs\\B.DOC", "C:\\my.docs\\report.final.DocX"};
     ConversionRun run;
     EXPECT_EQ(run.Run(host), RunEnd::Completed);
-    EXPECT_THAT(host.log, ElementsAre("mkdir D:\\Output", "load C:\\Docs\\a.docx 13",
-                                      "save D:\\Output\\a.pdf 12", "load C:\\Docs\\B.DOC 9",
-                                      "save D:\\Output\\B.pdf 12",
-                                      "load C:\\my.docs\\report.final.DocX 13",
-                                      "save D:\\Output\\report.final.pdf 12",
-                                      "explorer D:\\Output"));
+    EXPECT_THAT(host.log,
+                ElementsAre("mkdir D:\\Output", "load C:\\Docs\\a.docx 13",
+                            "save D:\\Output\\a.pdf 12", "load C:\\Docs\\B.DOC 9",
+                            "save D:\\Output\\B.pdf 12", "load C:\\my.docs\\report.final.DocX 13",
+                            "save D:\\Output\\report.final.pdf 12", "explorer D:\\Output"));
     EXPECT_THAT(host.statuses,
                 ElementsAre("Converting...", "D:\\Output\\a.docx", "D:\\Output\\B.DOC",
                             "D:\\Output\\report.final.DocX", "Successed!"));
@@ -135,8 +138,8 @@ TEST(ConversionRun, RowThatIsNoWordDocumentIsAFailedLoadAndNeverSaved) {
     host.rows = {"C:\\a.doc", "C:\\notes.txt", "C:\\c.doc"};
     ConversionRun run;
     EXPECT_EQ(run.Run(host), RunEnd::FailedLoad);
-    EXPECT_THAT(host.log, ElementsAre("load C:\\a.doc 9", "save D:\\Output\\a.pdf 12",
-                                      "box load failure"));
+    EXPECT_THAT(host.log,
+                ElementsAre("load C:\\a.doc 9", "save D:\\Output\\a.pdf 12", "box load failure"));
 }
 
 TEST(ConversionRun, FailedSaveLeavesAsExceptionAfterTheProgressUpdate) {
@@ -221,9 +224,9 @@ TEST(ConversionRun, SecondStartDuringARunIsIgnored) {
     }};
     EXPECT_EQ(run.Run(host), RunEnd::Completed);
     EXPECT_EQ(nested, RunEnd::Ignored);
-    EXPECT_THAT(host.log, ElementsAre("load C:\\a.doc 9", "save D:\\Output\\a.pdf 12",
-                                      "load C:\\b.doc 9", "save D:\\Output\\b.pdf 12",
-                                      "explorer D:\\Output"));
+    EXPECT_THAT(host.log,
+                ElementsAre("load C:\\a.doc 9", "save D:\\Output\\a.pdf 12", "load C:\\b.doc 9",
+                            "save D:\\Output\\b.pdf 12", "explorer D:\\Output"));
 }
 
 TEST(ConversionRun, ModeSwitchAppliesFromTheNextFileAndFolderEditsDoNot) {
@@ -251,6 +254,36 @@ TEST(ConversionRun, RowsAddedDuringARunCountInTheBarButAreNotConverted) {
     EXPECT_EQ(host.log.size(), 5u);
     EXPECT_EQ(host.barMax, 3);
     EXPECT_EQ(host.barPos, 2);
+}
+
+TEST(ConversionRun, RowsAddedDuringTheProgressPumpCountFromTheNextUpdate) {
+    FakeHost host;
+    host.existingFolders = {"D:\\Output"};
+    host.rows = {"C:\\a.doc", "C:\\b.doc", "C:\\c.doc"};
+    ConversionRun run;
+    // Pump 1 is the one inside a.doc's progress update; pump 3 is inside b.doc's.
+    host.onPump = {nullptr, [&] { host.rows.push_back("C:\\late1.doc"); }, nullptr,
+                   [&] { host.rows.push_back("C:\\late2.doc"); }};
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    EXPECT_THAT(host.updates,
+                ElementsAre(std::make_pair(3, 1), std::make_pair(4, 2), std::make_pair(5, 3)));
+    EXPECT_EQ(host.log.size(), 7u);  // the three rows of the start only
+}
+
+TEST(ConversionRun, ASecondRunLeavesTheBarAsTheLastRunLeftItUntilItsFirstSave) {
+    FakeHost host;
+    host.existingFolders = {"D:\\Output"};
+    host.rows = {"C:\\a.doc", "C:\\b.doc"};
+    ConversionRun run;
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    host.rows.push_back("C:\\c.doc");
+    host.updates.clear();
+    host.pumps = 0;
+    std::vector<std::pair<int, int>> barBeforeFirstSave;
+    host.onPump = {[&] { barBeforeFirstSave.emplace_back(host.barMax, host.barPos); }};
+    EXPECT_EQ(run.Run(host), RunEnd::Completed);
+    EXPECT_THAT(barBeforeFirstSave, ElementsAre(std::make_pair(2, 2)));
+    EXPECT_EQ(host.updates.front(), std::make_pair(3, 1));
 }
 
 TEST(ConversionRun, CloseRequestedMidRunLetsTheRunFinish) {

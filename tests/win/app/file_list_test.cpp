@@ -288,7 +288,7 @@ class PumpingHost : public RunHost {
     void RepaintList() override {}
     void SetStatus(const std::string&) override {}
     void ShowProgressBar(bool) override {}
-    void SetProgress(int, int) override {}
+    void UpdateProgress(int, int) override { PumpMessages(); }
     void PumpMessages() override {
         if (onPump) std::exchange(onPump, nullptr)();
     }

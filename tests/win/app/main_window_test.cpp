@@ -300,13 +300,17 @@ TEST_F(MainWindow, HelpMenuOpensUnderTheHelpButtonAndLaunchesManualAndHome) {
     EXPECT_EQ(services.launches[0].file, folder + L"tessolin.chm");
     EXPECT_EQ(services.launches[0].show, SW_SHOWNORMAL);
 
-    // Choosing "Home": the home page with the default verb.
+    // Choosing "Home": the home page beside the program with the default verb; the build puts
+    // the shipped page there, picture included.
     services.popupAnswer = [](HMENU menu) { return GetMenuItemID(menu, 1); };
     Click(form->SpeedButton13);
     ASSERT_EQ(services.launches.size(), 2u);
     EXPECT_TRUE(services.launches[1].defaultVerb);
-    EXPECT_EQ(services.launches[1].file, app::kHomePageUrl);
+    EXPECT_EQ(services.launches[1].file, folder + L"index.html");
     EXPECT_EQ(services.launches[1].show, SW_SHOWNORMAL);
+    const DWORD page = GetFileAttributesW(services.launches[1].file.c_str());
+    EXPECT_TRUE(page != INVALID_FILE_ATTRIBUTES && !(page & FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_NE(GetFileAttributesW((folder + L"screenshot.png").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(Application, ErrorBoxShowsTheMessageWithItsFullStopUnderTheProgramName) {

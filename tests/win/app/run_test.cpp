@@ -69,6 +69,43 @@ class RunServices : public FakeServices {
     }
 };
 
+void CALLBACK GiveUpWaiting(HWND, UINT, UINT_PTR, DWORD) {
+    PostQuitMessage(99);
+}
+
+// Runs the main loop as the program does after a handler has returned. A fault that left the
+// loop waiting would hang the test: a timer ends the loop anyway after a while, with code 99.
+int RunMainLoop(app::Application& application) {
+    const UINT_PTR timer = SetTimer(nullptr, 0, 3000, GiveUpWaiting);
+    const int code = application.Run();
+    KillTimer(nullptr, timer);
+    return code;
+}
+
+// A left click as the user gives it: hardware input at a point of the screen. Such input is
+// handed out after posted messages and a quit, the way a real click waits in the queue.
+void ClickOnScreen(POINT at) {
+    SetCursorPos(at.x, at.y);
+    INPUT inputs[2] = {};
+    inputs[0].type = inputs[1].type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+POINT CentreOnScreen(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+// What a thread timer's procedure does when it fires (timers cannot carry a lambda's state).
+std::function<void()> g_onTimer;
+void CALLBACK TimerFired(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (g_onTimer) g_onTimer();
+}
+
 class ConversionInWindow : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -294,11 +331,165 @@ TEST_F(ConversionInWindow, ClosingTheWindowDuringARunLetsTheRunFinishThenEndsThe
     EXPECT_EQ(services.shellLaunches.size(), 1u);
     EXPECT_TRUE(IsWindow(form->Handle()));
     EXPECT_FALSE(engineDestroyed);
-    // The request to end waits for the main loop.
-    MSG m;
-    bool quit = false;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) quit = quit || m.message == WM_QUIT;
-    EXPECT_TRUE(quit);
+    // The request to end waits for the main loop, which then ends at once.
+    EXPECT_TRUE(app::Application::QuitRequested());
+    EXPECT_EQ(RunMainLoop(application), 0);
+    EXPECT_FALSE(app::Application::QuitRequested());
+}
+
+// After a close request the run's pumps still serve what waits in the queue: a repaint asked
+// for after the close is painted at the next pump, not when the run is over.
+TEST_F(ConversionInWindow, AfterACloseTheRunStillRepaintsAtItsPumps) {
+    for (auto name : {L"1.doc", L"2.doc", L"3.doc"}) Add(name);
+    bool invalidated = false, paintedDuringRun = false;
+    engine_->during = [&](const EngineCall& c) {
+        if (c.op == "Save" && c.path == Out("1.pdf")) PostMessageW(form->Handle(), WM_CLOSE, 0, 0);
+        if (c.op == "Load" && c.path == Doc("2.doc")) {
+            EXPECT_TRUE(app::Application::QuitRequested());
+            invalidated = InvalidateRect(form->ListView1, nullptr, TRUE) != FALSE;
+        }
+        if (c.op == "Load" && c.path == Doc("3.doc"))
+            paintedDuringRun = !GetUpdateRect(form->ListView1, nullptr, FALSE);
+    };
+    Convert();
+    EXPECT_TRUE(invalidated);
+    EXPECT_TRUE(paintedDuringRun);
+    EXPECT_EQ(calls.size(), 6u);
+    EXPECT_EQ(form->Label1->Caption(), "Successed!");
+    EXPECT_EQ(RunMainLoop(application), 0);
+}
+
+// The user's sequence: the frame's close button once the first PDF exists, then Stop, both
+// clicked with the mouse. The run stops before the third file and the program then ends.
+TEST_F(ConversionInWindow, CloseThenStopWithTheMouseStopsTheRunAtTheNextFile) {
+    for (auto name : {L"1.doc", L"2.doc", L"3.doc", L"4.doc", L"5.doc", L"6.doc"}) Add(name);
+    SetWindowPos(form->Handle(), HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    PumpMessages();
+    RECT close = form->ImgBtnClose->Bounds();
+    POINT closeAt{(close.left + close.right) / 2, (close.top + close.bottom) / 2};
+    ClientToScreen(form->ImgBtnClose->Host()->Window(), &closeAt);
+    bool closeClicked = false;
+    form->ImgBtnClose->OnClick = [&] {
+        closeClicked = true;
+        form->ImgBtnCloseClick();
+    };
+    engine_->during = [&](const EngineCall& c) {
+        if (c.op == "Save" && c.path == Out("1.pdf")) ClickOnScreen(closeAt);
+        if (c.op == "Load" && c.path == Doc("2.doc")) {
+            EXPECT_TRUE(closeClicked);
+            EXPECT_TRUE(app::Application::QuitRequested());
+            ClickOnScreen(CentreOnScreen(form->SpeedButton1));
+        }
+        if (c.op == "Load" && c.path == Doc("3.doc")) ADD_FAILURE() << "the run went on after Stop";
+    };
+    Convert();
+    SetCursorPos(1, 1);
+    EXPECT_EQ(Ops(), (std::vector<std::string>{
+                         "Load " + Doc("1.doc") + " 9", "Save " + Out("1.pdf") + " 12",
+                         "Load " + Doc("2.doc") + " 9", "Save " + Out("2.pdf") + " 12"}));
+    EXPECT_EQ(form->Label1->Caption(), "Stopped");
+    EXPECT_FALSE(BarVisible());
+    EXPECT_TRUE(services.shellLaunches.empty());
+    EXPECT_TRUE(IsWindow(form->Handle()));  // the window goes with the program, after the run
+    EXPECT_EQ(RunMainLoop(application), 0);
+}
+
+// A quit posted by anything else while the run pumps is kept for the main loop as well, and the
+// messages behind it are still handled.
+TEST_F(ConversionInWindow, AQuitMetWhilePumpingIsKeptAndTheQueueStillServed) {
+    for (auto name : {L"1.doc", L"2.doc", L"3.doc"}) Add(name);
+    engine_->during = [&](const EngineCall& c) {
+        if (c.op == "Save" && c.path == Out("1.pdf")) {
+            PostQuitMessage(7);
+            PostClick(form->SpeedButton1);
+        }
+    };
+    Convert();
+    EXPECT_EQ(calls.size(), 2u);
+    EXPECT_EQ(form->Label1->Caption(), "Stopped");
+    EXPECT_EQ(RunMainLoop(application), 7);
+}
+
+TEST_F(ConversionInWindow, UpdateProgressPumpsFirstThenSetsTheMainWindowsBar) {
+    EXPECT_EQ(app::MainForm(), form.get());
+    SendMessageW(form->ProgressBar1, PBM_SETRANGE32, 0, 10);
+    SendMessageW(form->ProgressBar1, PBM_SETPOS, 5, 0);
+    int seenMaximum = -1, seenPosition = -1;
+    g_onTimer = [&] {
+        seenMaximum = BarMaximum();
+        seenPosition = BarPosition();
+    };
+    SetTimer(nullptr, 0, 1, TimerFired);
+    Sleep(50);
+    // Beyond 16 bits: the range is set whole.
+    app::UpdateProgress(100000, 70000);
+    g_onTimer = nullptr;
+    EXPECT_EQ(seenMaximum, 10);  // the pending message ran before the bar was set
+    EXPECT_EQ(seenPosition, 5);
+    EXPECT_EQ(BarMaximum(), 100000);
+    EXPECT_EQ(BarPosition(), 70000);
+    EXPECT_EQ(SendMessageW(form->ProgressBar1, PBM_GETRANGE, TRUE, 0), 0);  // the minimum
+
+    // Without a main window it only pumps.
+    form.reset();
+    EXPECT_EQ(app::MainForm(), nullptr);
+    bool pumped = false;
+    g_onTimer = [&] { pumped = true; };
+    SetTimer(nullptr, 0, 1, TimerFired);
+    Sleep(50);
+    app::UpdateProgress(3, 1);
+    g_onTimer = nullptr;
+    EXPECT_TRUE(pumped);
+}
+
+TEST_F(ConversionInWindow, ASecondRunShowsTheLastRunsFullBarUntilItsFirstSave) {
+    Add(L"a.doc");
+    Add(L"b.doc");
+    Convert();
+    ASSERT_EQ(BarMaximum(), 2);
+    ASSERT_EQ(BarPosition(), 2);
+    Add(L"c.doc");
+    calls.clear();
+    struct Bar {
+        bool visible;
+        int maximum, position;
+    };
+    std::vector<Bar> seen;
+    engine_->during = [&](const EngineCall&) {
+        seen.push_back({BarVisible(), BarMaximum(), BarPosition()});
+    };
+    Convert();
+    ASSERT_EQ(seen.size(), 6u);
+    for (int call : {0, 1}) {  // the first file's load and save
+        EXPECT_TRUE(seen[call].visible);
+        EXPECT_EQ(seen[call].maximum, 2) << call;
+        EXPECT_EQ(seen[call].position, 2) << call;
+    }
+    EXPECT_EQ(seen[2].maximum, 3);  // after the first save: the new count
+    EXPECT_EQ(seen[2].position, 1);
+    EXPECT_EQ(BarMaximum(), 3);
+    EXPECT_EQ(BarPosition(), 3);
+}
+
+TEST_F(ConversionInWindow, RowsAddedWhileAFileIsSavedCountFromTheNextUpdate) {
+    Add(L"a.doc");
+    Add(L"b.doc");
+    std::vector<int> maximumAtLoad;
+    engine_->during = [&](const EngineCall& c) {
+        if (c.op == "Load") maximumAtLoad.push_back(BarMaximum());
+        // Added through a message handled in the pump inside a.doc's progress update.
+        if (c.path == Out("a.pdf")) {
+            SetTimer(nullptr, 0, 0, TimerFired);
+            Sleep(20);
+        }
+    };
+    g_onTimer = [&] { Add(L"late.doc"); };
+    Convert();
+    g_onTimer = nullptr;
+    ASSERT_EQ(maximumAtLoad.size(), 2u);
+    EXPECT_EQ(maximumAtLoad[1], 2);  // a.doc's update read the count before its pump
+    EXPECT_EQ(BarMaximum(), 3);
+    EXPECT_EQ(calls.size(), 4u);
 }
 
 TEST_F(ConversionInWindow, DestroyingTheWindowClosesTheEngine) {
