@@ -807,10 +807,20 @@ class Office(object):
                 raise OfficeGone("the office exited with code %d" % office.returncode)
         if job.error is not None:
             if is_uno_exception(job.error, "com.sun.star.lang.DisposedException") or (
-                    office.poll() is not None):
+                    not self.answers()):
                 raise OfficeGone(_message(job.error))
             raise job.error
         return job.result
+
+    def answers(self):
+        """Whether the office is still there: after a failure, which a dead bridge causes too."""
+        if State.office.poll() is not None:
+            return False
+        try:
+            self.desktop.getCurrentComponent()
+            return True
+        except Exception:
+            return False
 
     def load(self, url):
         """Loads the document on the office's main thread: (LOAD_DONE, None) when it is held,
@@ -974,6 +984,8 @@ class Worker(object):
         if outcome == LOAD_PASSWORD:
             return self.fail(reply, PASSWORD_PROTECTED, "the document is password-protected")
         if outcome == LOAD_FAILED_TO_READ:
+            if not self.office.answers():
+                raise OfficeGone(why)
             return self.fail(reply, LOAD_FAILED, "the office could not read it (%s)" % why)
         if outcome == LOAD_NOT_TEXT:
             return self.fail(reply, REFUSED, "it is not a text document")
@@ -1004,6 +1016,8 @@ class Worker(object):
                 why = ""
             if why is not None:
                 remove_partial()
+                if not self.office.answers():
+                    raise OfficeGone(why)
                 return self.fail(reply, SAVE_FAILED, "the office could not write the PDF" +
                                  (" (%s)" % why if why else ""))
             try:
