@@ -169,6 +169,81 @@ TEST_F(ImgBtnTest, DisabledIgnoresPointerAndButtons) {
     EXPECT_EQ(Shown(), RGB(1, 2, 3));
 }
 
+// Switching Enabled off and on again changes only the picture: disabled shows PicDisable,
+// enabled again shows PicUp whatever the state; Hover and Pressed stay as they were until the
+// next input that passes the guard, which then shows the picture of the state it leaves.
+TEST_F(ImgBtnTest, EnabledOffAndOnWhileHoveredKeepsHoverUntilTheNextInput) {
+    SetPictures();
+    PointerOnButton();
+    ASSERT_TRUE(button.Hover());
+    button.SetEnabled(false);
+    EXPECT_TRUE(button.Hover());
+    EXPECT_FALSE(button.Pressed());
+    EXPECT_EQ(OnScreen(), kDisable);
+    button.SetEnabled(true);
+    EXPECT_TRUE(button.Hover());
+    EXPECT_EQ(OnScreen(), kUp);
+    PointerOff();
+    EXPECT_FALSE(button.Hover());
+    EXPECT_EQ(OnScreen(), kPic);
+
+    // The pointer leaves while the button is disabled: the leave does not pass, so Hover stays
+    // set, and only the next enter counts.
+    PointerOnButton();
+    button.SetEnabled(false);
+    PointerOff();
+    EXPECT_TRUE(button.Hover());
+    button.SetEnabled(true);
+    EXPECT_TRUE(button.Hover());
+    EXPECT_EQ(OnScreen(), kUp);
+    PointerOnButton();
+    EXPECT_TRUE(button.Hover());
+    EXPECT_EQ(OnScreen(), kUp);
+    PointerOff();
+    EXPECT_FALSE(button.Hover());
+    EXPECT_EQ(OnScreen(), kPic);
+    EXPECT_EQ(events, (std::vector<std::string>{"enter", "leave", "enter", "enter", "leave"}));
+}
+
+TEST_F(ImgBtnTest, EnabledOffAndOnWhilePressedKeepsPressedUntilTheNextInput) {
+    SetPictures();
+    PointerOnButton();
+    Press();
+    ASSERT_TRUE(button.Pressed());
+    button.SetEnabled(false);
+    EXPECT_TRUE(button.Pressed());
+    EXPECT_TRUE(button.Hover());
+    EXPECT_EQ(OnScreen(), kDisable);
+    button.SetEnabled(true);
+    EXPECT_TRUE(button.Pressed());
+    EXPECT_EQ(OnScreen(), kUp);
+    // Dragged off and back while held: the pictures of the pressed state.
+    PointerOff();
+    EXPECT_EQ(OnScreen(), kPic);
+    PointerOnButton();
+    EXPECT_EQ(OnScreen(), kDown);
+    Release();
+    EXPECT_FALSE(button.Pressed());
+    EXPECT_EQ(OnScreen(), kUp);
+
+    // Released while disabled: the release does not pass, so Pressed stays set after enabling,
+    // until the next press and release.
+    Press();
+    button.SetEnabled(false);
+    Release();
+    EXPECT_TRUE(button.Pressed());
+    EXPECT_EQ(OnScreen(), kDisable);
+    button.SetEnabled(true);
+    EXPECT_TRUE(button.Pressed());
+    EXPECT_EQ(OnScreen(), kUp);
+    Press();
+    EXPECT_EQ(OnScreen(), kDown);
+    Release();
+    EXPECT_FALSE(button.Pressed());
+    EXPECT_EQ(OnScreen(), kUp);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "up"), 2);
+}
+
 TEST_F(ImgBtnTest, PressBeforeEnterAndPicWhileHovered) {
     SetPictures();
     Press();  // the enter notification has not come yet
