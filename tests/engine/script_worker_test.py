@@ -1,0 +1,332 @@
+"""Tests of the script worker (engine/script/vellumor_engine.py) that the conformance tests
+through the C++ client cannot reach: its codec byte for byte, its PDF page count, its profile
+slots, how it answers the office's questions, how it keeps the office's main thread while a
+document is open, and the protocol errors only a misbehaving client produces.
+
+    /usr/bin/python3 tests/engine/script_worker_test.py      (needs python3-uno and the office)
+"""
+
+import importlib.util
+import os
+import secrets
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SCRIPT = os.path.join(HERE, "..", "..", "engine", "script", "vellumor_engine.py")
+HOOKS = os.path.join(HERE, "script_worker_testhooks.py")
+CORPUS = os.path.join(HERE, "..", "..", "..", "shared", "corpus")
+PYTHON = "/usr/bin/python3"
+
+spec = importlib.util.spec_from_file_location("vellumor_engine", SCRIPT)
+ve = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(ve)
+
+
+class Codec(unittest.TestCase):
+    def test_frames_are_byte_for_byte_those_of_the_cpp_codec(self):
+        hello = ve.encode_frame(ve.Message(ve.HELLO, version=1, token="ab", pid=0x01020304))
+        self.assertEqual(hello, b"\x0d\x00\x00\x00" b"\x01" b"\x01\x00" b"\x02\x00\x00\x00ab"
+                         b"\x04\x03\x02\x01")
+        result = ve.encode_frame(ve.Message(ve.RESULT, id=7, status=ve.SAVE_FAILED, value=-1,
+                                            pages=3, memory_bytes=1 << 40, text="x"))
+        self.assertEqual(result, b"\x1b\x00\x00\x00\x06" b"\x07\x00\x00\x00" b"\x05"
+                         b"\xff\xff\xff\xff" b"\x03\x00\x00\x00" b"\x00\x00\x00\x00\x00\x01"
+                         b"\x00\x00" b"\x01\x00\x00\x00x")
+
+    def test_commands_round_trip_with_any_bytes_in_the_path(self):
+        path = b"/tmp/a\nb\xff\x00.doc"
+        save = ve.Message(ve.SAVE, id=9, deadline_ms=5000, text=path, reserved=-3, format=12,
+                          flag=True, options=1)
+        reader = ve.FrameReader()
+        first = ve.encode_frame(save)
+        for i in range(len(first) - 1):  # arrives one byte at a time
+            reader.append(first[i:i + 1])
+            self.assertIsNone(reader.next())
+        reader.append(first[-1:] + ve.encode_frame(ve.Message(ve.QUIT)))
+        got = reader.next()
+        self.assertEqual((got.type, got.id, got.deadline_ms, got.text, got.reserved, got.format,
+                          got.flag, got.options), (ve.SAVE, 9, 5000, path, -3, 12, True, 1))
+        self.assertEqual(reader.next().type, ve.QUIT)
+        self.assertIsNone(reader.next())
+
+    def test_malformed_frames_are_refused(self):
+        load = ve.encode_payload(ve.Message(ve.LOAD, text="/a", format=9))
+        bad = {
+            "empty frame": b"\x00\x00\x00\x00",
+            "frame too long": (ve.MAX_PAYLOAD + 1).to_bytes(4, "little"),
+            "unknown type": b"\x01\x00\x00\x00\x09",
+            "trailing bytes": (len(load) + 1).to_bytes(4, "little") + load + b"\x00",
+            "string past the end": b"\x0a\x00\x00\x00\x03\x01\x00\x00\x00\x00\x00\x00\x00\xff",
+            "boolean 2": len(load).to_bytes(4, "little") + load[:-1] + b"\x02",
+            "status 9": b"\x06\x00\x00\x00\x02\x09\x00\x00\x00\x00",
+        }
+        for name, frame in bad.items():
+            with self.subTest(name):
+                reader = ve.FrameReader()
+                reader.append(frame)
+                with self.assertRaises(ve.ProtocolError):
+                    reader.next()
+
+
+class Files(unittest.TestCase):
+    def test_page_count_is_the_largest_page_tree_count(self):
+        with tempfile.TemporaryDirectory() as d:
+            pdf = os.path.join(d, "a.pdf")
+            with open(pdf, "wb") as f:
+                f.write(b"%PDF-1.6\n1 0 obj<</Type/Pages/Kids[2 0 R]/Count 12>>endobj\n"
+                        b"2 0 obj<</Type/Pages/Parent 1 0 R/Count 5/Kids[]>>endobj\n"
+                        b"3 0 obj<</Type/Page/Count 99>>endobj\n")
+            self.assertEqual(ve.pdf_page_count(pdf), 12)
+            self.assertEqual(ve.pdf_page_count(os.path.join(d, "missing.pdf")), 0)
+
+    def test_partial_name_and_file_url(self):
+        self.assertEqual(ve.partial_pdf_name("a b.pdf", 42), ".a b.pdf.42.part")
+        self.assertEqual(ve.file_url("/t/a b%/中.doc"),
+                         "file:///t/a%20b%25/%E4%B8%AD.doc")
+
+    def test_profile_slots_are_private_and_forbid_macros(self):
+        with tempfile.TemporaryDirectory() as d:
+            env = dict(os.environ, XDG_CACHE_HOME=d)
+            code = ("import importlib.util,sys,time;s=importlib.util.spec_from_file_location("
+                    "'v',sys.argv[1]);m=importlib.util.module_from_spec(s);"
+                    "s.loader.exec_module(m);print(m.profile_folder(),flush=True);time.sleep(3)")
+            holders = [subprocess.Popen([PYTHON, "-c", code, SCRIPT], env=env,
+                                        stdout=subprocess.PIPE, text=True) for _ in range(2)]
+            folders = sorted(h.stdout.readline().strip() for h in holders)
+            for h in holders:
+                h.kill()
+                h.wait()
+            self.assertEqual([os.path.basename(f) for f in folders],
+                             ["script-profile-0", "script-profile-1"])
+            ve.prepare_profile(folders[0])
+            with open(os.path.join(folders[0], "user", "registrymodifications.xcu")) as f:
+                xcu = f.read()
+            self.assertIn('"DisableMacrosExecution" oor:op="fuse"><value>true', xcu)
+            self.assertIn('"FirstRun" oor:op="fuse"><value>false', xcu)
+
+
+class FakeContinuation(object):
+    def __init__(self, interface):
+        self.interface = interface
+        self.selected = False
+
+    def queryInterface(self, type_):
+        names = {self.interface}
+        if self.interface == "com.sun.star.task.XInteractionPassword2":
+            names.add("com.sun.star.task.XInteractionPassword")
+        return self if type_.typeName in names else None
+
+    def select(self):
+        self.selected = True
+
+
+class Unconvertible(object):
+    """Stands for a request pyuno cannot convert: getRequest() raises SystemError."""
+
+
+class FakeRequest(object):
+    def __init__(self, request, *interfaces):
+        self.request = request
+        self.continuations = [FakeContinuation(i) for i in interfaces]
+
+    def getRequest(self):
+        if self.request is Unconvertible:
+            raise SystemError("returned a result with an exception set")
+        return self.request
+
+    def getContinuations(self):
+        return tuple(self.continuations)
+
+
+class Questions(unittest.TestCase):
+    T = "com.sun.star.task."
+
+    def test_every_question_is_aborted_and_only_password_requests_noted(self):
+        import uno
+        cases = [
+            (uno.getClass(self.T + "DocumentMSPasswordRequest2")(), True),
+            (uno.getClass(self.T + "DocumentPasswordRequest")(), True),
+            (uno.getClass("com.sun.star.ucb.InteractiveAugmentedIOException")(), False),
+        ]
+        for request, password in cases:
+            with self.subTest(type(request).__name__):
+                handler = ve.AbortingInteractionHandler()
+                question = FakeRequest(request, self.T + "XInteractionApprove",
+                                       self.T + "XInteractionAbort")
+                handler.handle(question)
+                self.assertEqual(handler.password_requested, password)
+                self.assertEqual([c.selected for c in question.continuations], [False, True])
+
+    def test_a_request_pyuno_cannot_convert_is_known_by_its_password_answer(self):
+        handler = ve.AbortingInteractionHandler()
+        handler.handle(FakeRequest(Unconvertible, self.T + "XInteractionAbort",
+                                   self.T + "XInteractionPassword2"))
+        self.assertTrue(handler.password_requested)
+        handler = ve.AbortingInteractionHandler()
+        question = FakeRequest(Unconvertible, self.T + "XInteractionApprove",
+                               self.T + "XInteractionDisapprove")
+        handler.handle(question)
+        self.assertFalse(handler.password_requested)
+        self.assertEqual([c.selected for c in question.continuations], [False, True])
+
+
+class MainThread(unittest.TestCase):
+    """The office's main thread stays in our callback while a document is open and goes back
+    to its loop when it is closed."""
+
+    class FakeOffice(ve.Office):
+        def __init__(self):
+            ve.Office.__init__(self)
+            self.entries = []
+            self.threads = set()
+            office = self
+
+            class Callback(object):
+                def addCallback(self, entry, data):
+                    office.entries.append(entry)
+                    threading.Thread(target=entry.notify, args=(None,), daemon=True).start()
+
+            self.async_callback = Callback()
+
+    def test_jobs_for_an_open_document_run_in_the_same_entry(self):
+        ve.State.office = subprocess.Popen([sys.executable, "-c", "import time;time.sleep(30)"])
+        try:
+            office = self.FakeOffice()
+
+            def job(opens):
+                def run():
+                    office.threads.add(threading.current_thread().ident)
+                    office.document = object() if opens else None
+                return run
+
+            office.on_main_thread(job(True))     # load
+            office.on_main_thread(job(True))     # save
+            office.on_main_thread(job(False))    # close
+            self.assertEqual((len(office.entries), len(office.threads)), (1, 1))
+            office.on_main_thread(job(False))    # a load that fails
+            self.assertEqual(len(office.entries), 2)
+            self.assertFalse(office.parked)
+        finally:
+            ve.State.office.kill()
+            ve.State.office.wait()
+            ve.State.office = None
+
+
+def live_offices_of(pid):
+    out = subprocess.run(["ps", "-eo", "pid,ppid,stat,comm"], capture_output=True,
+                         text=True).stdout.splitlines()[1:]
+    return [l.split()[0] for l in out
+            if l.split()[1] == str(pid) and "soffice" in l and not l.split()[2].startswith("Z")]
+
+
+class Client(object):
+    """The client's half of the protocol, enough to misbehave with."""
+
+    def __init__(self, env=None):
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(1)
+        listener.settimeout(30)
+        token = secrets.token_hex(16)
+        full_env = dict(os.environ, VELLUMOR_ENGINE_TOKEN=token, **(env or {}))
+        self.process = subprocess.Popen([PYTHON, HOOKS, str(listener.getsockname()[1])],
+                                        env=full_env)
+        self.sock = listener.accept()[0]
+        listener.close()
+        self.reader = ve.FrameReader()
+        hello = self.receive()
+        assert hello.type == ve.HELLO and hello.token == token.encode()
+        self.ready = self.receive()
+
+    def receive(self, timeout=90):
+        self.sock.settimeout(timeout)
+        while True:
+            message = self.reader.next()
+            if message is not None:
+                return message
+            data = self.sock.recv(65536)
+            if not data:
+                return None
+            self.reader.append(data)
+
+    def command(self, type_, path, fmt, options=0):
+        self.sock.sendall(ve.encode_frame(ve.Message(type_, id=5, deadline_ms=60000, text=path,
+                                                     format=fmt, options=options)))
+        return self.receive()
+
+
+@unittest.skipUnless(os.path.exists("/usr/lib/libreoffice/program/soffice.bin"), "no office")
+class Worker(unittest.TestCase):
+    def test_commands_a_client_gets_wrong_are_answered_with_the_reason(self):
+        c = Client()
+        try:
+            self.assertEqual(c.ready.status, ve.OK)
+            self.assertTrue(c.ready.text.startswith(b"LibreOffice "), c.ready.text)
+            with tempfile.TemporaryDirectory() as d:
+                doc = os.path.join(d, "a.doc")
+                with open(os.path.join(CORPUS, "poi_footnote.doc"), "rb") as src, \
+                        open(doc, "wb") as dst:
+                    dst.write(src.read())
+                checks = [
+                    (ve.SAVE, os.path.join(d, "a.pdf"), 12, ve.NO_DOCUMENT, b"no document is loaded"),
+                    (ve.LOAD, doc, 12, ve.BAD_REQUEST, b"unknown load format 12"),
+                    (ve.LOAD, d, 9, ve.NOT_FOUND, b"it is a folder"),
+                    (ve.LOAD, d + "/none.doc", 9, ve.NOT_FOUND,
+                     b"cannot open it: No such file or directory"),
+                    (ve.LOAD, doc, 9, ve.OK, b""),
+                    (ve.SAVE, os.path.join(d, "a.pdf"), 9, ve.BAD_REQUEST, b"unknown save format 9"),
+                    (ve.SAVE, d, 12, ve.SAVE_FAILED, b"the target is a folder"),
+                ]
+                for type_, path, fmt, status, text in checks:
+                    reply = c.command(type_, path, fmt)
+                    self.assertEqual((reply.status, reply.text), (status, text), (path, fmt))
+                target = os.path.join(d, "new", "deeper", "a.pdf")
+                reply = c.command(ve.SAVE, target, 12, options=ve.OPTION_PDFA)
+                self.assertEqual((reply.status, reply.pages), (ve.OK, 1))
+                self.assertGreater(reply.memory_bytes, 50 << 20)  # the office's, not ours
+                with open(target, "rb") as f:
+                    self.assertIn(b"pdfaid:part", f.read())
+                self.assertEqual(os.listdir(os.path.dirname(target)), ["a.pdf"])
+        finally:
+            c.sock.close()
+            c.process.wait(10)
+
+    def test_a_misbehaving_client_ends_the_worker_and_its_office(self):
+        frames = {
+            "malformed": (b"\x00\x00\x00\x00", ve.EXIT_PROTOCOL),
+            "unexpected": (ve.encode_frame(ve.Message(ve.RESULT)), ve.EXIT_PROTOCOL),
+            "gone": (None, ve.EXIT_CLIENT_GONE),
+        }
+        for name, (frame, code) in frames.items():
+            with self.subTest(name):
+                c = Client()
+                offices = live_offices_of(c.process.pid)
+                self.assertEqual(len(offices), 1)
+                if frame is None:
+                    c.sock.close()
+                else:
+                    c.sock.sendall(frame)
+                self.assertEqual(c.process.wait(10), code)
+                time.sleep(0.3)
+                self.assertFalse(os.path.exists("/proc/%s/cmdline" % offices[0]) and
+                                 open("/proc/%s/cmdline" % offices[0]).read())
+
+    def test_a_killed_worker_takes_its_office_with_it(self):
+        c = Client()
+        office = live_offices_of(c.process.pid)[0]
+        c.process.kill()
+        c.process.wait()
+        time.sleep(0.5)
+        alive = os.path.exists("/proc/%s/cmdline" % office) and open(
+            "/proc/%s/cmdline" % office).read()
+        self.assertFalse(alive)
+
+
+if __name__ == "__main__":
+    unittest.main()
