@@ -8,7 +8,6 @@
 
 #include "cli/platform.h"
 #include "core/paths.h"
-#include "engine/client/worker_engine.h"
 
 namespace fs = std::filesystem;
 
@@ -149,14 +148,12 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& 
     return jobs;
 }
 
-void ConvertOne(DocumentEngine& engine, Job& job) {
+void ConvertOne(ConversionEngine& engine, Job& job) {
     auto started = std::chrono::steady_clock::now();
     try {
-        engine.Load(job.source, 0, job.format, false);
-        engine.Save(job.pdf, 0, kFormatPdf, false);
+        engine.LoadDocument(job.source, static_cast<SourceFormat>(job.format));
+        job.pages = engine.SavePdf(job.pdf).pages;
         job.outcome = Outcome::Converted;
-        if (auto* worker = dynamic_cast<WorkerEngine*>(&engine))
-            job.pages = worker->LastPageCount();
     } catch (const EngineError& e) {
         job.outcome = Outcome::Failed;
         job.reason = e.what();

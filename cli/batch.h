@@ -36,8 +36,7 @@ struct Job {
 // with their PDF path decided, no two the same.
 std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& options);
 
-// Loads and saves one pending job; sets its outcome. Pages come from the engine when it can
-// tell them (WorkerEngine).
-void ConvertOne(DocumentEngine& engine, Job& job);
+// Loads and saves one pending job; sets its outcome and its pages.
+void ConvertOne(ConversionEngine& engine, Job& job);
 
 }  // namespace vellumor::cli

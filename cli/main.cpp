@@ -32,10 +32,14 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string WorkerPath() {
+// The worker: --engine, else VELLUMOR_ENGINE_PATH, else the one beside the program (the
+// executable, then the script), else the one in the build tree. Either may be an executable
+// worker or the script worker (a .py file).
+std::string WorkerPath(const std::string& chosen) {
+    if (!chosen.empty()) return chosen;
     if (std::string env = Environment("VELLUMOR_ENGINE_PATH"); !env.empty()) return env;
-    std::string beside = FindWorkerBesideExecutable();
-    if (!beside.empty()) return beside;
+    if (std::string beside = FindWorkerBesideExecutable(); !beside.empty()) return beside;
+    if (std::string script = FindScriptBesideExecutable(); !script.empty()) return script;
     return BuiltWorker();
 }
 
@@ -146,7 +150,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Converts Word documents (.doc, .docx) to PDF.", "vellumor-cli"};
     Options options;
     std::vector<std::string> paths;
-    std::string outputDir, onExists = "overwrite", jsonFile;
+    std::string outputDir, onExists = "overwrite", jsonFile, enginePath;
     bool besideSource = false;
     int timeoutSeconds = 120;
     options.jobs = std::max(1u, std::thread::hardware_concurrency());
@@ -168,6 +172,9 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"overwrite", "skip", "rename"}));
     app.add_flag("--pdfa", options.pdfA, "write PDF/A-2b");
     app.add_option("--json", jsonFile, "write one record per input to FILE")->type_name("FILE");
+    app.add_option("--engine", enginePath,
+                   "the engine worker: vellumor-engine or the script vellumor_engine.py")
+        ->type_name("PATH");
 
     try {
         app.parse(static_cast<int>(utf8Argv.size()), utf8Argv.data());
@@ -193,7 +200,7 @@ int main(int argc, char** argv) {
 
     auto started = Clock::now();
     std::atomic<std::size_t> next{0};
-    std::string worker = WorkerPath();
+    std::string worker = WorkerPath(enginePath);
     int threads = std::min<int>(options.jobs, static_cast<int>(toConvert.size()));
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t) {

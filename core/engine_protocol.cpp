@@ -235,13 +235,8 @@ std::string_view StatusName(Status status) {
     return "unknown";
 }
 
-std::string PartialPdfName(std::string_view pdfName, std::uint32_t pid) {
-    std::string name = ".";
-    name.append(pdfName);
-    name.push_back('.');
-    name.append(std::to_string(pid));
-    name.append(".part");
-    return name;
+std::string PartialFolderName(std::uint32_t pid) {
+    return ".vellumor-" + std::to_string(pid) + ".part";
 }
 
 std::string TokenText(const std::uint8_t (&bytes)[kTokenBytes]) {

@@ -92,9 +92,11 @@ class FrameReader {
 
 std::string_view StatusName(Status status);
 
-// The name under which the worker with this process id writes a PDF before renaming it to
-// pdfName in the same folder. The client removes it when a worker dies during a save.
-std::string PartialPdfName(std::string_view pdfName, std::uint32_t pid);
+// The hidden folder, inside the target's folder, in which the worker with this process id
+// writes a PDF (under the target's own name) before renaming it over the target. The office
+// keeps its temporary and lock files beside what it writes, so they all stay in there; a client
+// whose worker died removes the folder whole.
+std::string PartialFolderName(std::uint32_t pid);
 
 // Token text: 32 lower-case hexadecimal characters from 16 random bytes.
 std::string TokenText(const std::uint8_t (&bytes)[kTokenBytes]);

@@ -3,6 +3,8 @@
 // as the program sees paths the way Windows hands them over.
 #pragma once
 
+#include "core/engine_codes.h"
+
 #include <string>
 #include <string_view>
 
@@ -23,9 +25,6 @@ std::string FileNameOf(std::string_view path);
 // Load format code for a lower-cased extension: 9 for ".doc", 13 for ".docx", 0 for anything else.
 int LoadFormatFor(std::string_view lowerExtension);
 
-inline constexpr int kFormatDoc = 9;
-inline constexpr int kFormatDocx = 13;
-inline constexpr int kFormatPdf = 12;
 
 // The output path before its extension changes. "Setting Path": the folder, a "\" unless the
 // folder already ends in one (an empty folder does not), and the source's file name.

@@ -1,9 +1,13 @@
 #include "engine/client/worker_engine.h"
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "core/engine_protocol.h"
 #include "engine/client/worker_platform.h"
+#include "engine/input_file.h"
 
 namespace vellumor {
 
@@ -13,14 +17,64 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// The last part of a path, for messages.
 std::string NameOf(const std::string& path) {
-#ifdef _WIN32
-    auto cut = path.find_last_of("\\/:");
-#else
-    auto cut = path.find_last_of('/');
-#endif
-    return cut == std::string::npos ? path : path.substr(cut + 1);
+    return DisplayNameOf(path);
+}
+
+// How a worker ended, for a message; empty when it ended normally or nobody knows.
+std::string Describe(const wp::ProcessEnd& end) {
+    if (!end.known) return {};
+    if (end.signal) {
+        const char* name = end.signal == 11  ? " (segmentation fault)"
+                           : end.signal == 6 ? " (abort)"
+                           : end.signal == 9 ? " (killed)"
+                                             : "";
+        return "it ended on signal " + std::to_string(end.signal) + name;
+    }
+    switch (static_cast<WorkerExit>(end.exitCode)) {
+        case WorkerExit::Done:
+            return {};
+        case WorkerExit::Deadline:
+            return "it overran its deadline";
+        case WorkerExit::OfficeCrashed:
+            return "the office it drives crashed";
+        default:
+            break;
+    }
+    if (end.exitCode > 255 || end.exitCode < 0) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(end.exitCode));
+        return std::string("it exited with code ") + hex;
+    }
+    return "it exited with code " + std::to_string(end.exitCode);
+}
+
+bool OverranDeadline(const wp::ProcessEnd& end) {
+    return end.known && !end.signal && end.exitCode == static_cast<int>(WorkerExit::Deadline);
+}
+
+EngineFailure FailureFor(proto::Status status) {
+    switch (status) {
+        case proto::Status::Ok:
+            return EngineFailure::Unspecified;
+        case proto::Status::NotFound:
+            return EngineFailure::NotFound;
+        case proto::Status::Refused:
+            return EngineFailure::Refused;
+        case proto::Status::PasswordProtected:
+            return EngineFailure::PasswordProtected;
+        case proto::Status::LoadFailed:
+            return EngineFailure::LoadFailed;
+        case proto::Status::SaveFailed:
+            return EngineFailure::SaveFailed;
+        case proto::Status::NoDocument:
+            return EngineFailure::NoDocument;
+        case proto::Status::BadRequest:
+            return EngineFailure::BadRequest;
+        case proto::Status::StartFailed:
+            return EngineFailure::StartFailed;
+    }
+    return EngineFailure::Unspecified;
 }
 
 int MillisecondsLeft(Clock::time_point until) {
@@ -45,17 +99,23 @@ struct WorkerEngine::Impl {
     Clock::time_point launchedAt;
     std::string launchError;  // why the last launch failed, reported by the next operation
     proto::FrameReader reader;
-    bool workerIsUnix = false;
+    wp::WorkerCommand command;
+    std::string commandError;  // why the worker cannot be started at all
     std::uint32_t nextId = 1;
     std::uint32_t workerPid = 0;
     int documents = 0;
     int lastPages = 0;
     std::uint64_t lastMemory = 0;
     int workersStarted = 0;
+    // The document held, so a worker that dies can be replaced and the document loaded again.
+    std::string loadedPath;
+    SourceFormat loadedFormat = SourceFormat::Docx;
+    int deathsThisDocument = 0;
 
     explicit Impl(WorkerEngineOptions o) : options(std::move(o)) {
         if (options.workerPath.empty()) options.workerPath = FindWorkerBesideExecutable();
-        workerIsUnix = wp::WorkerIsUnix(options.workerPath);
+        if (!options.workerPath.empty())
+            command = wp::CommandFor(options.workerPath, options.interpreter, commandError);
     }
 
     ~Impl() { Stop(true); }
@@ -68,6 +128,10 @@ struct WorkerEngine::Impl {
             launchError = "the engine program vellumor-engine was not found beside the program";
             return;
         }
+        if (!commandError.empty()) {
+            launchError = commandError;
+            return;
+        }
         std::uint8_t bytes[proto::kTokenBytes];
         if (!wp::RandomBytes(bytes, sizeof bytes)) {
             launchError = "no random source for the engine's token";
@@ -77,7 +141,7 @@ struct WorkerEngine::Impl {
         int port = 0;
         listener = wp::ListenLoopback(port, launchError);
         if (listener == wp::kNoSocket) return;
-        if (!wp::Launch(options.workerPath, port, token, process, launchError)) {
+        if (!wp::Launch(command, port, token, process, launchError)) {
             wp::CloseSocket(listener);
             listener = wp::kNoSocket;
             return;
@@ -106,13 +170,13 @@ struct WorkerEngine::Impl {
         documents = 0;
     }
 
-    // Why the worker went away, for a message; it is collected first.
-    std::string Ended() {
+    // How the worker went away; it is collected first.
+    wp::ProcessEnd Ended() {
         wp::CloseSocket(connection);
         connection = wp::kNoSocket;
-        std::string how = wp::Reap(process, 2000);
+        wp::ProcessEnd end = wp::Reap(process, 2000);
         Stop(false);
-        return how;
+        return end;
     }
 
     // Reads the next message within the time left; false on timeout, close or garbage.
@@ -135,16 +199,19 @@ struct WorkerEngine::Impl {
     void Handshake() {
         if (state == State::Stopped) Launch();
         if (state == State::Stopped)
-            throw EngineError("The document engine could not be started: " + launchError);
+            throw EngineError(EngineFailure::StartFailed,
+                              "The document engine could not be started: " + launchError);
         if (state == State::Ready) return;
         auto until = launchedAt + options.startTimeout;
         while (connection == wp::kNoSocket) {
             int left = MillisecondsLeft(until);
             wp::Socket s = left > 0 ? wp::AcceptWithin(listener, left) : wp::kNoSocket;
             if (s == wp::kNoSocket) {
-                std::string how = Ended();
-                throw EngineError("The document engine did not start within " +
-                                  Seconds(options.startTimeout) + (how.empty() ? "" : ": " + how));
+                std::string how = Describe(Ended());
+                throw EngineError(EngineFailure::StartFailed,
+                                  "The document engine did not start within " +
+                                      Seconds(options.startTimeout) +
+                                      (how.empty() ? "" : ": " + how));
             }
             // Only the connection that presents this start's token is taken.
             connection = s;
@@ -161,9 +228,10 @@ struct WorkerEngine::Impl {
             workerPid = hello.pid;
             if (hello.version != proto::kVersion) {
                 Stop(false);
-                throw EngineError("The document engine speaks protocol version " +
-                                  std::to_string(hello.version) + ", this program version " +
-                                  std::to_string(proto::kVersion));
+                throw EngineError(EngineFailure::StartFailed,
+                                  "The document engine speaks protocol version " +
+                                      std::to_string(hello.version) + ", this program version " +
+                                      std::to_string(proto::kVersion));
             }
         }
         wp::CloseSocket(listener);
@@ -174,23 +242,26 @@ struct WorkerEngine::Impl {
                 break;
             case Wait::Timeout:
                 Stop(false);
-                throw EngineError("The document engine did not start within " +
-                                  Seconds(options.startTimeout));
+                throw EngineError(
+                    EngineFailure::StartFailed,
+                    "The document engine did not start within " + Seconds(options.startTimeout));
             default: {
-                std::string how = Ended();
-                throw EngineError("The document engine stopped while starting" +
-                                  (how.empty() ? "" : ": " + how));
+                std::string how = Describe(Ended());
+                throw EngineError(
+                    EngineFailure::StartFailed,
+                    "The document engine stopped while starting" + (how.empty() ? "" : ": " + how));
             }
         }
         if (ready.type != proto::MessageType::Ready || ready.status != proto::Status::Ok) {
             Stop(false);
-            throw EngineError("The document engine could not start the office" +
-                              (ready.text.empty() ? "" : ": " + ready.text));
+            throw EngineError(EngineFailure::StartFailed,
+                              "The document engine could not start the office" +
+                                  (ready.text.empty() ? "" : ": " + ready.text));
         }
         state = State::Ready;
     }
 
-    // A worker that died while saving may leave its partial PDF beside the target.
+    // A worker that died while saving leaves its partial folder beside the target.
     void RemovePartial(const std::string& path) {
         if (!workerPid) return;
 #ifdef _WIN32
@@ -199,26 +270,27 @@ struct WorkerEngine::Impl {
         auto cut = path.find_last_of('/');
 #endif
         std::string folder = cut == std::string::npos ? "" : path.substr(0, cut + 1);
-        wp::RemoveFile(folder + proto::PartialPdfName(NameOf(path), workerPid));
+        std::error_code ignored;
+        std::filesystem::remove_all(
+            std::filesystem::u8path(folder + proto::PartialFolderName(workerPid)), ignored);
     }
 
-    proto::Message Command(proto::MessageType type, const std::string& path, int reserved,
-                           int format, bool flag, const char* doing) {
+    proto::Message Command(proto::MessageType type, const std::string& path, int format,
+                           const char* doing) {
         Handshake();
-        proto::Message command;
-        command.type = type;
-        command.id = nextId++;
-        command.deadlineMs = static_cast<std::uint32_t>(options.operationTimeout.count());
-        command.text = wp::WorkerPath(path, workerIsUnix);
-        command.reserved = reserved;
-        command.format = format;
-        command.flag = flag;
-        if (options.pdfA) command.options |= proto::kOptionPdfA;
+        proto::Message request;
+        request.type = type;
+        request.id = nextId++;
+        request.deadlineMs = static_cast<std::uint32_t>(options.operationTimeout.count());
+        request.text = wp::WorkerPath(path, command.unix);
+        request.format = format;
+        if (options.pdfA) request.options |= proto::kOptionPdfA;
         const std::string name = NameOf(path);
-        if (!wp::SendAll(connection, proto::EncodeFrame(command))) {
-            std::string how = Ended();
-            throw EngineError("The document engine stopped before " + std::string(doing) + " " +
-                              name + (how.empty() ? "" : ": " + how));
+        if (!wp::SendAll(connection, proto::EncodeFrame(request))) {
+            std::string how = Describe(Ended());
+            throw EngineError(EngineFailure::EngineDied, "The document engine stopped before " +
+                                                             std::string(doing) + " " + name +
+                                                             (how.empty() ? "" : ": " + how));
         }
         // The worker ends itself at the deadline; the client waits a little longer for its
         // answer and then ends it.
@@ -228,23 +300,107 @@ struct WorkerEngine::Impl {
         for (;;) {
             Wait w = Receive(reply, until);
             if (w == Wait::Message && reply.type == proto::MessageType::Result &&
-                reply.id == command.id)
+                reply.id == request.id)
                 break;
             if (w == Wait::Message) continue;  // a stale answer: ignore it
             bool late = Clock::now() - started >= options.operationTimeout;
             if (type == proto::MessageType::Save) RemovePartial(path);
-            std::string how = w == Wait::Timeout ? (Stop(false), std::string()) : Ended();
-            if (w == Wait::Timeout || late || how == "it overran its deadline")
-                throw EngineError("The document engine did not finish " + std::string(doing) + " " +
-                                  name + " within " + Seconds(options.operationTimeout));
+            wp::ProcessEnd end;
+            if (w == Wait::Timeout)
+                Stop(false);
+            else
+                end = Ended();
+            if (w == Wait::Timeout || late || OverranDeadline(end))
+                throw EngineError(EngineFailure::Deadline,
+                                  "The document engine did not finish " + std::string(doing) + " " +
+                                      name + " within " + Seconds(options.operationTimeout));
             if (w == Wait::Garbage)
-                throw EngineError("The document engine sent an unreadable answer while " +
-                                  std::string(doing) + " " + name);
-            throw EngineError("The document engine stopped while " + std::string(doing) + " " +
-                              name + (how.empty() ? "" : ": " + how));
+                throw EngineError(EngineFailure::Protocol,
+                                  "The document engine sent an unreadable answer while " +
+                                      std::string(doing) + " " + name);
+            std::string how = Describe(end);
+            throw EngineError(EngineFailure::EngineDied, "The document engine stopped while " +
+                                                             std::string(doing) + " " + name +
+                                                             (how.empty() ? "" : ": " + how));
         }
         lastMemory = reply.memoryBytes;
         return reply;
+    }
+
+    void RecycleIfDue() {
+        if (state == State::Ready &&
+            (documents >= options.recycleAfterDocuments ||
+             (options.recycleAboveBytes && lastMemory > options.recycleAboveBytes)))
+            Stop(true);
+    }
+
+    // One load on the current (or a fresh) worker.
+    void LoadOnce(const std::string& path, SourceFormat format) {
+        proto::Message reply =
+            Command(proto::MessageType::Load, path, static_cast<int>(format), "loading");
+        ++documents;
+        if (reply.status != proto::Status::Ok)
+            throw EngineError(FailureFor(reply.status),
+                              "Cannot convert " + NameOf(path) + ": " + reply.text);
+    }
+
+    SavedPdf SaveOnce(const std::string& path) {
+        proto::Message reply = Command(proto::MessageType::Save, path, kFormatPdf, "saving");
+        if (reply.status != proto::Status::Ok)
+            throw EngineError(FailureFor(reply.status),
+                              "Cannot save " + NameOf(path) + ": " + reply.text);
+        return SavedPdf{reply.pages};
+    }
+
+    // A worker died under this document: the second time the document fails.
+    void CountDeath(const EngineError&) {
+        if (++deathsThisDocument >= 2)
+            throw EngineError(
+                EngineFailure::EngineDied,
+                "Cannot convert " + NameOf(loadedPath) + ": it crashed the document engine twice");
+    }
+
+    void LoadDocument(const std::string& path, SourceFormat format) {
+        loadedPath.clear();
+        deathsThisDocument = 0;
+        CheckInputFile(path);
+        loadedPath = path;
+        loadedFormat = format;
+        RecycleIfDue();
+        for (;;) {
+            try {
+                LoadOnce(path, format);
+                return;
+            } catch (const EngineError& e) {
+                if (e.failure() != EngineFailure::EngineDied) {
+                    loadedPath.clear();
+                    throw;
+                }
+                CountDeath(e);
+            }
+        }
+    }
+
+    SavedPdf SavePdf(const std::string& path) {
+        lastPages = 0;
+        for (;;) {
+            try {
+                SavedPdf saved = SaveOnce(path);
+                lastPages = saved.pages;
+                return saved;
+            } catch (const EngineError& e) {
+                if (e.failure() != EngineFailure::EngineDied || loadedPath.empty()) throw;
+                CountDeath(e);
+            }
+            // The fresh worker holds nothing yet: the document is loaded again first. A second
+            // death here is the document's second.
+            try {
+                LoadOnce(loadedPath, loadedFormat);
+            } catch (const EngineError& e) {
+                if (e.failure() == EngineFailure::EngineDied) CountDeath(e);
+                throw;
+            }
+        }
     }
 };
 
@@ -259,31 +415,30 @@ void WorkerEngine::Start() {
     impl_->Launch();
 }
 
-int WorkerEngine::Load(const std::string& path, int reserved, int format, bool flag) {
-    auto& d = *impl_;
-    if (d.state == Impl::State::Ready &&
-        (d.documents >= d.options.recycleAfterDocuments ||
-         (d.options.recycleAboveBytes && d.lastMemory > d.options.recycleAboveBytes)))
-        d.Stop(true);
-    proto::Message reply =
-        d.Command(proto::MessageType::Load, path, reserved, format, flag, "loading");
-    ++d.documents;
-    if (reply.status != proto::Status::Ok)
-        throw EngineError("Cannot convert " + NameOf(path) + ": " + reply.text,
-                          static_cast<long>(reply.status));
-    return reply.value;
+int WorkerEngine::Load(const std::string& path, int, int format, bool) {
+    if (format != kFormatDoc && format != kFormatDocx)
+        throw EngineError(
+            EngineFailure::BadRequest,
+            "Cannot convert " + NameOf(path) + ": unknown load format " + std::to_string(format));
+    impl_->LoadDocument(path, static_cast<SourceFormat>(format));
+    return 0;
 }
 
-int WorkerEngine::Save(const std::string& path, int reserved, int format, bool flag) {
-    auto& d = *impl_;
-    d.lastPages = 0;
-    proto::Message reply =
-        d.Command(proto::MessageType::Save, path, reserved, format, flag, "saving");
-    if (reply.status != proto::Status::Ok)
-        throw EngineError("Cannot save " + NameOf(path) + ": " + reply.text,
-                          static_cast<long>(reply.status));
-    d.lastPages = reply.pages;
-    return reply.value;
+int WorkerEngine::Save(const std::string& path, int, int format, bool) {
+    if (format != kFormatPdf)
+        throw EngineError(
+            EngineFailure::BadRequest,
+            "Cannot save " + NameOf(path) + ": unknown save format " + std::to_string(format));
+    impl_->SavePdf(path);
+    return 0;
+}
+
+void WorkerEngine::LoadDocument(const std::string& path, SourceFormat format) {
+    impl_->LoadDocument(path, format);
+}
+
+SavedPdf WorkerEngine::SavePdf(const std::string& path) {
+    return impl_->SavePdf(path);
 }
 
 int WorkerEngine::LastPageCount() const {
@@ -294,6 +449,9 @@ std::uint64_t WorkerEngine::LastWorkerMemory() const {
 }
 int WorkerEngine::WorkersStarted() const {
     return impl_->workersStarted;
+}
+std::uint32_t WorkerEngine::WorkerProcessId() const {
+    return impl_->workerPid;
 }
 void WorkerEngine::SetOperationTimeout(std::chrono::milliseconds timeout) {
     impl_->options.operationTimeout = timeout;
@@ -318,6 +476,12 @@ std::string FindWorkerBesideExecutable() {
     if (wp::FileExists(folder + sep + "vellumor-engine")) return folder + sep + "vellumor-engine";
 #endif
     return {};
+}
+
+std::string FindScriptBesideExecutable() {
+    std::string path =
+        wp::ExecutableFolder() + std::string(1, wp::PathSeparator()) + kScriptWorkerName;
+    return wp::FileExists(path) ? path : std::string();
 }
 
 }  // namespace vellumor

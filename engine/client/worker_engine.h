@@ -6,6 +6,12 @@
 //   engine->Load("C:\\Docs\\a.docx", 0, 13, false);  // throws vellumor::EngineError
 //   engine->Save("D:\\Output\\a.pdf", 0, 12, false);
 //
+// The worker is either the executable vellumor-engine or the script worker vellumor_engine.py,
+// which a Python with the office's UNO bridge runs (on Windows the python.exe the office
+// installs). Both speak engine/PROTOCOL.md.
+//
+// Every file goes through the input check (CheckInputFile) before the worker sees it.
+//
 // Starting never blocks: the constructor (or Start()) launches the worker and returns at once;
 // the worker's handshake is completed by the first Load or Save, which waits for it up to
 // startTimeout. A window can therefore create the engine while it is being created and paint
@@ -13,7 +19,10 @@
 //
 // Every Load and Save carries a deadline (operationTimeout). A worker that overruns it, dies or
 // breaks the protocol costs that one operation: the call throws EngineError with a message
-// naming the file and the reason, and the next Load starts a fresh worker. Workers are also
+// naming the file and the reason, and the next Load starts a fresh worker. A worker that dies
+// (a crash, a signal, a lost connection) is replaced at once and the document is tried again
+// from its load; only a document that ends two workers fails ("it crashed the document engine
+// twice"). An overrun deadline is not retried. Workers are also
 // replaced after recycleAfterDocuments loads or when their resident memory exceeds
 // recycleAboveBytes.
 //
@@ -35,7 +44,8 @@
 namespace vellumor {
 
 struct WorkerEngineOptions {
-    std::string workerPath;  // the worker executable; FindWorkerBesideExecutable() by default
+    std::string workerPath;   // the worker executable or script; FindWorkerBesideExecutable()
+    std::string interpreter;  // for a script worker; empty: the platform's choice
     std::chrono::milliseconds operationTimeout{std::chrono::seconds(120)};
     std::chrono::milliseconds startTimeout{std::chrono::seconds(60)};
     int recycleAfterDocuments = 100;
@@ -44,7 +54,7 @@ struct WorkerEngineOptions {
     bool startNow = true;  // launch the worker in the constructor
 };
 
-class WorkerEngine : public DocumentEngine {
+class WorkerEngine : public DocumentEngine, public ConversionEngine {
   public:
     explicit WorkerEngine(WorkerEngineOptions options);
     ~WorkerEngine() override;
@@ -57,12 +67,17 @@ class WorkerEngine : public DocumentEngine {
     int Load(const std::string& path, int reserved, int format, bool flag) override;
     int Save(const std::string& path, int reserved, int format, bool flag) override;
 
+    void LoadDocument(const std::string& path, SourceFormat format) override;
+    SavedPdf SavePdf(const std::string& path) override;
+
     // Pages of the PDF written by the last successful Save.
     int LastPageCount() const;
     // The worker's resident memory after its last command, in bytes.
     std::uint64_t LastWorkerMemory() const;
     // How many workers this engine has started so far.
     int WorkersStarted() const;
+    // The process id the current worker gave in its greeting; 0 before the first.
+    std::uint32_t WorkerProcessId() const;
 
     void SetOperationTimeout(std::chrono::milliseconds timeout);
     void SetPdfA(bool pdfA);
@@ -78,5 +93,9 @@ std::unique_ptr<DocumentEngine> MakeWorkerEngine(const WorkerEngineOptions& opti
 // that is missing, the Linux vellumor-engine), vellumor-engine elsewhere. Empty if neither is
 // there.
 std::string FindWorkerBesideExecutable();
+
+// The script worker's file name, and its path beside the running program (empty if absent).
+inline constexpr const char* kScriptWorkerName = "vellumor_engine.py";
+std::string FindScriptBesideExecutable();
 
 }  // namespace vellumor

@@ -26,22 +26,40 @@ struct Process {
     bool running = false;
 };
 
-// Starts the worker with the port as its argument and the token in its environment.
-bool Launch(const std::string& executable, int port, const std::string& token, Process& out,
+// What to start: an executable worker, or a worker script and the interpreter that runs it.
+struct WorkerCommand {
+    std::string program;      // the worker executable, or the script
+    std::string interpreter;  // empty for an executable worker
+    bool unix = false;        // under Wine: a Linux program, which is handed Unix paths
+};
+
+// The command for a worker path: a path ending in ".py" is the script worker, run by the
+// interpreter given, else by the platform's own choice (the office's python.exe on Windows,
+// /usr/bin/python3 on Linux and under Wine). error says why when no interpreter is found.
+WorkerCommand CommandFor(const std::string& workerPath, const std::string& interpreter,
+                         std::string& error);
+
+// Starts the worker with the port as its last argument and the token in its environment.
+bool Launch(const WorkerCommand& command, int port, const std::string& token, Process& out,
             std::string& error);
 // Ends the worker if the system lets us (under Wine there is no handle; the worker's own
 // watchdog ends it when the socket closes).
 void Kill(Process& process);
-// Collects the ended worker, waiting up to timeoutMs; describes how it ended if that is known
-// ("it was killed by signal 9"), else empty.
-std::string Reap(Process& process, int timeoutMs);
+
+// How a process ended, where the system tells.
+struct ProcessEnd {
+    bool known = false;
+    int exitCode = 0;  // when it exited
+    int signal = 0;    // when a signal ended it (POSIX)
+};
+// Collects the ended worker, waiting up to timeoutMs, and kills it past that.
+ProcessEnd Reap(Process& process, int timeoutMs);
 
 bool RandomBytes(std::uint8_t* out, std::size_t size);
 
 // The path as the worker must see it: under Wine a Windows path becomes the Unix path of the
 // same file; elsewhere it is unchanged.
 std::string WorkerPath(const std::string& path, bool workerIsUnix);
-bool WorkerIsUnix(const std::string& executable);
 
 std::string ExecutableFolder();
 bool FileExists(const std::string& path);

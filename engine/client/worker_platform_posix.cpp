@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -90,7 +91,33 @@ void CloseSocket(Socket socket) {
     if (socket != kNoSocket) close(static_cast<int>(socket));
 }
 
-bool Launch(const std::string& executable, int port, const std::string& token, Process& out,
+namespace {
+
+bool EndsWithScriptSuffix(const std::string& path) {
+    return path.size() > 3 && strcasecmp(path.c_str() + path.size() - 3, ".py") == 0;
+}
+
+}  // namespace
+
+WorkerCommand CommandFor(const std::string& workerPath, const std::string& interpreter,
+                         std::string& error) {
+    WorkerCommand command;
+    command.program = workerPath;
+    command.unix = true;
+    if (!EndsWithScriptSuffix(workerPath)) return command;
+    // The system's Python: the one Debian's office bridge (python3-uno) is built for. A python3
+    // found first on PATH may be another interpreter without it.
+    command.interpreter = interpreter;
+    if (command.interpreter.empty()) {
+        const char* env = getenv("VELLUMOR_PYTHON");
+        command.interpreter = env && *env ? env : "/usr/bin/python3";
+    }
+    if (access(command.interpreter.c_str(), X_OK) != 0)
+        error = "the Python that runs the engine script was not found at " + command.interpreter;
+    return command;
+}
+
+bool Launch(const WorkerCommand& command, int port, const std::string& token, Process& out,
             std::string& error) {
     std::vector<std::string> env;
     std::string prefix = std::string(protocol::kTokenVariable) + "=";
@@ -100,9 +127,13 @@ bool Launch(const std::string& executable, int port, const std::string& token, P
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string portText = std::to_string(port);
-    std::string exe = executable;
-    char* argv[] = {exe.data(), portText.data(), nullptr};
+    std::vector<std::string> args;
+    if (!command.interpreter.empty()) args.push_back(command.interpreter);
+    args.push_back(command.program);
+    args.push_back(std::to_string(port));
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -119,11 +150,11 @@ bool Launch(const std::string& executable, int port, const std::string& token, P
     posix_spawnattr_setpgroup(&attr, 0);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, exe.c_str(), &actions, &attr, argv, envp.data());
+    int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
-        error = "cannot start " + executable + ": " + strerror(rc);
+        error = "cannot start " + std::string(argv[0]) + ": " + strerror(rc);
         return false;
     }
     out.id = pid;
@@ -135,8 +166,9 @@ void Kill(Process& process) {
     if (process.running && process.id > 0) kill(static_cast<pid_t>(process.id), SIGKILL);
 }
 
-std::string Reap(Process& process, int timeoutMs) {
-    if (!process.running || process.id <= 0) return {};
+ProcessEnd Reap(Process& process, int timeoutMs) {
+    ProcessEnd end;
+    if (!process.running || process.id <= 0) return end;
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
     for (;;) {
@@ -144,7 +176,7 @@ std::string Reap(Process& process, int timeoutMs) {
         if (r == static_cast<pid_t>(process.id)) break;
         if (r < 0) {
             process.running = false;
-            return {};
+            return end;
         }
         if (std::chrono::steady_clock::now() >= until) {
             kill(static_cast<pid_t>(process.id), SIGKILL);
@@ -155,20 +187,13 @@ std::string Reap(Process& process, int timeoutMs) {
     }
     process.running = false;
     if (WIFSIGNALED(status)) {
-        int sig = WTERMSIG(status);
-        const char* name = sig == SIGSEGV   ? " (segmentation fault)"
-                           : sig == SIGABRT ? " (abort)"
-                           : sig == SIGKILL ? " (killed)"
-                                            : "";
-        return "it ended on signal " + std::to_string(sig) + name;
+        end.known = true;
+        end.signal = WTERMSIG(status);
+    } else if (WIFEXITED(status)) {
+        end.known = true;
+        end.exitCode = WEXITSTATUS(status);
     }
-    if (WIFEXITED(status)) {
-        int code = WEXITSTATUS(status);
-        if (code == 4) return "it overran its deadline";
-        if (code == 0) return {};
-        return "it exited with code " + std::to_string(code);
-    }
-    return {};
+    return end;
 }
 
 bool RandomBytes(std::uint8_t* out, std::size_t size) {
@@ -189,10 +214,6 @@ std::string WorkerPath(const std::string& path, bool) {
     char cwd[PATH_MAX];
     std::string base = getcwd(cwd, sizeof cwd) ? cwd : ".";
     return base + "/" + path;
-}
-
-bool WorkerIsUnix(const std::string&) {
-    return true;
 }
 
 std::string ExecutableFolder() {

@@ -14,6 +14,11 @@
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
+#include <com/sun/star/task/PasswordRequest.hpp>
+#include <com/sun/star/task/XInteractionAbort.hpp>
+#include <com/sun/star/task/XInteractionHandler.hpp>
+#include <cppuhelper/implbase1.hxx>
+#include <rtl/ref.hxx>
 
 namespace vellumor::engine {
 
@@ -41,6 +46,27 @@ std::string ToUtf8(const OUString& s) {
     return std::string(o.getStr(), static_cast<std::size_t>(o.getLength()));
 }
 
+// Answers every question the office asks while loading with its abort choice, so nothing ever
+// waits for a person; remembers whether one of them asked for a password.
+class CancellingHandler : public cppu::WeakImplHelper1<task::XInteractionHandler> {
+  public:
+    void SAL_CALL handle(const uno::Reference<task::XInteractionRequest>& request) override {
+        if (!request.is()) return;
+        // Every kind of password request (documents of all formats) derives from this one.
+        if (request->getRequest().isExtractableTo(cppu::UnoType<task::PasswordRequest>::get()))
+            passwordRequested = true;
+        const auto continuations = request->getContinuations();
+        for (const auto& continuation : continuations) {
+            uno::Reference<task::XInteractionAbort> abort(continuation, uno::UNO_QUERY);
+            if (abort.is()) {
+                abort->select();
+                return;
+            }
+        }
+    }
+    bool passwordRequested = false;
+};
+
 }  // namespace
 
 struct OfficeDocuments::State {
@@ -58,8 +84,7 @@ bool OfficeDocuments::Attach(std::string& error) {
         dlsym(RTLD_DEFAULT, "_ZN10comphelper26getProcessComponentContextEv"));
     if (!getter) {
         void* lib = dlopen("libmergedlo.so", RTLD_LAZY | RTLD_NOLOAD);
-        if (!lib)
-            lib = dlopen("/usr/lib/libreoffice/program/libmergedlo.so", RTLD_LAZY | RTLD_NOLOAD);
+        if (!lib) lib = dlopen(VELLUMOR_OFFICE_PROGRAM "/libmergedlo.so", RTLD_LAZY | RTLD_NOLOAD);
         if (lib)
             getter = reinterpret_cast<ContextGetter>(
                 dlsym(lib, "_ZN10comphelper26getProcessComponentContextEv"));
@@ -91,17 +116,22 @@ bool OfficeDocuments::Attach(std::string& error) {
     }
 }
 
-bool OfficeDocuments::Load(const std::string& url, std::string& error) {
+bool OfficeDocuments::Load(const std::string& url, std::string& error, bool& wantsPassword) {
     Close();
+    wantsPassword = false;
+    rtl::Reference<CancellingHandler> handler(new CancellingHandler);
     try {
-        uno::Sequence<beans::PropertyValue> args(5);
+        uno::Sequence<beans::PropertyValue> args(6);
         args[0] = Prop("Hidden", uno::Any(true));
         args[1] = Prop("ReadOnly", uno::Any(true));
         args[2] = Prop("Silent", uno::Any(true));
         args[3] = Prop("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE));
         args[4] = Prop("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE));
+        args[5] = Prop("InteractionHandler",
+                       uno::Any(uno::Reference<task::XInteractionHandler>(handler.get())));
         auto component =
             state_->desktop->loadComponentFromURL(FromUtf8(url), OUString("_blank"), 0, args);
+        wantsPassword = handler->passwordRequested;
         if (!component.is()) {
             error = "the office returned no document";
             return false;
@@ -109,6 +139,7 @@ bool OfficeDocuments::Load(const std::string& url, std::string& error) {
         state_->document = component;
         return true;
     } catch (const uno::Exception& e) {
+        wantsPassword = handler->passwordRequested;
         error = ToUtf8(e.Message);
         if (error.empty()) error = "the office reported an error without a message";
         return false;

@@ -19,8 +19,10 @@ class OfficeDocuments {
     // Finds the running office's component context. False (with a reason) when it cannot.
     bool Attach(std::string& error);
 
-    // Loads url, replacing the document held. False with the office's reason.
-    bool Load(const std::string& url, std::string& error);
+    // Loads url, replacing the document held. False with the office's reason; wantsPassword
+    // tells that the office asked for a password (nothing is ever typed in: the request is
+    // cancelled, so the load fails).
+    bool Load(const std::string& url, std::string& error, bool& wantsPassword);
     bool Holds() const;
     // True when the document held is a text document (not a spreadsheet or drawing).
     bool IsText() const;

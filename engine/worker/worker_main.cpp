@@ -12,6 +12,7 @@
 #include <LibreOfficeKit/LibreOfficeKit.hxx>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -35,6 +36,7 @@
 #include <string>
 #include <thread>
 
+#include "core/engine_codes.h"
 #include "core/engine_protocol.h"
 #include "core/input_check.h"
 #include "engine/worker/file_url.h"
@@ -46,11 +48,14 @@ namespace proto = vellumor::protocol;
 using vellumor::engine::AbsolutePath;
 using vellumor::engine::FileUrlFromPath;
 
-constexpr int kExitClientGone = 3;
-constexpr int kExitDeadline = 4;
-constexpr int kExitProtocol = 5;
+constexpr int kExitClientGone = static_cast<int>(vellumor::WorkerExit::ClientGone);
+constexpr int kExitDeadline = static_cast<int>(vellumor::WorkerExit::Deadline);
+constexpr int kExitProtocol = static_cast<int>(vellumor::WorkerExit::Protocol);
+constexpr int kExitStartFailed = static_cast<int>(vellumor::WorkerExit::StartFailed);
+constexpr int kExitUsage = static_cast<int>(vellumor::WorkerExit::Usage);
 
-const char* kInstallPath = "/usr/lib/libreoffice/program";
+// The office's program folder, given by the build (the one place it is named).
+const char* kInstallPath = VELLUMOR_OFFICE_PROGRAM;
 
 int g_socket = -1;
 int g_wakePipe[2] = {-1, -1};
@@ -84,15 +89,46 @@ std::uint64_t ResidentBytes() {
     return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
-// Ends the process when the command in progress overruns or the client's socket closes.
+// The partial folder of the save in progress, for the watchdog to remove when it ends the
+// process mid-save. A fixed buffer: the watchdog must not race an allocation.
+char g_partialFolder[4096];
+std::atomic<bool> g_partialInUse{false};
+
+void SetPartialFolder(const std::string& folder) {
+    if (folder.size() >= sizeof g_partialFolder) return;
+    std::memcpy(g_partialFolder, folder.c_str(), folder.size() + 1);
+    g_partialInUse = true;
+}
+
+// Removes the partial folder and what the office left in it (files only: it makes no folders).
+void RemovePartialFolder() {
+    if (!g_partialInUse.exchange(false)) return;
+    if (DIR* dir = opendir(g_partialFolder)) {
+        while (dirent* entry = readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+                continue;
+            unlinkat(dirfd(dir), entry->d_name, 0);
+        }
+        closedir(dir);
+    }
+    rmdir(g_partialFolder);
+}
+
+// Ends the process when the command in progress overruns or the client's socket closes,
+// removing a partial PDF first.
 void Watchdog() {
     for (;;) {
         pollfd p{g_socket, POLLRDHUP, 0};
         int r = poll(&p, 1, 100);
-        if (r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)))
+        if (r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))) {
+            RemovePartialFolder();
             _exit(kExitClientGone);
+        }
         long long deadline = g_deadline.load();
-        if (deadline != 0 && NowMs() > deadline) _exit(kExitDeadline);
+        if (deadline != 0 && NowMs() > deadline) {
+            RemovePartialFolder();
+            _exit(kExitDeadline);
+        }
     }
 }
 
@@ -258,7 +294,7 @@ class Worker {
 
     void DoLoad(const proto::Message& command, proto::Message& reply) {
         Drop();
-        if (command.format != 9 && command.format != 13)
+        if (command.format != vellumor::kFormatDoc && command.format != vellumor::kFormatDocx)
             return Fail(reply, proto::Status::BadRequest,
                         "unknown load format " + std::to_string(command.format));
         std::string path = AbsolutePath(command.text);
@@ -272,12 +308,11 @@ class Worker {
             return Fail(reply, proto::Status::NotFound,
                         std::string("cannot open it: ") + strerror(errno));
         vellumor::ByteSource source = [file](std::uint64_t offset, void* buffer,
-                                                     std::size_t size) -> std::size_t {
+                                             std::size_t size) -> std::size_t {
             if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
             return fread(buffer, 1, size, file);
         };
-        auto verdict =
-            vellumor::CheckContent(source, static_cast<std::uint64_t>(st.st_size));
+        auto verdict = vellumor::CheckContent(source, static_cast<std::uint64_t>(st.st_size));
         fclose(file);
         if (verdict.kind == vellumor::InputKind::PasswordProtected)
             return Fail(reply, proto::Status::PasswordProtected,
@@ -288,8 +323,9 @@ class Worker {
         FaultHook(path);
 #endif
         std::string why;
-        if (!documents_.Load(FileUrlFromPath(path), why)) {
-            if (why.find("assword") != std::string::npos)
+        bool wantsPassword = false;
+        if (!documents_.Load(FileUrlFromPath(path), why, wantsPassword)) {
+            if (wantsPassword)
                 return Fail(reply, proto::Status::PasswordProtected,
                             "the document is password-protected");
             return Fail(reply, proto::Status::LoadFailed,
@@ -305,7 +341,7 @@ class Worker {
     void DoSave(const proto::Message& command, proto::Message& reply) {
         if (!documents_.Holds())
             return Fail(reply, proto::Status::NoDocument, "no document is loaded");
-        if (command.format != 12)
+        if (command.format != vellumor::kFormatPdf)
             return Fail(reply, proto::Status::BadRequest,
                         "unknown save format " + std::to_string(command.format));
         std::string target = AbsolutePath(command.text);
@@ -316,26 +352,32 @@ class Worker {
         struct stat st {};
         if (stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             return Fail(reply, proto::Status::SaveFailed, "the target is a folder");
-        // Written under a temporary name beside the target and renamed over it only when
-        // complete: a failed or killed save leaves no truncated PDF and keeps an older one.
-        std::string temp = (folder == "/" ? "" : folder) + "/" +
-                           proto::PartialPdfName(target.substr(target.find_last_of('/') + 1),
-                                                 static_cast<std::uint32_t>(getpid()));
+        // Written in a hidden folder of our own beside the target and renamed over it only
+        // when complete: a failed or killed save leaves no truncated PDF and keeps an older
+        // one, and the office's temporary and lock files stay in that folder, which goes.
+        std::string partial = (folder == "/" ? "" : folder) + "/" +
+                              proto::PartialFolderName(static_cast<std::uint32_t>(getpid()));
+        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
+            return Fail(reply, proto::Status::SaveFailed,
+                        "cannot write in the folder " + folder + ": " + strerror(errno));
+        SetPartialFolder(partial);
+        std::string temp = partial + "/" + target.substr(target.find_last_of('/') + 1);
         std::string why;
         bool ok =
             documents_.StorePdf(FileUrlFromPath(temp), command.options & proto::kOptionPdfA, why);
         if (!ok || stat(temp.c_str(), &st) != 0 || st.st_size == 0) {
-            unlink(temp.c_str());
+            RemovePartialFolder();
             return Fail(
                 reply, proto::Status::SaveFailed,
                 "the office could not write the PDF" + (why.empty() ? "" : " (" + why + ")"));
         }
         if (rename(temp.c_str(), target.c_str()) != 0) {
             int e = errno;
-            unlink(temp.c_str());
+            RemovePartialFolder();
             return Fail(reply, proto::Status::SaveFailed,
                         std::string("cannot write the PDF: ") + strerror(e));
         }
+        RemovePartialFolder();
         reply.pages = PdfPageCount(target);
         reply.value = 0;
     }
@@ -384,7 +426,7 @@ int Poll(void* data, int timeoutUs) {
         if (!loop->worker->documents_.Attach(ready.text)) {
             ready.status = proto::Status::StartFailed;
             Send(ready);
-            _exit(1);
+            _exit(kExitStartFailed);
         }
         Send(ready);
     }
@@ -442,7 +484,7 @@ int Connect(int port) {
 int main(int argc, char** argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: vellumor-engine PORT (started by its client)\n");
-        return 2;
+        return kExitUsage;
     }
     int port = atoi(argv[1]);
     const char* tokenVar = getenv(proto::kTokenVariable);
@@ -450,7 +492,7 @@ int main(int argc, char** argv) {
     unsetenv(proto::kTokenVariable);
     if (port <= 0 || port > 65535 || token.empty()) {
         fprintf(stderr, "vellumor-engine: needs a port and a token from its client\n");
-        return 2;
+        return kExitUsage;
     }
     RedirectStandardStreams();
     signal(SIGPIPE, SIG_IGN);
@@ -465,7 +507,7 @@ int main(int argc, char** argv) {
     Send(hello);
     std::thread(Watchdog).detach();
 
-    if (pipe2(g_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) return 1;
+    if (pipe2(g_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) return kExitStartFailed;
 
     std::string profile = ProfileFolder();
     PrepareProfile(profile);
@@ -483,7 +525,7 @@ int main(int argc, char** argv) {
         ready.status = proto::Status::StartFailed;
         ready.text = "the office could not be started from " + std::string(kInstallPath);
         Send(ready);
-        return 1;
+        return kExitStartFailed;
     }
     Worker worker;
     Loop loop;

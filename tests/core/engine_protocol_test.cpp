@@ -124,5 +124,5 @@ TEST(EngineProtocol, TokensAndPartialNames) {
     std::string other = token;
     other.back() = '1';
     EXPECT_FALSE(TokensEqual(token, other));
-    EXPECT_EQ(PartialPdfName("a b.pdf", 12), ".a b.pdf.12.part");
+    EXPECT_EQ(PartialFolderName(12), ".vellumor-12.part");
 }

@@ -1,0 +1,54 @@
+#include "engine/input_file.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "core/input_check.h"
+
+namespace fs = std::filesystem;
+
+namespace vellumor {
+
+std::string DisplayNameOf(const std::string& path) {
+#ifdef _WIN32
+    auto cut = path.find_last_of("\\/:");
+#else
+    auto cut = path.find_last_of('/');
+#endif
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+void CheckInputFile(const std::string& path) {
+    const std::string name = DisplayNameOf(path);
+    auto fail = [&](EngineFailure failure, const std::string& reason) {
+        throw EngineError(failure, "Cannot convert " + name + ": " + reason);
+    };
+    // u8path: the UTF-8 name reaches the wide file functions on Windows.
+    const fs::path file = fs::u8path(path);
+    std::error_code ec;
+    auto status = fs::status(file, ec);
+    if (ec || !fs::exists(status))
+        fail(EngineFailure::NotFound,
+             "cannot open it: " + (ec ? ec.message() : std::string("no such file")));
+    if (fs::is_directory(status)) fail(EngineFailure::NotFound, "it is a folder");
+    std::ifstream in(file, std::ios::binary);
+    if (!in) fail(EngineFailure::NotFound, "cannot open it: it cannot be read");
+    in.seekg(0, std::ios::end);
+    const auto size = static_cast<std::uint64_t>(in.tellg());
+    ByteSource source = [&in](std::uint64_t offset, void* buffer,
+                              std::size_t bytes) -> std::size_t {
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(offset));
+        if (!in) return 0;
+        in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(bytes));
+        return static_cast<std::size_t>(in.gcount());
+    };
+    const InputVerdict verdict = CheckContent(source, size);
+    if (verdict.kind == InputKind::PasswordProtected)
+        fail(EngineFailure::PasswordProtected, "the document is password-protected");
+    if (!verdict.accepted()) fail(EngineFailure::Refused, "it is " + verdict.reason);
+}
+
+}  // namespace vellumor
