@@ -23,6 +23,8 @@ zip_has() { unzip -Z1 "$zip_file" | grep -qE "^Vellumor-[0-9.]+-win32/$1\$"; }
 for f in Vellumor.exe vellumor-cli.exe tessolin.chm README.txt licences/LICENSE.txt; do
     check "zip holds $f" zip_has "$f"
 done
+# Help > Home opens the page beside the program.
+for f in index.html screenshot.png; do check "zip holds the home page's $f" zip_has "$f"; done
 check "zip's Vellumor.exe is a 32-bit Windows program" bash -c \
     "unzip -p '$zip_file' '*/Vellumor.exe' > /tmp/vellumor-check.exe && file /tmp/vellumor-check.exe | grep -q 'PE32 executable (GUI) Intel 80386'"
 
@@ -30,6 +32,9 @@ deb_has() { dpkg-deb -c "$deb_file" | awk '{print $6}' | grep -qx "./$1"; }
 for f in usr/bin/vellumor-cli usr/bin/vellumor usr/lib/vellumor/vellumor-engine usr/lib/vellumor/Vellumor.exe \
     usr/lib/vellumor/tessolin.chm usr/share/applications/vellumor.desktop usr/share/doc/vellumor/copyright; do
     check "package holds /$f" deb_has "$f"
+done
+for f in index.html screenshot.png; do
+    check "package holds the home page's $f beside the program" deb_has "usr/lib/vellumor/$f"
 done
 depends="$(dpkg-deb -f "$deb_file" Depends)"
 for d in libreoffice-writer libreoffice-core wine wine32; do
@@ -43,6 +48,7 @@ check "launcher finds the program" bash -c \
 check "launcher names a missing program" bash -c \
     "VELLUMOR_PROGRAM_DIR=/nonexistent '$unpacked/usr/bin/vellumor' 2>&1 | grep -q 'is missing'"
 check "desktop entry starts the launcher" grep -qx "Exec=vellumor" "$unpacked/usr/share/applications/vellumor.desktop"
+check "launcher's first start shows the window as tested" tests/release/launcher_start.sh "$unpacked"
 rm -rf "$unpacked"
 
 if [ "$(id -u)" -eq 0 ] && [ "${VELLUMOR_SKIP_INSTALL_CHECK:-}" = "" ]; then
