@@ -92,6 +92,41 @@ std::string WindowText(HWND window) {
     return win::Narrow(text);
 }
 
+namespace {
+void CALLBACK GiveUpWaiting(HWND, UINT, UINT_PTR, DWORD) {
+    PostQuitMessage(99);
+}
+}  // namespace
+
+int RunMainLoop(app::Application& application) {
+    const UINT_PTR timer = SetTimer(nullptr, 0, 3000, GiveUpWaiting);
+    const int code = application.Run();
+    KillTimer(nullptr, timer);
+    return code;
+}
+
+void ClickOnScreen(POINT at) {
+    SetCursorPos(at.x, at.y);
+    INPUT inputs[2] = {};
+    inputs[0].type = inputs[1].type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+POINT CentreOnScreen(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+POINT CentreOnScreen(const skin::WindowlessControl& control) {
+    const RECT r = control.Bounds();
+    POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ClientToScreen(control.Host()->Window(), &at);
+    return at;
+}
+
 void PumpMessages() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/Unit1.h"
+#include "app/application.h"
 #include "app/services.h"
 #include "win32/unicode.h"
 
@@ -97,6 +98,17 @@ std::vector<std::string> Column(app::TForm1& form, int column);
 RECT RectInParent(HWND window);
 std::string WindowText(HWND window);
 void PumpMessages();
+
+// Runs the main loop as the program does after a handler has returned, and returns its code. A
+// fault that left the loop waiting would hang the test: the loop is ended anyway after three
+// seconds, with code 99.
+int RunMainLoop(app::Application& application);
+// A left click as the user gives it: hardware input at a point of the screen. Such input is
+// handed out after posted messages (and after a quit), as a real click waits in the queue.
+void ClickOnScreen(POINT at);
+// The centre of a window, and of a windowless control, on the screen.
+POINT CentreOnScreen(HWND window);
+POINT CentreOnScreen(const skin::WindowlessControl& control);
 
 class FormTest : public ::testing::Test {
   protected:

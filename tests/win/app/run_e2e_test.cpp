@@ -225,10 +225,38 @@ TEST_F(EndToEnd, ClosingTheWindowDuringARunLetsTheRunFinish) {
     ExpectPdf(out + L"\\2.pdf", 1);
     EXPECT_EQ(form->Label1->Caption(), "Successed!");
     EXPECT_EQ(services.explorerFolders.size(), 1u);
-    MSG m;
-    bool quit = false;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) quit = quit || m.message == WM_QUIT;
-    EXPECT_TRUE(quit);
+    EXPECT_TRUE(app::Application::QuitRequested());
+    EXPECT_EQ(RunMainLoop(application), 0);
+}
+
+// The frame's close button once the first PDF is written, then Stop, both with the mouse while
+// the worker converts: the run ends before the third document and the program then ends.
+TEST_F(EndToEnd, CloseThenStopWithTheMouseEndsTheRunBeforeTheRemainingFiles) {
+    Add(L"poi_footnote.doc", L"1.doc");
+    Add(L"poi_table-merges.doc", L"2.doc");
+    Add(L"mammoth_strict-format.docx", L"3.docx");
+    const std::wstring out = docs.Path() + L"\\out";
+    SetOutput(out);
+    SetWindowPos(form->Handle(), HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    PumpMessages();
+    int saves = 0;
+    engine_->duringSave = [&](const std::string&) {
+        ++saves;
+        if (saves == 1) ClickOnScreen(CentreOnScreen(*form->ImgBtnClose));
+        if (saves == 2) {
+            EXPECT_TRUE(app::Application::QuitRequested());
+            ClickOnScreen(CentreOnScreen(form->SpeedButton1));
+        }
+    };
+    Convert();
+    SetCursorPos(1, 1);
+    ExpectPdf(out + L"\\1.pdf", 1);
+    EXPECT_TRUE(Exists(out + L"\\2.pdf"));
+    EXPECT_FALSE(Exists(out + L"\\3.pdf"));
+    EXPECT_EQ(saves, 2);
+    EXPECT_EQ(form->Label1->Caption(), "Stopped");
+    EXPECT_TRUE(services.explorerFolders.empty());
+    EXPECT_EQ(RunMainLoop(application), 0);
 }
 
 }  // namespace

@@ -69,36 +69,6 @@ class RunServices : public FakeServices {
     }
 };
 
-void CALLBACK GiveUpWaiting(HWND, UINT, UINT_PTR, DWORD) {
-    PostQuitMessage(99);
-}
-
-// Runs the main loop as the program does after a handler has returned. A fault that left the
-// loop waiting would hang the test: a timer ends the loop anyway after a while, with code 99.
-int RunMainLoop(app::Application& application) {
-    const UINT_PTR timer = SetTimer(nullptr, 0, 3000, GiveUpWaiting);
-    const int code = application.Run();
-    KillTimer(nullptr, timer);
-    return code;
-}
-
-// A left click as the user gives it: hardware input at a point of the screen. Such input is
-// handed out after posted messages and a quit, the way a real click waits in the queue.
-void ClickOnScreen(POINT at) {
-    SetCursorPos(at.x, at.y);
-    INPUT inputs[2] = {};
-    inputs[0].type = inputs[1].type = INPUT_MOUSE;
-    inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(2, inputs, sizeof(INPUT));
-}
-
-POINT CentreOnScreen(HWND window) {
-    RECT r;
-    GetWindowRect(window, &r);
-    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-}
-
 // What a thread timer's procedure does when it fires (timers cannot carry a lambda's state).
 std::function<void()> g_onTimer;
 void CALLBACK TimerFired(HWND, UINT, UINT_PTR id, DWORD) {
@@ -365,9 +335,7 @@ TEST_F(ConversionInWindow, CloseThenStopWithTheMouseStopsTheRunAtTheNextFile) {
     for (auto name : {L"1.doc", L"2.doc", L"3.doc", L"4.doc", L"5.doc", L"6.doc"}) Add(name);
     SetWindowPos(form->Handle(), HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
     PumpMessages();
-    RECT close = form->ImgBtnClose->Bounds();
-    POINT closeAt{(close.left + close.right) / 2, (close.top + close.bottom) / 2};
-    ClientToScreen(form->ImgBtnClose->Host()->Window(), &closeAt);
+    const POINT closeAt = CentreOnScreen(*form->ImgBtnClose);
     bool closeClicked = false;
     form->ImgBtnClose->OnClick = [&] {
         closeClicked = true;
