@@ -213,8 +213,10 @@ class FrameReader(object):
         return decode_payload(payload)
 
 
-def partial_pdf_name(pdf_name, pid):
-    return "." + pdf_name + "." + str(pid) + ".part"
+def partial_folder_name(pid):
+    # A hidden folder of this worker's beside the target: the office keeps its temporary and
+    # lock files beside what it writes, so everything of a cut-short save stays in there.
+    return ".vellumor-" + str(pid) + ".part"
 
 
 def pdf_page_count(path):
@@ -283,8 +285,14 @@ def kill_office():
 def remove_partial():
     path = State.partial_path
     if path:
+        folder = os.path.dirname(path)
         try:
-            os.unlink(path)
+            for name in os.listdir(folder):
+                try:
+                    os.unlink(os.path.join(folder, name))
+                except OSError:
+                    pass
+            os.rmdir(folder)
         except OSError:
             pass
 
@@ -1006,9 +1014,15 @@ class Worker(object):
                              "cannot create the folder %s: %s" % (folder, _strerror(e)))
         if os.path.isdir(target) or text.endswith(os.sep) or text.endswith("/"):
             return self.fail(reply, SAVE_FAILED, "the target is a folder")
-        # Written under a temporary name beside the target and renamed over it only when
-        # complete: a failed or killed save leaves no truncated PDF and keeps an older one.
-        temp = os.path.join(folder, partial_pdf_name(os.path.basename(target), self.pid))
+        # Written in a hidden folder beside the target and renamed over it only when complete:
+        # a failed or killed save leaves no truncated PDF and keeps an older one.
+        partial = os.path.join(folder, partial_folder_name(self.pid))
+        try:
+            os.makedirs(partial, exist_ok=True)
+        except OSError as e:
+            return self.fail(reply, SAVE_FAILED,
+                             "cannot write in the folder %s: %s" % (folder, _strerror(e)))
+        temp = os.path.join(partial, os.path.basename(target))
         State.partial_path = temp
         try:
             why = self.office.store_pdf(file_url(temp), bool(command.options & OPTION_PDFA))
@@ -1026,6 +1040,7 @@ class Worker(object):
                 remove_partial()
                 return self.fail(reply, SAVE_FAILED, "cannot write the PDF: " + _strerror(e))
         finally:
+            remove_partial()
             State.partial_path = None
         reply.pages = pdf_page_count(target)
         reply.value = 0

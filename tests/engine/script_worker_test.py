@@ -86,7 +86,7 @@ class Files(unittest.TestCase):
             self.assertEqual(ve.pdf_page_count(os.path.join(d, "missing.pdf")), 0)
 
     def test_partial_name_and_file_url(self):
-        self.assertEqual(ve.partial_pdf_name("a b.pdf", 42), ".a b.pdf.42.part")
+        self.assertEqual(ve.partial_folder_name(42), ".vellumor-42.part")
         self.assertEqual(ve.file_url("/t/a b%/中.doc"),
                          "file:///t/a%20b%25/%E4%B8%AD.doc")
 
