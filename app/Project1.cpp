@@ -9,11 +9,13 @@
 
 namespace {
 
-// The LibreOffice worker beside the program; null when it is not there. It starts now, while
-// the window is made, and the first conversion waits for it, so the first paint never does.
+// The LibreOffice worker: vellumor-engine.exe beside the program (under Wine the Linux
+// worker), else the script worker beside it, run by the installed office's python.exe; null
+// when neither can run. It starts now, while the window is made, and the first conversion
+// waits for it, so the first paint never does.
 std::unique_ptr<vellumor::DocumentEngine> MakeWorker() {
     vellumor::WorkerEngineOptions options;
-    options.workerPath = vellumor::FindWorkerBesideExecutable();
+    options.workerPath = vellumor::ChooseWorkerIn(vellumor::ProgramFolder());
     if (options.workerPath.empty()) return nullptr;
     return vellumor::MakeWorkerEngine(options);
 }

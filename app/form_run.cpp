@@ -1,11 +1,14 @@
 #include "app/form_run.h"
 
+#include "engine/input_file.h"
+
 #include <commctrl.h>
 
 #include "app/Unit1.h"
 #include "app/application.h"
 #include "engine/control/DocEngineLib_TLB.h"
 #include "engine/control/engine_choice.h"
+#include "engine/input_file.h"
 #include "win32/unicode.h"
 
 namespace vellumor::app {
@@ -120,7 +123,8 @@ std::unique_ptr<DocumentEngine> MakeStartupEngine(
         auto control = std::make_unique<TDocEngineControl>(form.Panel3->window, bounds,
                                                            std::vector<std::uint8_t>{});
         control->CreateControl();  // before the window is first shown
-        return control;
+        // The control is given only what the input check lets through, as every engine is.
+        return std::make_unique<InputCheckedEngine>(std::move(control));
     };
     sources.worker = makeWorker;
     return ChooseEngine(sources);

@@ -1,8 +1,10 @@
 #include "engine/client/worker_engine.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "core/engine_protocol.h"
@@ -111,6 +113,10 @@ struct WorkerEngine::Impl {
     std::string loadedPath;
     SourceFormat loadedFormat = SourceFormat::Docx;
     int deathsThisDocument = 0;
+    // Abort() runs on another thread: it kills the worker it finds here and no other starts.
+    std::atomic<bool> aborted{false};
+    std::mutex abortMutex;
+    wp::Process abortable;
 
     explicit Impl(WorkerEngineOptions o) : options(std::move(o)) {
         if (options.workerPath.empty()) options.workerPath = FindWorkerBesideExecutable();
@@ -132,6 +138,10 @@ struct WorkerEngine::Impl {
             launchError = commandError;
             return;
         }
+        if (aborted) {
+            launchError = "the conversion was stopped";
+            return;
+        }
         std::uint8_t bytes[proto::kTokenBytes];
         if (!wp::RandomBytes(bytes, sizeof bytes)) {
             launchError = "no random source for the engine's token";
@@ -146,6 +156,11 @@ struct WorkerEngine::Impl {
             listener = wp::kNoSocket;
             return;
         }
+        {
+            std::lock_guard<std::mutex> lock(abortMutex);
+            abortable = process;
+            if (aborted) wp::Kill(abortable);
+        }
         ++workersStarted;
         launchedAt = Clock::now();
         state = State::Launched;
@@ -153,6 +168,7 @@ struct WorkerEngine::Impl {
 
     // Ends the worker: politely when asked to, by closing the connection and killing otherwise.
     void Stop(bool polite) {
+        Unabortable();
         if (connection != wp::kNoSocket && polite && state == State::Ready) {
             proto::Message quit;
             quit.type = proto::MessageType::Quit;
@@ -170,10 +186,23 @@ struct WorkerEngine::Impl {
         documents = 0;
     }
 
+    // The worker is about to be collected: Abort() must no longer touch its handle.
+    void Unabortable() {
+        std::lock_guard<std::mutex> lock(abortMutex);
+        abortable = wp::Process();
+    }
+
+    void Abort() {
+        std::lock_guard<std::mutex> lock(abortMutex);
+        aborted = true;
+        wp::Kill(abortable);
+    }
+
     // How the worker went away; it is collected first.
     wp::ProcessEnd Ended() {
         wp::CloseSocket(connection);
         connection = wp::kNoSocket;
+        Unabortable();
         wp::ProcessEnd end = wp::Reap(process, 2000);
         Stop(false);
         return end;
@@ -204,8 +233,9 @@ struct WorkerEngine::Impl {
         if (state == State::Ready) return;
         auto until = launchedAt + options.startTimeout;
         while (connection == wp::kNoSocket) {
-            int left = MillisecondsLeft(until);
-            wp::Socket s = left > 0 ? wp::AcceptWithin(listener, left) : wp::kNoSocket;
+            wp::Socket s = wp::kNoSocket;
+            for (int left; s == wp::kNoSocket && !aborted && (left = MillisecondsLeft(until)) > 0;)
+                s = wp::AcceptWithin(listener, std::min(left, 200));
             if (s == wp::kNoSocket) {
                 std::string how = Describe(Ended());
                 throw EngineError(EngineFailure::StartFailed,
@@ -415,6 +445,10 @@ void WorkerEngine::Start() {
     impl_->Launch();
 }
 
+void WorkerEngine::Abort() {
+    impl_->Abort();
+}
+
 int WorkerEngine::Load(const std::string& path, int, int format, bool) {
     if (format != kFormatDoc && format != kFormatDocx)
         throw EngineError(
@@ -464,8 +498,16 @@ std::unique_ptr<DocumentEngine> MakeWorkerEngine(const WorkerEngineOptions& opti
     return std::make_unique<WorkerEngine>(options);
 }
 
-std::string FindWorkerBesideExecutable() {
-    std::string folder = wp::ExecutableFolder();
+std::string WorkerStartProblem(const WorkerEngineOptions& options) {
+    if (options.workerPath.empty()) return "no engine program was found";
+    std::string error;
+    wp::CommandFor(options.workerPath, options.interpreter, error);
+    return error;
+}
+
+namespace {
+
+std::string ExecutableWorkerIn(const std::string& folder) {
     std::string sep(1, wp::PathSeparator());
 #ifdef _WIN32
     if (wp::FileExists(folder + sep + "vellumor-engine.exe"))
@@ -478,10 +520,31 @@ std::string FindWorkerBesideExecutable() {
     return {};
 }
 
-std::string FindScriptBesideExecutable() {
-    std::string path =
-        wp::ExecutableFolder() + std::string(1, wp::PathSeparator()) + kScriptWorkerName;
+std::string ScriptWorkerIn(const std::string& folder) {
+    std::string path = folder + std::string(1, wp::PathSeparator()) + kScriptWorkerName;
     return wp::FileExists(path) ? path : std::string();
+}
+
+}  // namespace
+
+std::string FindWorkerBesideExecutable() {
+    return ExecutableWorkerIn(wp::ExecutableFolder());
+}
+
+std::string FindScriptBesideExecutable() {
+    return ScriptWorkerIn(wp::ExecutableFolder());
+}
+
+std::string ChooseWorkerIn(const std::string& folder) {
+    if (std::string worker = ExecutableWorkerIn(folder); !worker.empty()) return worker;
+    WorkerEngineOptions options;
+    options.workerPath = ScriptWorkerIn(folder);
+    if (options.workerPath.empty() || !WorkerStartProblem(options).empty()) return {};
+    return options.workerPath;
+}
+
+std::string ProgramFolder() {
+    return wp::ExecutableFolder();
 }
 
 }  // namespace vellumor

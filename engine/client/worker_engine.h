@@ -63,6 +63,9 @@ class WorkerEngine : public DocumentEngine, public ConversionEngine {
 
     // Launches a worker unless one is running or starting; returns at once.
     void Start();
+    // From any thread: kills the worker now and starts no other. The operation in progress
+    // and every later one fail with EngineError.
+    void Abort();
 
     int Load(const std::string& path, int reserved, int format, bool flag) override;
     int Save(const std::string& path, int reserved, int format, bool flag) override;
@@ -89,6 +92,10 @@ class WorkerEngine : public DocumentEngine, public ConversionEngine {
 
 std::unique_ptr<DocumentEngine> MakeWorkerEngine(const WorkerEngineOptions& options);
 
+// Why a worker with these options cannot be started at all (its script has no Python to run
+// it, say), or empty when it can be tried.
+std::string WorkerStartProblem(const WorkerEngineOptions& options);
+
 // The worker beside the running program: vellumor-engine.exe on Windows (or, under Wine when
 // that is missing, the Linux vellumor-engine), vellumor-engine elsewhere. Empty if neither is
 // there.
@@ -97,5 +104,11 @@ std::string FindWorkerBesideExecutable();
 // The script worker's file name, and its path beside the running program (empty if absent).
 inline constexpr const char* kScriptWorkerName = "vellumor_engine.py";
 std::string FindScriptBesideExecutable();
+
+// The worker a program in folder uses: the executable worker there, else the script worker
+// there when a Python can run it (the installed office's on Windows). Empty when none can.
+std::string ChooseWorkerIn(const std::string& folder);
+// The folder of the running program.
+std::string ProgramFolder();
 
 }  // namespace vellumor

@@ -11,40 +11,21 @@
 #include <vector>
 
 #include "core/engine_protocol.h"
+#include "engine/client/office_locator.h"
 #include "engine/client/worker_platform.h"
+#include "win32/handles.h"
+#include "win32/system_text.h"
+#include "win32/unicode.h"
 
 namespace vellumor::worker_platform {
 
 namespace {
 
-std::wstring Widen(const std::string& s) {
-    if (s.empty()) return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
-
-std::string Narrow(const std::wstring& w) {
-    if (w.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                        nullptr);
-    return s;
-}
+using win::Narrow;
+using win::Widen;
 
 std::string SystemText(DWORD code) {
-    wchar_t* text = nullptr;
-    FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string s = text ? Narrow(text) : "error " + std::to_string(code);
-    if (text) LocalFree(text);
-    while (!s.empty() && (static_cast<unsigned char>(s.back()) <= ' ' || s.back() == '.'))
-        s.pop_back();
-    return s;
+    return win::SystemErrorText(code);
 }
 
 void StartWinsock() {
@@ -158,7 +139,77 @@ void CloseSocket(Socket socket) {
     if (socket != kNoSocket) closesocket(static_cast<SOCKET>(socket));
 }
 
-bool Launch(const std::string& executable, int port, const std::string& token, Process& out,
+namespace {
+
+bool HasSuffix(const std::string& path, const char* suffix) {
+    const std::size_t n = std::strlen(suffix);
+    return path.size() > n && _stricmp(path.c_str() + path.size() - n, suffix) == 0;
+}
+
+using DosNameFn = wchar_t*(CDECL*)(const char*);
+
+// The Windows name of a Unix path under Wine (Z:\usr\bin\python3 for /usr/bin/python3).
+std::string DosName(const std::string& unixPath) {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto toDos = kernel ? reinterpret_cast<DosNameFn>(reinterpret_cast<void*>(
+                              GetProcAddress(kernel, "wine_get_dos_file_name")))
+                        : nullptr;
+    if (!toDos) return unixPath;
+    wchar_t* dos = toDos(unixPath.c_str());
+    if (!dos) return unixPath;
+    std::string result = Narrow(dos);
+    HeapFree(GetProcessHeap(), 0, dos);
+    return result;
+}
+
+std::wstring Quoted(const std::string& argument) {
+    return L"\"" + Widen(argument) + L"\"";
+}
+
+// A job that ends the worker, and so everything it started, when this process goes: the
+// script worker's office must not outlive a client that was killed.
+HANDLE WorkerJob() {
+    static HANDLE job = [] {
+        HANDLE h = CreateJobObjectW(nullptr, nullptr);
+        if (!h) return h;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags =
+            JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+        SetInformationJobObject(h, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        return h;
+    }();
+    return job;
+}
+
+}  // namespace
+
+WorkerCommand CommandFor(const std::string& workerPath, const std::string& interpreter,
+                         std::string& error) {
+    WorkerCommand command;
+    command.program = workerPath;
+    if (!HasSuffix(workerPath, ".py")) {
+        // Under Wine a worker without .exe is the Linux program.
+        command.unix = RunningUnderWine() && !HasSuffix(workerPath, ".exe");
+        return command;
+    }
+    command.interpreter = interpreter;
+    if (command.interpreter.empty()) command.interpreter = FindOfficePython();
+    if (command.interpreter.empty() && RunningUnderWine()) {
+        // Under Wine without a Windows office: the system's Python with the Linux office's
+        // bridge runs the same script, and is handed Unix paths.
+        command.interpreter = "/usr/bin/python3";
+        command.unix = true;
+        return command;
+    }
+    if (command.interpreter.empty())
+        error = std::string("LibreOffice was not found on this computer; install it from ") +
+                kOfficeDownloadAddress;
+    else
+        command.unix = RunningUnderWine() && !HasSuffix(command.interpreter, ".exe");
+    return command;
+}
+
+bool Launch(const WorkerCommand& command, int port, const std::string& token, Process& out,
             std::string& error) {
     // The token travels in the environment block; Wine also passes the Windows environment of
     // the starting process to a Unix program, so the variable is set there for the moment of
@@ -179,22 +230,32 @@ bool Launch(const std::string& executable, int port, const std::string& token, P
     block.push_back(L'\0');
     block.push_back(L'\0');
 
+    const bool script = !command.interpreter.empty();
+    std::string executable = script ? command.interpreter : command.program;
+    if (command.unix && !executable.empty() && executable.front() == '/')
+        executable = DosName(executable);
     std::wstring exe = Widen(executable);
-    std::wstring commandLine = L"\"" + exe + L"\" " + std::to_wstring(port);
+    std::wstring commandLine = Quoted(executable) + L" ";
+    if (script)
+        commandLine +=
+            Quoted(command.unix ? WorkerPath(command.program, true) : command.program) + L" ";
+    commandLine += std::to_wstring(port);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     SetEnvironmentVariableW(name.c_str(), value.c_str());
     BOOL ok = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                             CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(), nullptr,
-                             &startup, &info);
+                             CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW | CREATE_SUSPENDED,
+                             block.data(), nullptr, &startup, &info);
     DWORD code = GetLastError();
     SetEnvironmentVariableW(name.c_str(), nullptr);
     if (!ok) {
         error = "cannot start " + executable + ": " + SystemText(code);
         return false;
     }
-    if (info.hThread) CloseHandle(info.hThread);
+    win::Owned<HANDLE, win::CloseKernelHandle> thread(info.hThread);
+    if (!command.unix && WorkerJob()) AssignProcessToJobObject(WorkerJob(), info.hProcess);
+    if (thread) ResumeThread(thread.get());
     out.handle = reinterpret_cast<std::intptr_t>(info.hProcess);
     out.id = static_cast<std::intptr_t>(info.dwProcessId);
     out.running = true;
@@ -206,24 +267,23 @@ void Kill(Process& process) {
         TerminateProcess(reinterpret_cast<HANDLE>(process.handle), 1);
 }
 
-std::string Reap(Process& process, int timeoutMs) {
-    if (!process.running) return {};
+ProcessEnd Reap(Process& process, int timeoutMs) {
+    ProcessEnd end;
+    if (!process.running) return end;
     process.running = false;
-    if (!process.handle) return {};
-    HANDLE h = reinterpret_cast<HANDLE>(process.handle);
-    if (WaitForSingleObject(h, static_cast<DWORD>(timeoutMs)) == WAIT_TIMEOUT) {
-        TerminateProcess(h, 1);
-        WaitForSingleObject(h, 1000);
+    if (!process.handle) return end;
+    win::Owned<HANDLE, win::CloseKernelHandle> handle(reinterpret_cast<HANDLE>(process.handle));
+    process.handle = 0;
+    if (WaitForSingleObject(handle.get(), static_cast<DWORD>(timeoutMs)) == WAIT_TIMEOUT) {
+        TerminateProcess(handle.get(), 1);
+        WaitForSingleObject(handle.get(), 1000);
     }
     DWORD code = 0;
-    GetExitCodeProcess(h, &code);
-    CloseHandle(h);
-    process.handle = 0;
-    if (code == 4) return "it overran its deadline";
-    if (code == 0) return {};
-    char hex[16];
-    snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
-    return std::string("it exited with code ") + (code > 255 ? hex : std::to_string(code));
+    if (GetExitCodeProcess(handle.get(), &code)) {
+        end.known = true;
+        end.exitCode = static_cast<int>(code);
+    }
+    return end;
 }
 
 bool RandomBytes(std::uint8_t* out, std::size_t size) {
@@ -243,15 +303,6 @@ std::string WorkerPath(const std::string& path, bool workerIsUnix) {
         return n > 0 && n < MAX_PATH * 4 ? Narrow(full) : path;
     }
     return UnixName(path);
-}
-
-bool WorkerIsUnix(const std::string& executable) {
-    if (!RunningUnderWine()) return false;
-    auto dot = executable.find_last_of('.');
-    auto sep = executable.find_last_of("\\/");
-    bool hasExe = dot != std::string::npos && (sep == std::string::npos || dot > sep) &&
-                  _stricmp(executable.c_str() + dot, ".exe") == 0;
-    return !hasExe;
 }
 
 std::string ExecutableFolder() {

@@ -7,10 +7,10 @@
 namespace vellumor {
 
 const char* const kNoEngineMessage =
-    "No document engine was found. Vellumor converts documents with LibreOffice through its "
-    "engine program: install LibreOffice and put vellumor-engine (vellumor-engine.exe on "
-    "Windows) in the folder of Vellumor.exe, or register the document engine control, then "
-    "start Vellumor again";
+    "No document engine was found. Vellumor converts documents with LibreOffice (version 7 or "
+    "later, 32- or 64-bit): install it from https://www.libreoffice.org/download/ and start "
+    "Vellumor again. The engine script vellumor_engine.py must stay in the folder of "
+    "Vellumor.exe";
 
 bool ControlClassRegistered(const CLSID& classId) {
     win::ComPtr<IClassFactory> factory;

@@ -14,6 +14,7 @@
 #include "app/application.h"
 #include "app/form_run.h"
 #include "engine/control/DocEngineLib_TLB.h"
+#include "engine/input_file.h"
 #include "engine/control/engine_choice.h"
 #include "tests/win/app/form_test_support.h"
 #include "tests/win/engine/test_control.h"
@@ -96,6 +97,22 @@ class ConversionInWindow : public ::testing::Test {
         }
     }
     void Add(const std::wstring& name) { form->AddFileEntry(win::Narrow(docs.File(name, 10))); }
+    // A file the input check takes for a Word package: a zip whose one member is word/.
+    void AddPackage(const std::wstring& name) {
+        std::string member = "word/document.xml";
+        std::string bytes("PK\x03\x04", 4);
+        bytes += std::string(22, '\0');
+        bytes += static_cast<char>(member.size());
+        bytes += std::string(3, '\0');
+        bytes += member;
+        std::wstring path = docs.Path() + L"\\" + name;
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+        form->AddFileEntry(win::Narrow(path));
+    }
     void Convert() { SendMessageW(form->SpeedButton11, BM_CLICK, 0, 0); }
     // Input the user gives while the engine works: handled at the run's next pump.
     void PostClick(HWND button) {
@@ -476,7 +493,10 @@ TEST_F(ConversionInWindow, TheRegisteredControlIsHostedInItsPanelBelowTheSetting
             ADD_FAILURE() << "the worker was asked for";
             return std::unique_ptr<DocumentEngine>();
         });
-        auto* control = dynamic_cast<TDocEngineControl*>(form->DocEngineControl1.get());
+        // The control sits behind the input check every engine is given its files through.
+        auto* checked = dynamic_cast<InputCheckedEngine*>(form->DocEngineControl1.get());
+        ASSERT_NE(checked, nullptr);
+        auto* control = dynamic_cast<TDocEngineControl*>(&checked->inner());
         ASSERT_NE(control, nullptr);
         EXPECT_TRUE(control->Initialized());
         HWND window = control->ControlWindow();
@@ -492,8 +512,13 @@ TEST_F(ConversionInWindow, TheRegisteredControlIsHostedInItsPanelBelowTheSetting
             settingsAbove = settingsAbove || w == window;
         EXPECT_TRUE(settingsAbove);
 
-        Add(L"a.docx");
+        AddPackage(L"a.docx");
         Convert();
+        EXPECT_EQ(testctl::log().calls.size(), 2u);
+        // Junk is refused before the control sees it.
+        EXPECT_THROW(form->DocEngineControl1->Load(win::Narrow(docs.File(L"junk.docx", 10)), 0,
+                                                   13, false),
+                     EngineError);
         EXPECT_EQ(testctl::log().calls.size(), 2u);
         EXPECT_EQ(form->Label1->Caption(), "Successed!");
         form.reset();
