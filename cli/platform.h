@@ -3,6 +3,7 @@
 // platform (platform_posix.cpp, platform_win32.cpp); the rest of the program is shared.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -31,6 +32,23 @@ std::string Environment(const char* name);
 
 // The worker in the build tree, for a program run where it was built; empty if there is none.
 std::string BuiltWorker();
+
+// Size and modification time of a file, as a later run compares them.
+struct FileFacts {
+    bool known = false;  // false when the file cannot be read
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;  // since 1970-01-01 UTC
+};
+FileFacts FactsOf(const std::string& path);
+
+// The form of a file name under which the file system tells names apart: unchanged on POSIX,
+// upper case on Windows.
+std::string NameKey(const std::string& name);
+
+// From the first call on, counts the user's interrupts: SIGINT and SIGTERM, on Windows Ctrl+C
+// and Ctrl+Break. The handler only counts; Interrupts() reads the count.
+void CatchInterrupts();
+int Interrupts();
 
 // UTF-8 text to a path and back, losslessly on both platforms.
 std::filesystem::path PathOf(const std::string& utf8);

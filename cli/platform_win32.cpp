@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstdlib>
 
 #include "cli/platform.h"
@@ -71,6 +72,45 @@ std::string Environment(const char* name) {
 
 std::string BuiltWorker() {
     return {};
+}
+
+FileFacts FactsOf(const std::string& path) {
+    FileFacts facts;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(win::Widen(path).c_str(), GetFileExInfoStandard, &data)) return facts;
+    facts.known = true;
+    facts.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    // FILETIME counts 100 ns steps since 1601.
+    std::int64_t ticks = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+        data.ftLastWriteTime.dwLowDateTime);
+    facts.mtimeNs = (ticks - 116444736000000000LL) * 100;
+    return facts;
+}
+
+std::string NameKey(const std::string& name) {
+    std::wstring wide = win::Widen(name);
+    if (!wide.empty()) CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return win::Narrow(wide);
+}
+
+namespace {
+std::atomic<int> g_interrupts{0};
+
+// Runs on a thread the system starts for the event.
+BOOL WINAPI CountInterrupt(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    g_interrupts.fetch_add(1);
+    return TRUE;
+}
+}  // namespace
+
+void CatchInterrupts() {
+    SetConsoleCtrlHandler(CountInterrupt, TRUE);
+}
+
+int Interrupts() {
+    return g_interrupts.load();
 }
 
 fs::path PathOf(const std::string& utf8) {

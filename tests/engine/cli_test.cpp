@@ -1,14 +1,23 @@
 // vellumor-cli as its users run it: exit codes, one outcome per input, JSON records, output
-// naming, and a run that goes on when the engine hangs or dies on one document.
+// naming, a run that goes on when the engine hangs or dies on one document, and the big-batch
+// tools: records as documents end, Ctrl+C, --resume, shards and merge.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -128,4 +137,340 @@ TEST(Cli, TheRunGoesOnWhenTheEngineHangsOrDies) {
               std::string::npos);
     EXPECT_EQ(records[1]["outcome"], "converted");
     EXPECT_TRUE(fs::exists(dir / "in" / "2-fine.pdf"));
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const std::string kWorker = VELLUMOR_TEST_WORKER;
+
+// Starts the CLI with default signal handling (as from an interactive shell) and the test
+// worker; VELLUMOR_TEST_RUN marks its processes, so the test can look for leftovers.
+pid_t StartCli(const std::vector<std::string>& arguments, const std::string& mark,
+               const std::string& fault = "") {
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        setenv("VELLUMOR_ENGINE_PATH", kWorker.c_str(), 1);
+        setenv("VELLUMOR_TEST_RUN", mark.c_str(), 1);
+        if (!fault.empty()) setenv("VELLUMOR_ENGINE_FAULT", fault.c_str(), 1);
+        freopen("/dev/null", "w", stdout);
+        freopen("/dev/null", "w", stderr);
+        std::vector<char*> argv{const_cast<char*>(VELLUMOR_CLI)};
+        for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(VELLUMOR_CLI, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// The exit code, or -1 when the program did not end in time (it is killed then).
+int WaitForExit(pid_t pid, std::chrono::seconds within) {
+    auto until = Clock::now() + within;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > until) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The JSON lines of a report; a last line cut short by a kill is left out.
+std::vector<nlohmann::json> ReadLines(const fs::path& file) {
+    std::vector<nlohmann::json> lines;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        try {
+            lines.push_back(nlohmann::json::parse(line));
+        } catch (const nlohmann::json::exception&) {
+        }
+    }
+    return lines;
+}
+
+std::vector<nlohmann::json> Records(const std::vector<nlohmann::json>& lines) {
+    std::vector<nlohmann::json> records;
+    for (const auto& line : lines)
+        if (line.contains("input")) records.push_back(line);
+    return records;
+}
+
+bool WaitForRecords(const fs::path& jsonl, std::size_t count, std::chrono::seconds within) {
+    auto until = Clock::now() + within;
+    while (Records(ReadLines(jsonl)).size() < count)
+        if (Clock::now() > until)
+            return false;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return true;
+}
+
+// Processes still running with this run's mark in their environment.
+int ProcessesMarked(const std::string& mark) {
+    int found = 0;
+    std::string needle = "VELLUMOR_TEST_RUN=" + mark;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::ifstream environ(entry.path() / "environ", std::ios::binary);
+        std::stringstream text;
+        text << environ.rdbuf();
+        std::string env = text.str();
+        for (std::size_t at = 0; at < env.size(); at = env.find('\0', at) + 1) {
+            if (env.compare(at, needle.size() + 1, needle + '\0') == 0) {
+                ++found;
+                break;
+            }
+            if (env.find('\0', at) == std::string::npos) break;
+        }
+    }
+    return found;
+}
+
+bool NoProcessesMarkedWithin(const std::string& mark, std::chrono::seconds within) {
+    auto until = Clock::now() + within;
+    while (ProcessesMarked(mark) > 0)
+        if (Clock::now() > until)
+            return false;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return true;
+}
+
+std::map<std::string, nlohmann::json> ByName(const std::vector<nlohmann::json>& records) {
+    std::map<std::string, nlohmann::json> by;
+    for (auto& r : records) by[fs::path(r["input"].get<std::string>()).filename().string()] = r;
+    return by;
+}
+
+std::vector<std::string> PdfsIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() != ".docx" && entry.path().extension() != ".doc")
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::uint64_t Fnv1a64(const std::string& text) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
+    return hash;
+}
+
+}  // namespace
+
+TEST(Cli, JsonlRecordsAreWrittenAsDocumentsEndAndSurviveAKill) {
+    TempFolder dir;
+    Copy("poi_footnote.doc", dir / "in" / "1.doc");
+    Copy("poi_Bug54849.docx", dir / "in" / "2-hangs.docx");
+    fs::path jsonl = dir / "r.jsonl";
+    std::string mark = dir.path().string();
+    pid_t cli = StartCli(
+        {"--jobs", "1", "--timeout", "60", "--jsonl", jsonl.string(), (dir / "in").string()}, mark,
+        "hang:hangs");
+    ASSERT_TRUE(WaitForRecords(jsonl, 1, std::chrono::seconds(60)));
+    kill(cli, SIGKILL);
+    WaitForExit(cli, std::chrono::seconds(10));
+
+    auto lines = ReadLines(jsonl);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["arguments"][0], (dir / "in").string());
+    EXPECT_EQ(lines[0]["inputs"]["count"], 2);
+    auto records = Records(lines);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["outcome"], "converted");
+    EXPECT_EQ(records[0]["source_size"], fs::file_size(dir / "in" / "1.doc"));
+    EXPECT_EQ(records[0]["pdf_size"], fs::file_size(dir / "in" / "1.pdf"));
+    EXPECT_TRUE(records[0].contains("source_mtime_ns"));
+    // The worker notices its client is gone and ends itself.
+    EXPECT_TRUE(NoProcessesMarkedWithin(mark, std::chrono::seconds(5)));
+}
+
+TEST(Cli, CtrlCLetsTheDocumentInProgressEndAndRecordsTheRestAsInterrupted) {
+    TempFolder dir;
+    Copy("poi_footnote.doc", dir / "in" / "1.doc");
+    Copy("poi_Bug54849.docx", dir / "in" / "2-hangs.docx");
+    Copy("poi_footnote.doc", dir / "in" / "3.doc");
+    Copy("poi_Bug54849.docx", dir / "in" / "4.docx");
+    fs::path jsonl = dir / "r.jsonl", json = dir / "r.json";
+    std::string mark = dir.path().string();
+    std::vector<std::string> arguments{
+        "--jobs", "1", "--jsonl", jsonl.string(), "--json", json.string(), (dir / "in").string()};
+
+    // One Ctrl+C: the hanging document runs out its three seconds, nothing else starts.
+    auto withTimeout = arguments;
+    withTimeout.insert(withTimeout.begin(), {"--timeout", "3"});
+    pid_t cli = StartCli(withTimeout, mark, "hang:hangs");
+    ASSERT_TRUE(WaitForRecords(jsonl, 1, std::chrono::seconds(60)));
+    kill(cli, SIGINT);
+    EXPECT_EQ(WaitForExit(cli, std::chrono::seconds(30)), 130);
+    EXPECT_EQ(ProcessesMarked(mark), 0);
+    auto by = ByName(ReadJson(json).get<std::vector<nlohmann::json>>());
+    EXPECT_EQ(by["1.doc"]["outcome"], "converted");
+    EXPECT_EQ(by["2-hangs.docx"]["outcome"], "failed");
+    for (const char* name : {"3.doc", "4.docx"}) {
+        EXPECT_EQ(by[name]["outcome"], "skipped") << name;
+        EXPECT_EQ(by[name]["reason"], "interrupted") << name;
+    }
+    EXPECT_EQ(Records(ReadLines(jsonl)).size(), 4u);
+    EXPECT_TRUE(ReadLines(jsonl).back()["summary"]["interrupted"]);
+    EXPECT_EQ(PdfsIn(dir / "in"), std::vector<std::string>{"1.pdf"});
+
+    // Two: the hanging document is stopped at once, long before its minute is up.
+    fs::remove(dir / "in" / "1.pdf");
+    fs::remove(jsonl);
+    auto withMinute = arguments;
+    withMinute.insert(withMinute.begin(), {"--timeout", "60"});
+    cli = StartCli(withMinute, mark, "hang:hangs");
+    ASSERT_TRUE(WaitForRecords(jsonl, 1, std::chrono::seconds(60)));
+    auto interrupted = Clock::now();
+    kill(cli, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(cli, SIGINT);
+    EXPECT_EQ(WaitForExit(cli, std::chrono::seconds(30)), 130);
+    EXPECT_LT(Clock::now() - interrupted, std::chrono::seconds(15));
+    EXPECT_EQ(ProcessesMarked(mark), 0);
+    auto records = ReadJson(json);
+    ASSERT_EQ(records.size(), 4u);
+    int converted = 0, stopped = 0;
+    for (auto& r : records) {
+        converted += r["outcome"] == "converted";
+        stopped += r["outcome"] == "skipped" && r["reason"] == "interrupted";
+    }
+    EXPECT_EQ(converted, 1);
+    EXPECT_EQ(stopped, 3);
+    EXPECT_EQ(PdfsIn(dir / "in"), std::vector<std::string>{"1.pdf"});  // no partial PDF left
+}
+
+TEST(Cli, ResumeConvertsWhatIsLeftAndWhatChanged) {
+    TempFolder dir;
+    for (const char* name : {"a.doc", "b.doc", "c.doc"})
+        Copy("poi_footnote.doc", dir / "in" / name);
+    fs::path first = dir / "first.jsonl", second = dir / "second.json", third = dir / "third.jsonl";
+    std::string worker = "VELLUMOR_ENGINE_PATH='" + kWorker + "' ";
+    // A first run that got as far as a and b.
+    ASSERT_EQ(RunCli("--jobs 1 --jsonl " + Q(first) + " " + Q(dir / "in" / "a.doc") + " " +
+                         Q(dir / "in" / "b.doc"),
+                     worker),
+              0);
+    EXPECT_EQ(RunCli("--jobs 1 --resume " + Q(first) + " --json " + Q(second) + " " +
+                         Q(dir / "in" / "a.doc") + " " + Q(dir / "in" / "b.doc") + " " +
+                         Q(dir / "in" / "c.doc"),
+                     worker),
+              0);
+    auto by = ByName(ReadJson(second).get<std::vector<nlohmann::json>>());
+    EXPECT_EQ(by["a.doc"]["carried_over"], true);
+    EXPECT_EQ(by["b.doc"]["carried_over"], true);
+    EXPECT_EQ(by["c.doc"]["outcome"], "converted");
+    EXPECT_FALSE(by["c.doc"].contains("carried_over"));
+
+    // A touched source and a deleted PDF are converted again; a PDF of another size is not
+    // trusted either. The --json report serves as well as the --jsonl one.
+    fs::last_write_time(dir / "in" / "a.doc",
+                        fs::last_write_time(dir / "in" / "a.doc") + std::chrono::seconds(5));
+    fs::remove(dir / "in" / "b.pdf");
+    std::ofstream(dir / "in" / "c.pdf", std::ios::app) << "trailing bytes";
+    Copy("poi_footnote.doc", dir / "in" / "d.doc");
+    EXPECT_EQ(
+        RunCli("--jobs 1 --resume " + Q(second) + " --jsonl " + Q(third) + " " + Q(dir / "in"),
+               worker),
+        0);
+    by = ByName(Records(ReadLines(third)));
+    ASSERT_EQ(by.size(), 4u);
+    for (const char* name : {"a.doc", "b.doc", "c.doc", "d.doc"}) {
+        EXPECT_EQ(by[name]["outcome"], "converted") << name;
+        EXPECT_FALSE(by[name].contains("carried_over")) << name;
+    }
+    // And now all four are as the last run left them.
+    EXPECT_EQ(RunCli("--resume " + Q(third) + " --json " + Q(second) + " " + Q(dir / "in"), worker),
+              0);
+    for (auto& r : ReadJson(second)) EXPECT_EQ(r["carried_over"], true) << r["input"];
+    // A file that is not a report is a usage error, before anything is converted.
+    EXPECT_EQ(RunCli("--resume " + Q(dir / "in" / "a.doc") + " " + Q(dir / "in"), worker), 2);
+}
+
+TEST(Cli, ShardsSplitTheTreeAndMergeChecksEveryInputIsThereOnce) {
+    TempFolder dir;
+    // Inputs the input check refuses at once: every one ends in a record without the office.
+    std::set<std::string> all;
+    for (int i = 0; i < 12; ++i) {
+        std::string relative = (i % 3 ? "sub/" : "") + std::to_string(i) + ".doc";
+        fs::create_directories((dir / "tree" / relative).parent_path());
+        std::ofstream(dir / "tree" / relative) << "plain words\n";
+        all.insert(relative);
+    }
+    std::string worker = "VELLUMOR_ENGINE_PATH='" + kWorker + "' ";
+    std::set<std::string> seen;
+    std::vector<fs::path> reports;
+    for (int k = 0; k < 3; ++k) {
+        fs::path report = dir / ("shard" + std::to_string(k) + ".jsonl");
+        reports.push_back(report);
+        // Shard 1 takes its index from a Slurm array numbered from 1.
+        std::string shard = k == 1 ? "auto/3" : std::to_string(k) + "/3";
+        std::string env = worker + (k == 1 ? "SLURM_ARRAY_TASK_ID=2 SLURM_ARRAY_TASK_MIN=1 " : "");
+        EXPECT_EQ(
+            RunCli("--recursive --shard " + shard + " --jsonl " + Q(report) + " " + Q(dir / "tree"),
+                   env),
+            1);
+        auto lines = ReadLines(report);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0]["shard"]["index"], k);
+        EXPECT_EQ(lines[0]["inputs"]["count"], 12);
+        for (auto& r : Records(lines)) {
+            std::string relative = r["relative"];
+            EXPECT_EQ(Fnv1a64(relative) % 3, static_cast<std::uint64_t>(k)) << relative;
+            EXPECT_TRUE(seen.insert(relative).second) << relative << " in two shards";
+        }
+    }
+    EXPECT_EQ(seen, all);
+    // Kubernetes' index works the same way.
+    fs::path indexed = dir / "indexed.jsonl";
+    RunCli("--recursive --shard auto/3 --jsonl " + Q(indexed) + " " + Q(dir / "tree"),
+           worker + "JOB_COMPLETION_INDEX=2");
+    EXPECT_EQ(Records(ReadLines(indexed)).size(), Records(ReadLines(reports[2])).size());
+    EXPECT_EQ(RunCli("--shard 3/3 " + Q(dir / "tree"), worker), 2);
+    EXPECT_EQ(RunCli("--shard auto/3 " + Q(dir / "tree"), worker), 2);
+
+    fs::path merged = dir / "merged.jsonl";
+    auto merge = [&](const std::vector<fs::path>& files) {
+        std::string arguments = "merge -o " + Q(merged);
+        for (const auto& f : files) arguments += " " + Q(f);
+        return RunCli(arguments);
+    };
+    EXPECT_EQ(merge(reports), 0);
+    EXPECT_EQ(Records(ReadLines(merged)).size(), 12u);
+    EXPECT_TRUE(ReadLines(merged).back()["summary"]["complete"]);
+
+    // A report that lost a record, a shard given twice, a shard not given at all.
+    fs::path cut = dir / "cut.jsonl";
+    {
+        auto lines = ReadLines(reports[0]);
+        std::ofstream out(cut);
+        bool dropped = false;
+        for (auto& line : lines) {
+            if (line.contains("input") && !dropped) {
+                dropped = true;
+                continue;
+            }
+            out << line.dump() << "\n";
+        }
+        ASSERT_TRUE(dropped);
+    }
+    EXPECT_EQ(merge({cut, reports[1], reports[2]}), 1);
+    EXPECT_EQ(merge({reports[0], reports[0], reports[1], reports[2]}), 1);
+    EXPECT_EQ(merge({reports[0], reports[1]}), 1);
+    EXPECT_EQ(merge({dir / "tree" / "0.doc"}), 2);
+}
+
+TEST(Cli, PlanOnlyCountsWithoutConverting) {
+    TempFolder dir;
+    Copy("poi_footnote.doc", dir / "in" / "a.doc");
+    Copy("poi_footnote.doc", dir / "in" / "b.doc");
+    EXPECT_EQ(RunCli("--plan-only " + Q(dir / "in")), 0);
+    EXPECT_EQ(PdfsIn(dir / "in"), std::vector<std::string>{});
 }
