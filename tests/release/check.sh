@@ -25,6 +25,11 @@ for f in Vellumor.exe vellumor-cli.exe tessolin.chm README.txt licences/LICENSE.
 done
 # Help > Home opens the page beside the program.
 for f in index.html screenshot.png; do check "zip holds the home page's $f" zip_has "$f"; done
+check "zip holds the engine script" zip_has vellumor_engine.py
+check "zip's engine script is the one the conformance suite ran" bash -c \
+    "unzip -p '$zip_file' '*/vellumor_engine.py' | cmp -s - engine/script/vellumor_engine.py"
+check "zip's README tells a Windows user to install LibreOffice" bash -c \
+    "unzip -p '$zip_file' '*/README.txt' | grep -q 'Install LibreOffice'"
 check "zip's Vellumor.exe is a 32-bit Windows program" bash -c \
     "unzip -p '$zip_file' '*/Vellumor.exe' > /tmp/vellumor-check.exe && file /tmp/vellumor-check.exe | grep -q 'PE32 executable (GUI) Intel 80386'"
 
