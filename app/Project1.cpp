@@ -14,10 +14,7 @@ namespace {
 // when neither can run. It starts now, while the window is made, and the first conversion
 // waits for it, so the first paint never does.
 std::unique_ptr<vellumor::DocumentEngine> MakeWorker() {
-    vellumor::WorkerEngineOptions options;
-    options.workerPath = vellumor::ChooseWorkerIn(vellumor::ProgramFolder());
-    if (options.workerPath.empty()) return nullptr;
-    return vellumor::MakeWorkerEngine(options);
+    return vellumor::MakeWorkerEngineIn(vellumor::ProgramFolder());
 }
 
 }  // namespace

@@ -547,4 +547,11 @@ std::string ProgramFolder() {
     return wp::ExecutableFolder();
 }
 
+std::unique_ptr<DocumentEngine> MakeWorkerEngineIn(const std::string& folder) {
+    WorkerEngineOptions options;
+    options.workerPath = ChooseWorkerIn(folder);
+    if (options.workerPath.empty()) return nullptr;
+    return MakeWorkerEngine(options);
+}
+
 }  // namespace vellumor

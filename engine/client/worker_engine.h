@@ -110,5 +110,7 @@ std::string FindScriptBesideExecutable();
 std::string ChooseWorkerIn(const std::string& folder);
 // The folder of the running program.
 std::string ProgramFolder();
+// The worker engine of a program in folder (ChooseWorkerIn), launched now; null when none.
+std::unique_ptr<DocumentEngine> MakeWorkerEngineIn(const std::string& folder);
 
 }  // namespace vellumor

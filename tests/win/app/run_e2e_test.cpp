@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/form_run.h"
 #include "engine/client/worker_engine.h"
 #include "tests/win/app/form_test_support.h"
 
@@ -260,3 +261,35 @@ TEST_F(EndToEnd, CloseThenStopWithTheMouseEndsTheRunBeforeTheRemainingFiles) {
 }
 
 }  // namespace
+
+// The window's own start-up choice of engine, in a program folder that holds only the script
+// worker: under Wine without a Windows office the system's Python runs it, and the window
+// converts real documents through it.
+TEST(EndToEndScriptWorker, TheWindowConvertsThroughTheScriptBesideTheProgram) {
+    const std::wstring script = FromUnix(VELLUMOR_SCRIPT_WORKER);
+    if (!Exists(script)) GTEST_SKIP() << "no script worker at " << VELLUMOR_SCRIPT_WORKER;
+    if (!Exists(kCorpus)) GTEST_SKIP() << "no corpus at " << VELLUMOR_CORPUS;
+    TempFolder program, docs, output;
+    ASSERT_TRUE(
+        CopyFileW(script.c_str(), (program.Path() + L"\\vellumor_engine.py").c_str(), FALSE));
+    RunServices services;
+    auto form = std::make_unique<app::TForm1>(services);
+    form->DocEngineControl1 = app::MakeStartupEngine(
+        *form, [&] { return MakeWorkerEngineIn(win::Narrow(program.Path())); });
+    ASSERT_NE(form->DocEngineControl1, nullptr);
+    form->Show(SW_SHOWNOACTIVATE);
+    for (const wchar_t* name : {L"poi_Bug54849.docx", L"poi_footnote.doc"}) {
+        const std::wstring target = docs.Path() + L"\\" + name;
+        ASSERT_TRUE(CopyFileW((kCorpus + L"\\" + name).c_str(), target.c_str(), FALSE));
+        form->AddFileEntry(win::Narrow(target));
+    }
+    SetWindowTextW(form->LabeledEdit2, output.Path().c_str());
+    SendMessageW(form->SpeedButton11, BM_CLICK, 0, 0);
+    EXPECT_EQ(form->Label1->Caption(), "Successed!");
+    EXPECT_EQ(Head(output.Path() + L"\\poi_Bug54849.pdf"), "%PDF-");
+    EXPECT_EQ(Head(output.Path() + L"\\poi_footnote.pdf"), "%PDF-");
+    form.reset();
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
