@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
+#include <optional>
 #include <vector>
 
 namespace vellumor {
@@ -12,6 +12,10 @@ namespace {
 constexpr unsigned char kOle2Magic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
 constexpr std::uint32_t kMaxRegular = 0xFFFFFFFA;
+constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
+constexpr std::size_t kHeadSize = 65536;
+// Plain text is checked this far; a binary file does not hide behind a page of text for long.
+constexpr std::uint64_t kTextScanLimit = 1u << 20;
 
 std::uint32_t U32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -20,15 +24,31 @@ std::uint16_t U16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
-InputVerdict Verdict(InputKind kind, std::string reason = {}) {
-    return {kind, std::move(reason)};
+InputVerdict Verdict(InputKind kind) {
+    return {kind, {}};
 }
 InputVerdict Refuse(std::string reason) {
     return {InputKind::Refused, std::move(reason)};
 }
 
-// A small, defensive reader of OLE2 compound files: just enough to list stream names and read
-// the first bytes of one stream. Every index is checked; loops are cut by step limits.
+// Compound file names compare without regard to case. Only ASCII letters are folded: every
+// name looked for is ASCII, and a non-ASCII unit must never fold onto one of them.
+bool SameName(const std::u16string& name, const char* wanted) {
+    std::size_t i = 0;
+    for (; wanted[i] != '\0'; ++i) {
+        if (i >= name.size()) return false;
+        char16_t c = name[i];
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+        char w = wanted[i];
+        if (w >= 'a' && w <= 'z') w = static_cast<char>(w - 'a' + 'A');
+        if (c != static_cast<unsigned char>(w)) return false;
+    }
+    return i == name.size();
+}
+
+// A small, defensive reader of OLE2 compound files: just enough to list the streams of the root
+// storage and read the first bytes of one. Every index is checked; every walk along a sector
+// chain or the directory tree is cut at the number of sectors or entries the file can hold.
 class CompoundFile {
   public:
     CompoundFile(const ByteSource& read, std::uint64_t size) : read_(read), size_(size) {}
@@ -39,95 +59,81 @@ class CompoundFile {
         int shift = U16(h + 0x1E);
         if (shift != 9 && shift != 12) return false;
         sectorSize_ = 1u << shift;
-        int miniShift = U16(h + 0x20);
-        if (miniShift != 6) return false;
+        if (U16(h + 0x20) != 6) return false;  // mini sectors are always 64 bytes
         miniCutoff_ = U32(h + 0x38);
-        std::uint32_t fatSectors = U32(h + 0x2C);
+        std::uint64_t fatSectors = std::min<std::uint64_t>(U32(h + 0x2C), SectorCount() + 1);
         std::uint32_t firstDir = U32(h + 0x30);
-        miniFatStart_ = U32(h + 0x3C);
-        std::uint32_t difatStart = U32(h + 0x44);
+        std::uint32_t difatNext = U32(h + 0x44);
         std::uint32_t difatCount = U32(h + 0x48);
-        if (fatSectors > SectorCount() + 1) return false;
 
-        std::vector<std::uint32_t> fatList;
-        for (int i = 0; i < 109 && fatList.size() < fatSectors; ++i)
-            fatList.push_back(U32(h + 0x4C + 4 * i));
-        std::uint32_t next = difatStart;
+        for (int i = 0; i < 109 && fatSectorList_.size() < fatSectors; ++i)
+            fatSectorList_.push_back(U32(h + 0x4C + 4 * i));
         std::vector<unsigned char> buf(sectorSize_);
-        for (std::uint32_t n = 0; n < difatCount && fatList.size() < fatSectors; ++n) {
-            if (!ReadSector(next, buf.data())) return false;
-            std::uint32_t per = sectorSize_ / 4 - 1;
-            for (std::uint32_t i = 0; i < per && fatList.size() < fatSectors; ++i)
-                fatList.push_back(U32(buf.data() + 4 * i));
-            next = U32(buf.data() + 4 * per);
+        const std::uint32_t perDifat = sectorSize_ / 4 - 1;
+        for (std::uint32_t n = 0; n < difatCount && fatSectorList_.size() < fatSectors; ++n) {
+            if (!ReadSector(difatNext, buf.data())) return false;
+            for (std::uint32_t i = 0; i < perDifat && fatSectorList_.size() < fatSectors; ++i)
+                fatSectorList_.push_back(U32(buf.data() + 4 * i));
+            difatNext = U32(buf.data() + 4 * perDifat);
         }
-        for (auto s : fatList) {
-            if (!ReadSector(s, buf.data())) return false;
-            for (std::uint32_t i = 0; i < sectorSize_ / 4; ++i)
-                fat_.push_back(U32(buf.data() + 4 * i));
-        }
-        // Directory.
-        std::vector<std::uint32_t> chain;
-        if (!Chain(firstDir, chain)) return false;
-        for (auto s : chain) {
+
+        std::vector<std::uint32_t> dirChain;
+        if (!Chain(firstDir, dirChain)) return false;
+        for (auto s : dirChain) {
             if (!ReadSector(s, buf.data())) return false;
             for (std::uint32_t off = 0; off + 128 <= sectorSize_; off += 128) {
                 const unsigned char* e = buf.data() + off;
-                int type = e[0x42];
-                if (type == 0) continue;
                 Entry entry;
                 int nameBytes = std::min<int>(U16(e + 0x40), 64);
                 for (int i = 0; i + 1 < nameBytes; i += 2) {
-                    std::uint16_t c = U16(e + i);
+                    char16_t c = U16(e + i);
                     if (c == 0) break;
-                    entry.name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+                    entry.name.push_back(c);
                 }
-                entry.type = type;
+                entry.type = e[0x42];
+                entry.left = U32(e + 0x44);
+                entry.right = U32(e + 0x48);
+                entry.child = U32(e + 0x4C);
                 entry.start = U32(e + 0x74);
                 entry.size = U32(e + 0x78);
-                if (type == 5 && !haveRoot_) {
-                    root_ = entry;
-                    haveRoot_ = true;
-                }
-                entries_.push_back(entry);
+                entries_.push_back(std::move(entry));
             }
         }
-        return haveRoot_;
+        if (entries_.empty() || entries_[0].type != 5) return false;  // entry 0 is the root
+        CollectRootStreams();
+        return true;
     }
 
-    bool HasStream(const char* name) const {
-        return std::any_of(entries_.begin(), entries_.end(),
-                           [&](const Entry& e) { return e.type == 2 && e.name == name; });
-    }
+    bool HasStream(const char* name) const { return FindStream(name) != nullptr; }
 
-    // The first n bytes of a stream (n <= 512).
+    // The first n bytes of a stream of the root storage (n <= 64, one mini sector).
     bool ReadStreamHead(const char* name, unsigned char* out, std::uint32_t n) {
-        auto it = std::find_if(entries_.begin(), entries_.end(),
-                               [&](const Entry& e) { return e.type == 2 && e.name == name; });
-        if (it == entries_.end() || it->size < n) return false;
+        const Entry* stream = FindStream(name);
+        if (!stream || n > 64 || stream->size < n) return false;
         std::vector<unsigned char> buf(sectorSize_);
-        if (it->size >= miniCutoff_) {
-            if (!ReadSector(it->start, buf.data())) return false;
+        if (stream->size >= miniCutoff_) {
+            if (!ReadSector(stream->start, buf.data())) return false;
             std::memcpy(out, buf.data(), n);
             return true;
         }
-        // In the mini stream: find the regular sector that holds this mini sector.
-        std::uint64_t miniOffset = static_cast<std::uint64_t>(it->start) * 64;
-        std::vector<std::uint32_t> rootChain;
-        if (!Chain(root_.start, rootChain)) return false;
+        // In the mini stream, which is the root entry's chain of regular sectors: find the
+        // sector that holds this mini sector (64 divides the sector size, so it is whole).
+        std::uint64_t miniOffset = static_cast<std::uint64_t>(stream->start) * 64;
         std::uint64_t index = miniOffset / sectorSize_;
-        if (index >= rootChain.size()) return false;
-        if (!ReadSector(rootChain[index], buf.data())) return false;
-        std::uint32_t within = static_cast<std::uint32_t>(miniOffset % sectorSize_);
-        if (within + n > sectorSize_) return false;
-        std::memcpy(out, buf.data() + within, n);
+        if (index > SectorCount()) return false;
+        std::uint32_t sector = entries_[0].start;
+        for (std::uint64_t i = 0; i < index; ++i)
+            if (!NextSector(sector, sector)) return false;
+        if (!ReadSector(sector, buf.data())) return false;
+        std::memcpy(out, buf.data() + miniOffset % sectorSize_, n);
         return true;
     }
 
   private:
     struct Entry {
-        std::string name;
-        int type = 0;
+        std::u16string name;
+        int type = 0;  // 1 storage, 2 stream, 5 root
+        std::uint32_t left = kNoStream, right = kNoStream, child = kNoStream;
         std::uint32_t start = 0;
         std::uint32_t size = 0;
     };
@@ -141,48 +147,109 @@ class CompoundFile {
         return read_(off, out, sectorSize_) == sectorSize_;
     }
 
+    // The FAT is read a sector at a time as the chains need it, so memory does not follow the
+    // sector count the header claims.
+    bool NextSector(std::uint32_t s, std::uint32_t& next) {
+        const std::uint32_t perSector = sectorSize_ / 4;
+        std::uint64_t index = s / perSector;
+        if (index >= fatSectorList_.size()) return false;
+        if (cachedFatIndex_ != index) {
+            cachedFat_.resize(sectorSize_);
+            if (!ReadSector(fatSectorList_[index], cachedFat_.data())) return false;
+            cachedFatIndex_ = index;
+        }
+        next = U32(cachedFat_.data() + 4 * (s % perSector));
+        return true;
+    }
+
     bool Chain(std::uint32_t start, std::vector<std::uint32_t>& out) {
         std::uint32_t s = start;
-        std::size_t limit = fat_.size() + 1;
+        const std::uint64_t limit = SectorCount() + 1;
         while (s != kEndOfChain) {
-            if (s >= fat_.size() || out.size() >= limit) return false;
+            if (out.size() >= limit) return false;
             out.push_back(s);
-            s = fat_[s];
+            if (!NextSector(s, s)) return false;
         }
         return !out.empty();
+    }
+
+    // The root's children form a binary tree through left/right links; a broken link is not
+    // followed, and no entry is visited twice.
+    void CollectRootStreams() {
+        std::vector<bool> seen(entries_.size(), false);
+        std::vector<std::uint32_t> pending{entries_[0].child};
+        seen[0] = true;
+        while (!pending.empty()) {
+            std::uint32_t id = pending.back();
+            pending.pop_back();
+            if (id >= entries_.size() || seen[id]) continue;
+            seen[id] = true;
+            const Entry& e = entries_[id];
+            if (e.type != 1 && e.type != 2) continue;
+            rootChildren_.push_back(id);
+            pending.push_back(e.left);
+            pending.push_back(e.right);
+        }
+    }
+
+    const Entry* FindStream(const char* name) const {
+        for (auto id : rootChildren_)
+            if (entries_[id].type == 2 && SameName(entries_[id].name, name)) return &entries_[id];
+        return nullptr;
     }
 
     const ByteSource& read_;
     std::uint64_t size_;
     std::uint32_t sectorSize_ = 512;
     std::uint32_t miniCutoff_ = 4096;
-    std::uint32_t miniFatStart_ = kEndOfChain;
-    std::vector<std::uint32_t> fat_;
+    std::vector<std::uint32_t> fatSectorList_;
+    std::vector<unsigned char> cachedFat_;
+    std::uint64_t cachedFatIndex_ = ~std::uint64_t{0};
     std::vector<Entry> entries_;
-    Entry root_;
-    bool haveRoot_ = false;
+    std::vector<std::uint32_t> rootChildren_;
 };
+
+// The Word 6 to 2003 header (FIB) at the start of the WordDocument stream.
+constexpr std::uint16_t kWordIdent = 0xA5EC;
+constexpr std::uint16_t kWordIdentOld = 0xA5DC;  // written by some Word 6 era programs
+constexpr std::uint16_t kFibWord6First = 101;    // Word 6.0 is 101, Word 95 is 104
+constexpr std::uint16_t kFibWord95Last = 105;
+constexpr std::uint16_t kFibWord97First = 0xC0;  // Word 97 and later write 0xC1 here
+constexpr std::uint16_t kFibEncrypted = 0x0100;
+constexpr std::uint16_t kFibObfuscated = 0x8000;
+
+InputVerdict CheckWordStream(CompoundFile& cf) {
+    unsigned char fib[32];
+    if (!cf.ReadStreamHead("WordDocument", fib, sizeof fib))
+        return Refuse("a damaged Word document whose header cannot be read");
+    std::uint16_t ident = U16(fib);
+    std::uint16_t nFib = U16(fib + 2);
+    std::uint16_t flags = U16(fib + 0x0A);
+    if (ident != kWordIdent && ident != kWordIdentOld)
+        return Refuse("a damaged Word document (unknown header)");
+    if (nFib >= kFibWord6First && nFib <= kFibWord95Last) {
+        if (flags & kFibEncrypted) return Verdict(InputKind::Encrypted);
+        return Verdict(InputKind::WordBinary);
+    }
+    if (nFib >= kFibWord97First) {
+        // A missing or damaged table stream is left to the office: it reads some such files.
+        if (flags & (kFibEncrypted | kFibObfuscated)) return Verdict(InputKind::Encrypted);
+        return Verdict(InputKind::WordBinary);
+    }
+    return Refuse("a damaged Word document (unknown version)");
+}
 
 InputVerdict CheckOle2(const ByteSource& read, std::uint64_t size) {
     CompoundFile cf(read, size);
     if (!cf.Open()) return Refuse("a damaged compound file that cannot be read as a Word document");
     if (cf.HasStream("EncryptedPackage") || cf.HasStream("EncryptionInfo"))
-        return Verdict(InputKind::PasswordProtected);
-    if (cf.HasStream("WordDocument")) {
-        unsigned char fib[32];
-        if (!cf.ReadStreamHead("WordDocument", fib, sizeof fib))
-            return Refuse("a damaged Word document whose header cannot be read");
-        std::uint16_t ident = U16(fib);
-        if (ident != 0xA5EC && ident != 0xA5DC)
-            return Refuse("a damaged Word document (unknown header)");
-        std::uint16_t flags = U16(fib + 0x0A);
-        if (flags & 0x0100) return Verdict(InputKind::PasswordProtected);
-        return Verdict(InputKind::WordBinary);
-    }
+        return Verdict(InputKind::Encrypted);
+    if (cf.HasStream("WordDocument")) return CheckWordStream(cf);
     if (cf.HasStream("Workbook") || cf.HasStream("Book"))
         return Refuse("an Excel workbook, not a Word document");
     if (cf.HasStream("PowerPoint Document"))
         return Refuse("a PowerPoint presentation, not a Word document");
+    if (cf.HasStream("VisioDocument")) return Refuse("a Visio drawing, not a Word document");
     return Refuse("a compound file without a Word document in it");
 }
 
@@ -227,14 +294,21 @@ std::vector<std::string> ZipNames(const ByteSource& read, std::uint64_t size) {
     return names;
 }
 
+std::string LowerAscii(std::string s) {
+    for (auto& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
 InputVerdict CheckZip(const ByteSource& read, std::uint64_t size) {
-    auto names = ZipNames(read, size);
     bool word = false, excel = false, powerpoint = false, types = false, odf = false;
-    for (const auto& n : names) {
+    for (const auto& original : ZipNames(read, size)) {
+        // Package part names compare without regard to case.
+        const std::string n = LowerAscii(original);
         if (n.rfind("word/", 0) == 0) word = true;
         if (n.rfind("xl/", 0) == 0) excel = true;
         if (n.rfind("ppt/", 0) == 0) powerpoint = true;
-        if (n == "[Content_Types].xml") types = true;
+        if (n == "[content_types].xml") types = true;
         if (n == "mimetype" || n == "content.xml") odf = true;
     }
     if (word) return Verdict(InputKind::WordOoxml);
@@ -245,65 +319,276 @@ InputVerdict CheckZip(const ByteSource& read, std::uint64_t size) {
     return Refuse("a zip archive, not a Word document");
 }
 
-std::string LowerAscii(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
+// Word 2.x starts with its own header: wIdent, nFib (Word 2.0 writes 45), and the same flag
+// word as later versions at 0x0A. Word 1.x for Windows uses the same layout.
+InputVerdict CheckWord2(const unsigned char* h, std::size_t n) {
+    if (n < 0x20) return Refuse("a damaged Word 2 document (its header is cut short)");
+    std::uint16_t nFib = U16(h + 2);
+    std::uint32_t fcMin = U32(h + 0x18), fcMac = U32(h + 0x1C);
+    if (nFib == 0 || nFib >= kFibWord6First || fcMin > fcMac)
+        return Refuse("a damaged Word 2 document (unknown header)");
+    if (U16(h + 0x0A) & kFibEncrypted) return Verdict(InputKind::Encrypted);
+    return Verdict(InputKind::Word2);
 }
 
-bool LooksLikeText(const std::string& head) {
-    std::size_t controls = 0;
-    for (unsigned char c : head) {
-        if (c == 0) return false;
-        if (c < 32 && c != '\n' && c != '\r' && c != '\t' && c != '\f') ++controls;
-    }
-    return controls * 100 <= head.size();
+// WordPerfect 5 and later: 0xFF "WPC", the offset of the document area, product type 1
+// (WordPerfect), file type 10 (document; 44 on the Mac), major and minor version, encryption key.
+InputVerdict CheckWordPerfect(const unsigned char* h, std::size_t n, std::uint64_t size) {
+    if (n < 16) return Refuse("a damaged WordPerfect file (its header is cut short)");
+    std::uint32_t documentOffset = U32(h + 4);
+    int product = h[8], fileType = h[9];
+    if (product != 1 || (fileType != 10 && fileType != 44))
+        return Refuse("a WordPerfect file that is not a text document");
+    if (documentOffset < 16 || documentOffset > size)
+        return Refuse("a damaged WordPerfect document (unknown header)");
+    if (U16(h + 12) != 0) return Verdict(InputKind::Encrypted);
+    return Verdict(InputKind::WordPerfect);
 }
 
-InputVerdict CheckMarkup(std::string head) {
-    std::string lower = LowerAscii(head);
-    if (lower.find("<w:worddocument") != std::string::npos ||
-        lower.find("schemas.microsoft.com/office/word/2003/wordml") != std::string::npos)
+bool StartsWith(const std::string& s, const char* prefix) {
+    return s.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+bool Contains(const std::string& s, const char* part) {
+    return s.find(part) != std::string::npos;
+}
+
+// Markup starting with '<': Word's XML and HTML are accepted and other XML is refused; text that
+// merely starts with '<' gets no verdict here and is left to the plain-text check.
+std::optional<InputVerdict> CheckMarkup(const std::string& body) {
+    std::string lower = LowerAscii(body);
+    if (Contains(lower, "<w:worddocument") ||
+        Contains(lower, "schemas.microsoft.com/office/word/2003/wordml"))
         return Verdict(InputKind::WordXml);
-    if (lower.find("<pkg:package") != std::string::npos &&
-        lower.find("wordprocessingml") != std::string::npos)
+    if (Contains(lower, "<pkg:package") && Contains(lower, "wordprocessingml"))
         return Verdict(InputKind::WordXml);
-    if (lower.find("<html") != std::string::npos ||
-        lower.find("<!doctype html") != std::string::npos)
+    if (Contains(lower, "<html") || Contains(lower, "<!doctype html") ||
+        StartsWith(lower, "<head") || StartsWith(lower, "<body") || StartsWith(lower, "<meta"))
         return Verdict(InputKind::WordHtml);
-    return Refuse("an XML or markup file that is not a Word document");
+    if (Contains(lower, "urn:schemas-microsoft-com:office:spreadsheet"))
+        return Refuse("an Excel workbook, not a Word document");
+    if (StartsWith(lower, "<?xml") || StartsWith(lower, "<!doctype") || Contains(lower, "xmlns"))
+        return Refuse("an XML or markup file that is not a Word document");
+    return std::nullopt;
 }
+
+bool AllowedControl(std::uint32_t c) {
+    return c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+// What a text scan found: text, blank (white space only), or not text.
+enum class TextScan { Text, Blank, NotText };
+
+class TextScanner {
+  public:
+    virtual ~TextScanner() = default;
+    // Feeds the next bytes; false once the content is known not to be text.
+    virtual bool Feed(const unsigned char* p, std::size_t n) = 0;
+    // The scan ended at the end of the file (or at the scan limit, where a cut is not a fault).
+    virtual bool Finish(bool atEndOfFile) = 0;
+    void Char(std::uint32_t c) {
+        if (c > ' ' && c != 0x7F && c != 0xA0 && c != 0xFEFF) blank_ = false;
+    }
+    bool blank_ = true;
+};
+
+// 8-bit text in any code page, or UTF-8: no control bytes other than tab, line ends and form
+// feed (a DOS end-of-file mark as the very last byte is fine). With a UTF-8 byte-order mark the
+// bytes must also be valid UTF-8.
+class ByteTextScanner : public TextScanner {
+  public:
+    explicit ByteTextScanner(bool strictUtf8) : strictUtf8_(strictUtf8) {}
+    bool Feed(const unsigned char* p, std::size_t n) override {
+        for (std::size_t i = 0; i < n; ++i) {
+            unsigned char b = p[i];
+            if (pendingEof_) return false;  // 0x1A followed by more bytes
+            if (b == 0x1A) {
+                pendingEof_ = true;
+                continue;
+            }
+            if ((b < 0x20 && !AllowedControl(b)) || b == 0x7F) return false;
+            if (strictUtf8_ && !Utf8(b)) return false;
+            if (b < 0x80)
+                Char(b);
+            else if (!strictUtf8_)
+                blank_ = false;
+        }
+        return true;
+    }
+    bool Finish(bool atEndOfFile) override { return !atEndOfFile || !strictUtf8_ || need_ == 0; }
+
+  private:
+    bool Utf8(unsigned char b) {
+        if (need_ == 0) {
+            if (b < 0x80) return true;
+            if (b >= 0xC2 && b <= 0xDF)
+                need_ = 1, code_ = b & 0x1F, min_ = 0x80;
+            else if (b >= 0xE0 && b <= 0xEF)
+                need_ = 2, code_ = b & 0x0F, min_ = 0x800;
+            else if (b >= 0xF0 && b <= 0xF4)
+                need_ = 3, code_ = b & 0x07, min_ = 0x10000;
+            else
+                return false;
+            return true;
+        }
+        if ((b & 0xC0) != 0x80) return false;
+        code_ = (code_ << 6) | (b & 0x3F);
+        if (--need_ > 0) return true;
+        if (code_ < min_ || code_ > 0x10FFFF || (code_ >= 0xD800 && code_ <= 0xDFFF)) return false;
+        Char(code_);
+        return true;
+    }
+    bool strictUtf8_;
+    bool pendingEof_ = false;
+    int need_ = 0;
+    std::uint32_t code_ = 0, min_ = 0;
+};
+
+// UTF-16 after its byte-order mark: paired surrogates, no NUL and no controls but the usual.
+class Utf16TextScanner : public TextScanner {
+  public:
+    explicit Utf16TextScanner(bool bigEndian) : bigEndian_(bigEndian) {}
+    bool Feed(const unsigned char* p, std::size_t n) override {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!haveByte_) {
+                byte_ = p[i];
+                haveByte_ = true;
+                continue;
+            }
+            haveByte_ = false;
+            std::uint32_t u = bigEndian_ ? (byte_ << 8 | p[i]) : (p[i] << 8 | byte_);
+            if (highSurrogate_) {
+                if (u < 0xDC00 || u > 0xDFFF) return false;
+                highSurrogate_ = false;
+                blank_ = false;
+                continue;
+            }
+            if (u >= 0xD800 && u <= 0xDBFF) {
+                highSurrogate_ = true;
+                continue;
+            }
+            if (u >= 0xDC00 && u <= 0xDFFF) return false;
+            if ((u < 0x20 && !AllowedControl(u)) || u == 0x7F || (u >= 0x80 && u < 0xA0))
+                return false;
+            Char(u);
+        }
+        return true;
+    }
+    bool Finish(bool) override { return true; }  // a cut at the end is a truncated file
+
+  private:
+    bool bigEndian_;
+    bool haveByte_ = false;
+    unsigned char byte_ = 0;
+    bool highSurrogate_ = false;
+};
+
+TextScan ScanText(const ByteSource& read, std::uint64_t size, std::uint64_t start,
+                  TextScanner& scanner) {
+    const std::uint64_t end = std::min(size, kTextScanLimit);
+    std::vector<unsigned char> chunk(kHeadSize);
+    for (std::uint64_t at = start; at < end;) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kHeadSize, end - at));
+        std::size_t got = read(at, chunk.data(), want);
+        if (got == 0) return TextScan::NotText;
+        if (!scanner.Feed(chunk.data(), got)) return TextScan::NotText;
+        at += got;
+    }
+    if (!scanner.Finish(end == size)) return TextScan::NotText;
+    return scanner.blank_ ? TextScan::Blank : TextScan::Text;
+}
+
+InputVerdict TextVerdict(TextScan scan, const char* notText) {
+    if (scan == TextScan::Text) return Verdict(InputKind::PlainText);
+    if (scan == TextScan::Blank) return Refuse("a blank text file, not a Word document");
+    return Refuse(notText);
+}
+
+// The ASCII characters of UTF-16 text, other units as '?': enough to recognise markup.
+std::string Utf16Ascii(const std::string& head, std::size_t start, bool bigEndian) {
+    std::string out;
+    for (std::size_t i = start; i + 1 < head.size(); i += 2) {
+        unsigned hi = static_cast<unsigned char>(head[i + (bigEndian ? 0 : 1)]);
+        unsigned lo = static_cast<unsigned char>(head[i + (bigEndian ? 1 : 0)]);
+        unsigned u = hi << 8 | lo;
+        out.push_back(u < 0x80 ? static_cast<char>(u) : '?');
+    }
+    return out;
+}
+
+std::size_t SkipSpace(const std::string& s, std::size_t i) {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n')) ++i;
+    return i;
+}
+
+struct Signature {
+    const char* bytes;
+    std::size_t length;
+    const char* reason;
+};
+
+// Formats that could pass for text at their start, or that deserve a reason of their own.
+constexpr Signature kSignatures[] = {
+    {"%PDF-", 5, "a PDF file, not a Word document"},
+    {"\x89PNG", 4, "a PNG image, not a Word document"},
+    {"\xFF\xD8\xFF", 3, "a JPEG image, not a Word document"},
+    {"GIF8", 4, "a GIF image, not a Word document"},
+    {"\x1F\x8B", 2, "a compressed archive, not a Word document"},
+    {"7z\xBC\xAF\x27\x1C", 6, "a compressed archive, not a Word document"},
+    {"Rar!\x1A\x07", 6, "a compressed archive, not a Word document"},
+    {"\xFD"
+     "7zXZ",
+     5, "a compressed archive, not a Word document"},
+};
 
 }  // namespace
 
 InputVerdict CheckContent(const ByteSource& read, std::uint64_t size) {
     if (size == 0) return Refuse("an empty file");
-    std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(size, 65536)), '\0');
+    std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadSize)), '\0');
     head.resize(read(0, head.data(), head.size()));
     if (head.empty()) return Refuse("a file that cannot be read");
     auto bytes = reinterpret_cast<const unsigned char*>(head.data());
+    const std::size_t n = head.size();
 
-    if (head.size() >= 8 && std::memcmp(bytes, kOle2Magic, 8) == 0) return CheckOle2(read, size);
-    if (head.size() >= 4 && head.compare(0, 4, "PK\x03\x04") == 0) return CheckZip(read, size);
-    if (head.size() >= 4 && bytes[0] == 0xDB && bytes[1] == 0xA5) return Verdict(InputKind::Word2);
+    if (n >= 8 && std::memcmp(bytes, kOle2Magic, 8) == 0) return CheckOle2(read, size);
+    if (StartsWith(head, "PK\x03\x04") || StartsWith(head, "PK\x05\x06"))
+        return CheckZip(read, size);
+    if (n >= 2 && bytes[1] == 0xA5 && (bytes[0] == 0xDB || bytes[0] == 0x9B || bytes[0] == 0x9C))
+        return CheckWord2(bytes, n);
+    if (StartsWith(head, "\xFFWPC")) return CheckWordPerfect(bytes, n, size);
+    if (std::all_of(head.begin(), head.end(), [](char c) { return c == 0; }))
+        return Refuse("a zero-filled file, not a Word document");
 
-    std::size_t start = 0;
-    if (head.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
-    while (start < head.size() && (head[start] == ' ' || head[start] == '\t' ||
-                                   head[start] == '\r' || head[start] == '\n'))
-        ++start;
-    std::string body = head.substr(start);
-    if (body.rfind("{\\rtf", 0) == 0) return Verdict(InputKind::Rtf);
-    if (!body.empty() && body[0] == '<') return CheckMarkup(body);
+    if (n >= 2 &&
+        ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+        const bool bigEndian = bytes[0] == 0xFE;
+        std::string ascii = Utf16Ascii(head, 2, bigEndian);
+        std::string body = ascii.substr(SkipSpace(ascii, 0));
+        if (!body.empty() && body[0] == '<')
+            if (auto markup = CheckMarkup(body)) return *markup;
+        Utf16TextScanner scanner(bigEndian);
+        return TextVerdict(ScanText(read, size, 2, scanner),
+                           "damaged UTF-16 text, not a Word document");
+    }
+
+    const bool utf8Mark = StartsWith(head, "\xEF\xBB\xBF");
+    const std::size_t textStart = utf8Mark ? 3 : 0;
+    std::string body = head.substr(SkipSpace(head, textStart));
+    if (StartsWith(body, "{\\rtf")) return Verdict(InputKind::Rtf);
+    if (!body.empty() && body[0] == '<')
+        if (auto markup = CheckMarkup(body)) return *markup;
     std::string lower = LowerAscii(body.substr(0, 4096));
-    if (lower.rfind("mime-version:", 0) == 0 &&
-        lower.find("multipart/related") != std::string::npos &&
-        lower.find("text/html") != std::string::npos)
+    if (StartsWith(lower, "mime-version:") && Contains(lower, "multipart/related") &&
+        Contains(lower, "text/html"))
         return Verdict(InputKind::WordHtml);
-    if (head.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE)
-        return Refuse("UTF-16 text, not a Word document");
-    if (LooksLikeText(body)) return Refuse("plain text, not a Word document");
-    return Refuse("not a Word document (unrecognised content)");
+    for (const auto& signature : kSignatures)
+        if (n >= signature.length && std::memcmp(bytes, signature.bytes, signature.length) == 0)
+            return Refuse(signature.reason);
+
+    ByteTextScanner scanner(utf8Mark);
+    return TextVerdict(ScanText(read, size, textStart, scanner),
+                       "not a Word document (unrecognised content)");
 }
 
 InputVerdict CheckBytes(const std::string& bytes) {

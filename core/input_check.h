@@ -1,6 +1,7 @@
-// What the worker accepts before the office sees a file: the kinds of content Word itself opens
-// under .doc and .docx names. Everything else is refused with a reason, so plain text, random
-// bytes or a spreadsheet never turn into a PDF of garbage. Portable; no office code here.
+// What the workers accept before the office sees a file: the kinds of content Word itself opens
+// under .doc and .docx names and the office reads faithfully (including plain text and
+// WordPerfect). Everything else is refused with a reason, so random bytes, zero-filled files or a
+// spreadsheet never turn into a PDF of garbage. Portable; no office code here.
 #pragma once
 
 #include <cstdint>
@@ -13,16 +14,21 @@ enum class InputKind {
     WordBinary,  // OLE2 compound file with a WordDocument stream (Word 6 to 2003)
     WordOoxml,   // zip with a word/ part
     Rtf,
-    WordHtml,  // HTML or Word's single-file web page
-    WordXml,   // Word 2003 XML or flat OPC
-    Word2,     // Word 2.x binary
-    Refused,   // reason says why
-    PasswordProtected,
+    WordHtml,           // HTML or Word's single-file web page
+    WordXml,            // Word 2003 XML or flat OPC
+    Word2,              // Word 2.x (and 1.x) binary
+    Refused,            // reason says why
+    PasswordProtected,  // not produced by the check any more; workers use it for what the office
+                        // cannot open without a password
+    PlainText,          // UTF-8, UTF-16 with a byte-order mark, or 8-bit text without controls
+    Encrypted,          // encrypted package or Word binary: accepted, the office tries the default
+                        // password and the worker refuses it if a password is asked for
+    WordPerfect,
 };
 
 struct InputVerdict {
     InputKind kind = InputKind::Refused;
-    std::string reason;  // for Refused: a phrase such as "plain text, not a Word document"
+    std::string reason;  // for Refused: a phrase such as "an Excel workbook, not a Word document"
     bool accepted() const {
         return kind != InputKind::Refused && kind != InputKind::PasswordProtected;
     }
