@@ -152,7 +152,11 @@ bool OfficeDocuments::Holds() const {
 
 bool OfficeDocuments::IsText() const {
     uno::Reference<lang::XServiceInfo> info(state_->document, uno::UNO_QUERY);
-    return info.is() && info->supportsService(OUString("com.sun.star.text.TextDocument"));
+    // Word's HTML loads as a Writer/Web document: a text document too, and it prints the same.
+    // Spreadsheets, drawings and presentations support none of these.
+    return info.is() && (info->supportsService(OUString("com.sun.star.text.TextDocument")) ||
+                         info->supportsService(OUString("com.sun.star.text.GenericTextDocument")) ||
+                         info->supportsService(OUString("com.sun.star.text.WebDocument")));
 }
 
 bool OfficeDocuments::StorePdf(const std::string& url, bool pdfa, std::string& error) {
