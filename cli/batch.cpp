@@ -20,8 +20,7 @@ struct Found {
     std::string path;
     int argument = 0;
     std::string relative;
-    std::string root;     // the folder argument it was found under, empty for a file argument
-    std::string rootKey;  // that folder's canonical path
+    int root = -1;  // the folder argument it was found under (in Roots), -1 for a file argument
     bool symlink = false;
 };
 
@@ -47,12 +46,16 @@ std::string WithSlashes(std::string path) {
 
 // A folder's documents, sorted by path. What the listing tells (a regular file, a link) is
 // kept, so planning needs no further look at each file.
-void Scan(const std::string& folder, int argument, bool recursive, std::vector<Found>& found) {
+void Scan(const std::string& folder, int argument, bool recursive, std::vector<std::string>& roots,
+          std::vector<Found>& found) {
     std::size_t first = found.size();
     std::error_code ec;
     fs::path rootPath = PathOf(folder);
     std::string rootText = TextOf(rootPath);
-    std::string rootKey = TextOf(fs::weakly_canonical(rootPath, ec));
+    // The folder's canonical path, with a separator to append the relative path to.
+    std::string rootKey = TextOf(fs::weakly_canonical(rootPath, ec) / "");
+    int root = static_cast<int>(roots.size());
+    roots.push_back(rootKey);
     auto add = [&](const fs::directory_entry& entry) {
         std::error_code e;
         if (!entry.is_regular_file(e)) return;
@@ -64,8 +67,7 @@ void Scan(const std::string& folder, int argument, bool recursive, std::vector<F
         while (cut < text.size() && IsSeparator(text[cut])) ++cut;
         f.relative = WithSlashes(text.substr(cut));
         f.argument = argument;
-        f.root = folder;
-        f.rootKey = rootKey;
+        f.root = root;
         f.symlink = entry.is_symlink(e);
         found.push_back(std::move(f));
     };
@@ -94,11 +96,18 @@ std::string WithNumber(const std::string& pdf, int n) {
 class ExistingFiles {
   public:
     bool Exists(const std::string& path) {
-        fs::path p = PathOf(path);
-        std::string folder = TextOf(p.parent_path());
-        auto it = folders_.find(folder);
-        if (it == folders_.end()) it = folders_.emplace(folder, List(p.parent_path())).first;
-        return it->second.count(NameKey(TextOf(p.filename()))) > 0;
+        std::size_t cut = path.size();
+        while (cut > 0 && !IsSeparator(path[cut - 1])) --cut;
+        std::string_view folder(path.data(), cut);
+        // Most PDFs go to the folder of the one before.
+        if (!last_ || folder != lastFolder_) {
+            lastFolder_ = folder;
+            auto it = folders_.find(lastFolder_);
+            if (it == folders_.end())
+                it = folders_.emplace(lastFolder_, List(PathOf(lastFolder_))).first;
+            last_ = &it->second;
+        }
+        return last_->count(NameKey(path.substr(cut))) > 0;
     }
 
   private:
@@ -112,6 +121,8 @@ class ExistingFiles {
     }
 
     std::unordered_map<std::string, std::unordered_set<std::string>> folders_;
+    std::string lastFolder_;
+    const std::unordered_set<std::string>* last_ = nullptr;
 };
 
 // Whether the earlier run's PDF of this source still stands: the source unchanged, the PDF there
@@ -130,6 +141,7 @@ bool StillStands(const EarlierConversion& earlier, const std::string& source) {
 std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& options,
                           const EarlierLookup& earlier) {
     std::vector<Found> inputs;
+    std::vector<std::string> roots;
     std::vector<Job> jobs;
     for (std::size_t a = 0; a < paths.size(); ++a) {
         std::string path = NativeText(paths[a]);
@@ -137,7 +149,7 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& 
         std::error_code ec;
         auto status = fs::status(PathOf(path), ec);
         if (!ec && fs::is_directory(status)) {
-            Scan(path, argument, options.recursive, inputs);
+            Scan(path, argument, options.recursive, roots, inputs);
         } else {
             Found f;
             f.path = path;
@@ -158,13 +170,13 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& 
         job.argument = input.argument;
         job.relative = std::move(input.relative);
         std::error_code ec;
-        fs::path source = PathOf(input.path);
+        bool listed = input.root >= 0;  // a regular file, as its folder's listing said
+        fs::path source = listed ? fs::path() : PathOf(input.path);
         std::string name = FileNameOfPath(input.path);
         job.format = LoadFormatFor(ExtensionOfPath(name));
-        bool listed = !input.root.empty();  // a regular file, as its folder's listing said
         std::string sourceKey =
             listed && !input.symlink
-                ? TextOf(PathOf(input.rootKey) / PathOf(NativeText(job.relative)))
+                ? roots[static_cast<std::size_t>(input.root)] + NativeText(job.relative)
                 : TextOf(fs::weakly_canonical(source, ec));
         if (!listed && !fs::exists(source, ec)) {
             job.outcome = Outcome::Failed;
