@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <mutex>
 #include <system_error>
+#include <utility>
 
 #include "core/engine_protocol.h"
 #include "engine/client/worker_platform.h"
@@ -40,6 +41,8 @@ std::string Describe(const wp::ProcessEnd& end) {
             return "it overran its deadline";
         case WorkerExit::OfficeCrashed:
             return "the office it drives crashed";
+        case WorkerExit::MemoryCeiling:
+            return "its document needed more memory than allowed";
         default:
             break;
     }
@@ -105,6 +108,7 @@ struct WorkerEngine::Impl {
     std::string commandError;  // why the worker cannot be started at all
     std::uint32_t nextId = 1;
     std::uint32_t workerPid = 0;
+    std::string isolationWarning;
     int documents = 0;
     int lastPages = 0;
     std::uint64_t lastMemory = 0;
@@ -117,6 +121,21 @@ struct WorkerEngine::Impl {
     std::atomic<bool> aborted{false};
     std::mutex abortMutex;
     wp::Process abortable;
+    // The replacement, launched while the current worker finishes its last documents so that
+    // its office is up by the time it takes over: recycling then costs no wall time.
+    struct Launched {
+        bool valid = false;
+        wp::Socket listener = wp::kNoSocket;
+        wp::Process process;
+        std::string token;
+        Clock::time_point at;
+    } spare;
+    // The current worker's memory after its first documents: it is replaced once it grows well
+    // past this, since the office's memory creeps up with every document it opens.
+    std::uint64_t baselineMemory = 0;
+    static constexpr int kBaselineDocuments = 10;
+    static constexpr double kMemoryGrowthLimit = 1.25;
+    static constexpr int kSpareLead = 3;  // documents before the quota that the spare starts
 
     explicit Impl(WorkerEngineOptions o) : options(std::move(o)) {
         if (options.workerPath.empty()) options.workerPath = FindWorkerBesideExecutable();
@@ -124,46 +143,87 @@ struct WorkerEngine::Impl {
             command = wp::CommandFor(options.workerPath, options.interpreter, commandError);
     }
 
-    ~Impl() { Stop(true); }
+    ~Impl() {
+        DropSpare();
+        Stop(true);
+    }
+
+    // Starts a worker process listening for it on a port of its own; nothing is accepted yet.
+    bool LaunchProcess(Launched& out, std::string& error) {
+        if (options.workerPath.empty()) {
+            error = "the engine program vellumor-engine was not found beside the program";
+            return false;
+        }
+        if (!commandError.empty()) {
+            error = commandError;
+            return false;
+        }
+        if (aborted) {
+            error = "the conversion was stopped";
+            return false;
+        }
+        std::uint8_t bytes[proto::kTokenBytes];
+        if (!wp::RandomBytes(bytes, sizeof bytes)) {
+            error = "no random source for the engine's token";
+            return false;
+        }
+        out.token = proto::TokenText(bytes);
+        int port = 0;
+        out.listener = wp::ListenLoopback(port, error);
+        if (out.listener == wp::kNoSocket) return false;
+        if (!wp::Launch(command, port, out.token, out.process, error)) {
+            wp::CloseSocket(out.listener);
+            out.listener = wp::kNoSocket;
+            return false;
+        }
+        ++workersStarted;
+        out.at = Clock::now();
+        out.valid = true;
+        return true;
+    }
 
     void Launch() {
         if (state != State::Stopped) return;
         launchError.clear();
         reader = proto::FrameReader();
-        if (options.workerPath.empty()) {
-            launchError = "the engine program vellumor-engine was not found beside the program";
-            return;
+        Launched next;
+        {
+            std::lock_guard<std::mutex> lock(abortMutex);
+            next = std::exchange(spare, Launched());
         }
-        if (!commandError.empty()) {
-            launchError = commandError;
-            return;
-        }
-        if (aborted) {
-            launchError = "the conversion was stopped";
-            return;
-        }
-        std::uint8_t bytes[proto::kTokenBytes];
-        if (!wp::RandomBytes(bytes, sizeof bytes)) {
-            launchError = "no random source for the engine's token";
-            return;
-        }
-        token = proto::TokenText(bytes);
-        int port = 0;
-        listener = wp::ListenLoopback(port, launchError);
-        if (listener == wp::kNoSocket) return;
-        if (!wp::Launch(command, port, token, process, launchError)) {
-            wp::CloseSocket(listener);
-            listener = wp::kNoSocket;
-            return;
-        }
+        if (!next.valid && !LaunchProcess(next, launchError)) return;
+        listener = next.listener;
+        process = next.process;
+        token = next.token;
+        launchedAt = next.at;
+        baselineMemory = 0;
         {
             std::lock_guard<std::mutex> lock(abortMutex);
             abortable = process;
             if (aborted) wp::Kill(abortable);
         }
-        ++workersStarted;
-        launchedAt = Clock::now();
         state = State::Launched;
+    }
+
+    void LaunchSpare() {
+        std::string ignored;
+        Launched next;
+        if (!LaunchProcess(next, ignored)) return;
+        std::lock_guard<std::mutex> lock(abortMutex);
+        spare = next;
+        if (aborted) wp::Kill(spare.process);
+    }
+
+    void DropSpare() {
+        if (!spare.valid) return;
+        Launched gone;
+        {
+            std::lock_guard<std::mutex> lock(abortMutex);
+            gone = std::exchange(spare, Launched());
+        }
+        wp::CloseSocket(gone.listener);
+        wp::Kill(gone.process);
+        wp::Reap(gone.process, 1000);
     }
 
     // Ends the worker: politely when asked to, by closing the connection and killing otherwise.
@@ -196,6 +256,7 @@ struct WorkerEngine::Impl {
         std::lock_guard<std::mutex> lock(abortMutex);
         aborted = true;
         wp::Kill(abortable);
+        if (spare.valid) wp::Kill(spare.process);
     }
 
     // How the worker went away; it is collected first.
@@ -288,6 +349,8 @@ struct WorkerEngine::Impl {
                               "The document engine could not start the office" +
                                   (ready.text.empty() ? "" : ": " + ready.text));
         }
+        auto mark = ready.text.find(proto::kNoIsolationMark);
+        isolationWarning = mark == std::string::npos ? "" : ready.text.substr(mark);
         state = State::Ready;
     }
 
@@ -315,6 +378,8 @@ struct WorkerEngine::Impl {
         request.text = wp::WorkerPath(path, command.unix);
         request.format = format;
         if (options.pdfA) request.options |= proto::kOptionPdfA;
+        if (type == proto::MessageType::Load)
+            request.reserved = proto::LoadReserved(options.allowLocalLinks, options.memoryLimitMiB);
         const std::string name = NameOf(path);
         if (!wp::SendAll(connection, proto::EncodeFrame(request))) {
             std::string how = Describe(Ended());
@@ -340,6 +405,16 @@ struct WorkerEngine::Impl {
                 Stop(false);
             else
                 end = Ended();
+            // Not retried: the document would need as much again on a fresh worker.
+            if (end.known && !end.signal &&
+                end.exitCode == static_cast<int>(WorkerExit::MemoryCeiling))
+                throw EngineError(type == proto::MessageType::Load ? EngineFailure::LoadFailed
+                                                                   : EngineFailure::SaveFailed,
+                                  std::string(type == proto::MessageType::Load ? "Cannot convert "
+                                                                               : "Cannot save ") +
+                                      name + ": it needs more than " +
+                                      std::to_string(options.memoryLimitMiB) + " MB to " +
+                                      (type == proto::MessageType::Load ? "open" : "convert"));
             if (w == Wait::Timeout || late || OverranDeadline(end))
                 throw EngineError(EngineFailure::Deadline,
                                   "The document engine did not finish " + std::string(doing) + " " +
@@ -357,11 +432,25 @@ struct WorkerEngine::Impl {
         return reply;
     }
 
+    bool MemoryDue(double share) const {
+        if (options.recycleAboveBytes && lastMemory > options.recycleAboveBytes * share)
+            return true;
+        return baselineMemory && lastMemory > baselineMemory * (1 + (kMemoryGrowthLimit - 1) * share);
+    }
+
+    // Replaces the worker when its quota is reached or its memory grew too far, by the spare
+    // when there is one.
     void RecycleIfDue() {
-        if (state == State::Ready &&
-            (documents >= options.recycleAfterDocuments ||
-             (options.recycleAboveBytes && lastMemory > options.recycleAboveBytes)))
-            Stop(true);
+        if (state != State::Ready) return;
+        if (documents >= options.recycleAfterDocuments || MemoryDue(1.0)) Stop(true);
+    }
+
+    // After a document: starts the spare shortly before a replacement is due.
+    void PrepareSpareIfDue() {
+        if (state != State::Ready || spare.valid) return;
+        if (documents == kBaselineDocuments && !baselineMemory) baselineMemory = lastMemory;
+        if (documents + kSpareLead >= options.recycleAfterDocuments || MemoryDue(0.8))
+            LaunchSpare();
     }
 
     // One load on the current (or a fresh) worker.
@@ -417,6 +506,7 @@ struct WorkerEngine::Impl {
             try {
                 SavedPdf saved = SaveOnce(path);
                 lastPages = saved.pages;
+                PrepareSpareIfDue();
                 return saved;
             } catch (const EngineError& e) {
                 if (e.failure() != EngineFailure::EngineDied || loadedPath.empty()) throw;
@@ -486,6 +576,9 @@ int WorkerEngine::WorkersStarted() const {
 }
 std::uint32_t WorkerEngine::WorkerProcessId() const {
     return impl_->workerPid;
+}
+std::string WorkerEngine::IsolationWarning() const {
+    return impl_->isolationWarning;
 }
 void WorkerEngine::SetOperationTimeout(std::chrono::milliseconds timeout) {
     impl_->options.operationTimeout = timeout;

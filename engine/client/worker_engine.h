@@ -23,8 +23,9 @@
 // (a crash, a signal, a lost connection) is replaced at once and the document is tried again
 // from its load; only a document that ends two workers fails ("it crashed the document engine
 // twice"). An overrun deadline is not retried. Workers are also
-// replaced after recycleAfterDocuments loads or when their resident memory exceeds
-// recycleAboveBytes.
+// replaced after recycleAfterDocuments loads, when their resident memory exceeds
+// recycleAboveBytes, or when it has grown by a quarter since their first ten documents; the
+// replacement is started a little before, so it is ready when it takes over.
 //
 // The connection is TCP on 127.0.0.1: the client listens on port 0, starts the worker with the
 // port as its argument and a fresh 128-bit token in its environment, accepts only the one
@@ -48,9 +49,15 @@ struct WorkerEngineOptions {
     std::string interpreter;  // for a script worker; empty: the platform's choice
     std::chrono::milliseconds operationTimeout{std::chrono::seconds(120)};
     std::chrono::milliseconds startTimeout{std::chrono::seconds(60)};
-    int recycleAfterDocuments = 100;
+    int recycleAfterDocuments = 1000;
     std::uint64_t recycleAboveBytes = std::uint64_t{1} << 30;
-    bool pdfA = false;     // Save writes PDF/A-2b
+    bool pdfA = false;  // Save writes PDF/A-2b
+    // The office may read the local files a document links to (pictures, included text). It
+    // never reaches the network: the worker has no network of its own where the system allows.
+    bool allowLocalLinks = false;
+    // A worker whose document needs more resident memory fails that document ("it needs more
+    // than N MB to open") and is replaced; 0: no ceiling.
+    std::uint32_t memoryLimitMiB = 4096;
     bool startNow = true;  // launch the worker in the constructor
 };
 
@@ -81,6 +88,9 @@ class WorkerEngine : public DocumentEngine, public ConversionEngine {
     int WorkersStarted() const;
     // The process id the current worker gave in its greeting; 0 before the first.
     std::uint32_t WorkerProcessId() const;
+    // Why the current worker runs without a network of its own ("no network isolation:
+    // unshare refused (...)"), from its greeting; empty when it has one, or before the first.
+    std::string IsolationWarning() const;
 
     void SetOperationTimeout(std::chrono::milliseconds timeout);
     void SetPdfA(bool pdfA);

@@ -288,7 +288,7 @@ TEST_P(Conformance, KillingTheWorkerOrItsOfficeMidSaveLeavesOnlyFinishedPdfs) {
     EXPECT_GE(engine->WorkersStarted(), 2);
 }
 
-TEST_P(Conformance, WorkersAreRecycledAfterTheirQuota) {
+TEST_P(Conformance, WorkersAreRecycledAfterTheirQuotaByAReplacementStartedBefore) {
     TempFolder dir;
     WorkerEngineOptions options;
     options.workerPath = g_worker;
@@ -297,11 +297,18 @@ TEST_P(Conformance, WorkersAreRecycledAfterTheirQuota) {
     WorkerEngine engine(options);
     EXPECT_EQ(engine.WorkersStarted(), 0);
     std::string source = Copy("poi_Bug45473.doc", dir.path(), "h.doc");
+    std::vector<std::uint32_t> pids;
     for (int i = 0; i < 3; ++i) {
         engine.Load(source, 0, 9, false);
         engine.Save((dir.path() / ("h" + std::to_string(i) + ".pdf")).string(), 0, 12, false);
+        pids.push_back(engine.WorkerProcessId());
+        // The replacement is started while the quota's last document is converted.
+        if (i == 0) EXPECT_EQ(engine.WorkersStarted(), 2);
     }
-    EXPECT_EQ(engine.WorkersStarted(), 2);
+    EXPECT_EQ(pids[0], pids[1]);
+    EXPECT_NE(pids[1], pids[2]);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_GT(PdfPages((dir.path() / ("h" + std::to_string(i) + ".pdf")).string()), 0);
 }
 
 TEST(WorkerEngine, AMissingWorkerIsReportedOnFirstUse) {
