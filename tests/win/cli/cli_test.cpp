@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "tests/win/wine_host.h"
@@ -70,7 +72,46 @@ TEST(CliUnderWine, ConvertsADocumentBesideItsSource) {
     EXPECT_TRUE(PathExists(folder + "\\out\\\xC3\x9C ber.pdf"));
 }
 
+std::string ReadText(const std::string& path) {
+    std::ifstream in(win::Widen(path).c_str(), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// Records name inputs below their folder with '/' on Windows too, so shards agree with Linux
+// machines; a resumed run keeps what the Windows file times say is unchanged.
+TEST(CliUnderWine, RecordsAndResumeFollowTheWindowsFileSystem) {
+    if (!PathExists(UnixPathOnZ(VELLUMOR_NATIVE_WORKER)))
+        GTEST_SKIP() << "native worker not built: " << UnixPathOnZ(VELLUMOR_NATIVE_WORKER);
+    std::string corpus = UnixPathOnZ(VELLUMOR_CORPUS "/poi_footnote.doc");
+    if (!PathExists(corpus)) GTEST_SKIP() << "corpus not found at " << VELLUMOR_CORPUS;
+    std::string folder = TempFolder();
+    CreateDirectoryW(win::Widen(folder + "\\in").c_str(), nullptr);
+    CreateDirectoryW(win::Widen(folder + "\\in\\Sub").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(win::Widen(corpus).c_str(),
+                          win::Widen(folder + "\\in\\Sub\\a.doc").c_str(), FALSE));
+    std::string first = folder + "\\first.jsonl", second = folder + "\\second.jsonl";
+
+    EXPECT_EQ(RunCli("--jobs 1 --recursive --jsonl \"" + first + "\" \"" + folder + "\\in\""), 0);
+    std::string report = ReadText(first);
+    EXPECT_NE(report.find("\"relative\":\"Sub/a.doc\""), std::string::npos) << report;
+    EXPECT_NE(report.find("\"source_mtime_ns\":"), std::string::npos) << report;
+
+    EXPECT_EQ(RunCli("--recursive --resume \"" + first + "\" --jsonl \"" + second + "\" \"" +
+                     folder + "\\in\""),
+              0);
+    EXPECT_EQ(Count(ReadText(second), "\"carried_over\":true"), 1u) << ReadText(second);
+}
+
 TEST(CliUnderWine, UsageErrorsExitWithTwo) {
     EXPECT_EQ(RunCli(""), 2);
     EXPECT_EQ(RunCli("--on-exists sometimes a.doc"), 2);
+    EXPECT_EQ(RunCli("--shard 2/2 a.doc"), 2);
 }
