@@ -25,10 +25,10 @@ std::uint16_t U16(const unsigned char* p) {
 }
 
 InputVerdict Verdict(InputKind kind) {
-    return {kind, {}};
+    return {kind, {}, TextEncoding::None};
 }
 InputVerdict Refuse(std::string reason) {
-    return {InputKind::Refused, std::move(reason)};
+    return {InputKind::Refused, std::move(reason), TextEncoding::None};
 }
 
 // Compound file names compare without regard to case. Only ASCII letters are folded: every
@@ -386,8 +386,9 @@ class TextScanner {
     virtual bool Feed(const unsigned char* p, std::size_t n) = 0;
     // The scan ended at the end of the file (or at the scan limit, where a cut is not a fault).
     virtual bool Finish(bool atEndOfFile) = 0;
+    virtual TextEncoding Encoding() const = 0;
     void Char(std::uint32_t c) {
-        if (c > ' ' && c != 0x7F && c != 0xA0 && c != 0xFEFF) blank_ = false;
+        if (c > ' ' && c != 0xA0 && c != 0xFEFF) blank_ = false;
     }
     bool blank_ = true;
 };
@@ -407,15 +408,24 @@ class ByteTextScanner : public TextScanner {
                 continue;
             }
             if ((b < 0x20 && !AllowedControl(b)) || b == 0x7F) return false;
-            if (strictUtf8_ && !Utf8(b)) return false;
-            if (b < 0x80)
-                Char(b);
-            else if (!strictUtf8_)
-                blank_ = false;
+            if (utf8_ && !Utf8(b)) {
+                if (strictUtf8_) return false;
+                utf8_ = false;  // so an 8-bit code page
+            }
+            Char(b < 0x80 ? b : 0x80);
         }
         return true;
     }
-    bool Finish(bool atEndOfFile) override { return !atEndOfFile || !strictUtf8_ || need_ == 0; }
+    bool Finish(bool atEndOfFile) override {
+        if (atEndOfFile && need_ != 0) {
+            if (strictUtf8_) return false;
+            utf8_ = false;
+        }
+        return true;
+    }
+    TextEncoding Encoding() const override {
+        return utf8_ ? TextEncoding::Utf8 : TextEncoding::EightBit;
+    }
 
   private:
     bool Utf8(unsigned char b) {
@@ -434,11 +444,10 @@ class ByteTextScanner : public TextScanner {
         if ((b & 0xC0) != 0x80) return false;
         code_ = (code_ << 6) | (b & 0x3F);
         if (--need_ > 0) return true;
-        if (code_ < min_ || code_ > 0x10FFFF || (code_ >= 0xD800 && code_ <= 0xDFFF)) return false;
-        Char(code_);
-        return true;
+        return code_ >= min_ && code_ <= 0x10FFFF && (code_ < 0xD800 || code_ > 0xDFFF);
     }
     bool strictUtf8_;
+    bool utf8_ = true;
     bool pendingEof_ = false;
     int need_ = 0;
     std::uint32_t code_ = 0, min_ = 0;
@@ -475,6 +484,9 @@ class Utf16TextScanner : public TextScanner {
         return true;
     }
     bool Finish(bool) override { return true; }  // a cut at the end is a truncated file
+    TextEncoding Encoding() const override {
+        return bigEndian_ ? TextEncoding::Utf16BigEndian : TextEncoding::Utf16LittleEndian;
+    }
 
   private:
     bool bigEndian_;
@@ -498,8 +510,8 @@ TextScan ScanText(const ByteSource& read, std::uint64_t size, std::uint64_t star
     return scanner.blank_ ? TextScan::Blank : TextScan::Text;
 }
 
-InputVerdict TextVerdict(TextScan scan, const char* notText) {
-    if (scan == TextScan::Text) return Verdict(InputKind::PlainText);
+InputVerdict TextVerdict(TextScan scan, const TextScanner& scanner, const char* notText) {
+    if (scan == TextScan::Text) return {InputKind::PlainText, {}, scanner.Encoding()};
     if (scan == TextScan::Blank) return Refuse("a blank text file, not a Word document");
     return Refuse(notText);
 }
@@ -568,7 +580,7 @@ InputVerdict CheckContent(const ByteSource& read, std::uint64_t size) {
         if (!body.empty() && body[0] == '<')
             if (auto markup = CheckMarkup(body)) return *markup;
         Utf16TextScanner scanner(bigEndian);
-        return TextVerdict(ScanText(read, size, 2, scanner),
+        return TextVerdict(ScanText(read, size, 2, scanner), scanner,
                            "damaged UTF-16 text, not a Word document");
     }
 
@@ -587,7 +599,7 @@ InputVerdict CheckContent(const ByteSource& read, std::uint64_t size) {
             return Refuse(signature.reason);
 
     ByteTextScanner scanner(utf8Mark);
-    return TextVerdict(ScanText(read, size, textStart, scanner),
+    return TextVerdict(ScanText(read, size, textStart, scanner), scanner,
                        "not a Word document (unrecognised content)");
 }
 

@@ -26,9 +26,14 @@ enum class InputKind {
     WordPerfect,
 };
 
+// How PlainText is encoded, so the worker can tell the office: text that is not valid UTF-8 is
+// in an 8-bit code page, which the office would otherwise read as UTF-8.
+enum class TextEncoding { None, Utf8, Utf16LittleEndian, Utf16BigEndian, EightBit };
+
 struct InputVerdict {
     InputKind kind = InputKind::Refused;
     std::string reason;  // for Refused: a phrase such as "an Excel workbook, not a Word document"
+    TextEncoding text = TextEncoding::None;  // for PlainText
     bool accepted() const {
         return kind != InputKind::Refused && kind != InputKind::PasswordProtected;
     }

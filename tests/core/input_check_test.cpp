@@ -249,7 +249,7 @@ TEST(InputCheck, EncryptedDocumentsGoToTheOffice) {
     EXPECT_EQ(Kind(WordFile(193, 0x0100)), InputKind::Encrypted);  // Word 97+, fEncrypted
     EXPECT_EQ(Kind(WordFile(193, 0x8100)), InputKind::Encrypted);  // XOR obfuscation
     // What the workers find to need a password is still not accepted.
-    EXPECT_FALSE((InputVerdict{InputKind::PasswordProtected, {}}.accepted()));
+    EXPECT_FALSE((InputVerdict{InputKind::PasswordProtected, {}, TextEncoding::None}.accepted()));
 }
 
 TEST(InputCheck, CompoundFileStreamNamesIgnoreLetterCase) {
@@ -333,6 +333,13 @@ TEST(InputCheck, ConvertsPlainTextAsText) {
     }
     EXPECT_EQ(Kind(utf16le), InputKind::PlainText);
     EXPECT_EQ(Kind(utf16be), InputKind::PlainText);
+    // The worker tells the office the encoding: 8-bit text read as UTF-8 turns into '?'.
+    EXPECT_EQ(CheckBytes("plain ASCII\n").text, TextEncoding::Utf8);
+    EXPECT_EQ(CheckBytes("K\xC3\xB6ln\n").text, TextEncoding::Utf8);
+    EXPECT_EQ(CheckBytes("K\xF6ln\n").text, TextEncoding::EightBit);
+    EXPECT_EQ(CheckBytes("ends inside a character \xE4\xB8").text, TextEncoding::EightBit);
+    EXPECT_EQ(CheckBytes(utf16le).text, TextEncoding::Utf16LittleEndian);
+    EXPECT_EQ(CheckBytes(utf16be).text, TextEncoding::Utf16BigEndian);
 
     ExpectRefused(std::string("\xFF\xFE"
                               "A\0\x00\xD8"
