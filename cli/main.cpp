@@ -236,6 +236,8 @@ int main(int argc, char** argv) {
                            enginePath;
     bool besideSource = false, planOnly = false;
     int timeoutSeconds = 120;
+    bool allowLinks = false;
+    unsigned memoryLimitMb = 4096;
     options.jobs = std::max(1u, std::thread::hardware_concurrency());
 
     app.add_option("PATH", paths, "files and folders to convert")->required();
@@ -254,6 +256,13 @@ int main(int argc, char** argv) {
     app.add_option("--on-exists", onExists, "when the PDF exists: overwrite, skip or rename")
         ->check(CLI::IsMember({"overwrite", "skip", "rename"}));
     app.add_flag("--pdfa", options.pdfA, "write PDF/A-2b");
+    app.add_flag("--allow-links", allowLinks,
+                 "let documents show the local files they link to (pictures, included text); "
+                 "the network stays out of reach");
+    app.add_option("--memory-limit", memoryLimitMb,
+                   "fail a document that needs more than MB of memory (default 4096)")
+        ->type_name("MB")
+        ->check(CLI::Range(256u, 1u << 20));
     app.add_option("--json", jsonFile, "write one record per input to FILE at the end")
         ->type_name("FILE");
     app.add_option("--jsonl", jsonlFile,
@@ -368,6 +377,7 @@ int main(int argc, char** argv) {
     std::condition_variable slotEnded;
     std::vector<WorkerEngine*> engines;
     std::atomic<bool> aborting{false};
+    std::atomic<bool> isolationWarned{false};
     int slotsRunning = threads;
 
     std::vector<std::thread> pool;
@@ -378,6 +388,8 @@ int main(int argc, char** argv) {
                 engineOptions.workerPath = worker;
                 engineOptions.operationTimeout = std::chrono::seconds(timeoutSeconds);
                 engineOptions.pdfA = options.pdfA;
+                engineOptions.allowLocalLinks = allowLinks;
+                engineOptions.memoryLimitMiB = memoryLimitMb;
                 WorkerEngine engine(engineOptions);
                 {
                     std::lock_guard<std::mutex> lock(engineMutex);
@@ -391,6 +403,10 @@ int main(int argc, char** argv) {
                         job = jobs[toConvert[k]];
                     }
                     ConvertOne(engine, job);
+                    if (std::string why = engine.IsolationWarning();
+                        !why.empty() && !isolationWarned.exchange(true))
+                        reporter.Say("vellumor-cli: warning: " + why +
+                                     "; documents may reach the network");
                     if (aborting && job.outcome == Outcome::Failed) {
                         job.outcome = Outcome::Skipped;
                         job.reason = kInterrupted;

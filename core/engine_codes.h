@@ -20,6 +20,7 @@ enum class WorkerExit : int {
     Deadline = 4,       // a command overran its deadline
     Protocol = 5,       // the client sent something unreadable
     OfficeCrashed = 6,  // the office it drives died under it
+    MemoryCeiling = 7,  // the document needed more memory than the client allowed
 };
 
 }  // namespace vellumor

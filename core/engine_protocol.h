@@ -44,6 +44,27 @@ enum class Status : std::uint8_t {
 // Save options.
 inline constexpr std::uint32_t kOptionPdfA = 1;  // write PDF/A-2b
 
+// Load's reserved field: bit 0 lets the office read the local files a document links to
+// (pictures, included text; never the network); bits 8 to 30 are the memory ceiling in MiB for
+// this document's Load and Save (0: none). A worker above the ceiling ends (exit code
+// WorkerExit::MemoryCeiling).
+inline constexpr std::int32_t kLoadAllowLocalLinks = 1;
+inline constexpr int kLoadCeilingShift = 8;
+inline constexpr std::uint32_t kMaxCeilingMiB = (1u << 23) - 1;
+inline std::int32_t LoadReserved(bool allowLocalLinks, std::uint32_t ceilingMiB) {
+    if (ceilingMiB > kMaxCeilingMiB) ceilingMiB = kMaxCeilingMiB;
+    return static_cast<std::int32_t>((ceilingMiB << kLoadCeilingShift) |
+                                     (allowLocalLinks ? kLoadAllowLocalLinks : 0));
+}
+inline std::uint64_t LoadMemoryCeilingBytes(std::int32_t reserved) {
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(reserved)) >> kLoadCeilingShift)
+           << 20;
+}
+
+// A worker that could not give itself a network of its own says so in its Ready text, after
+// "; " and this mark: "LibreOffice 7.4; no network isolation: unshare refused (...)".
+inline constexpr const char* kNoIsolationMark = "no network isolation";
+
 struct Message {
     MessageType type = MessageType::Quit;
     std::uint16_t version = 0;

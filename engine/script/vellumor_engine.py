@@ -55,6 +55,13 @@ EXIT_CLIENT_GONE = 3
 EXIT_DEADLINE = 4
 EXIT_PROTOCOL = 5
 EXIT_OFFICE_DIED = 6
+EXIT_MEMORY_CEILING = 7
+
+# Load's reserved field (core/engine_protocol.h): bit 0 lets the office read the local files a
+# document links to; bits 8 and up are the memory ceiling in MiB (0: none).
+LOAD_ALLOW_LOCAL_LINKS = 1
+LOAD_CEILING_SHIFT = 8
+NO_ISOLATION_MARK = "no network isolation"
 
 OFFICE_START_SECONDS = 60.0
 OFFICE_END_SECONDS = 3.0
@@ -263,6 +270,7 @@ class State(object):
     sock = None
     office = None           # subprocess.Popen of soffice.bin
     deadline = 0.0          # monotonic seconds; 0 while idle
+    memory_ceiling = 0      # bytes the office may hold during a command; 0: none
     partial_path = None     # the partial PDF being written, removed if we are cut short
     ending = True           # the office's exit is expected: while it starts, and when ended
     lock = threading.Lock()
@@ -338,6 +346,10 @@ def watchdog():
         deadline = State.deadline
         if deadline and time.monotonic() > deadline:
             die(EXIT_DEADLINE)
+        ceiling = State.memory_ceiling
+        office = State.office
+        if ceiling and office is not None and resident_bytes(office.pid) > ceiling:
+            die(EXIT_MEMORY_CEILING)
         office = State.office
         if office is not None and not State.ending and office.poll() is not None:
             die(EXIT_OFFICE_DIED)
@@ -416,25 +428,84 @@ def profile_folder():
     return tempfile.mkdtemp(prefix="vellumor-script-")
 
 
+# What the office may do with a document, set in the profile before the office reads it:
+# macros and plug-ins never run, nothing a document links to is fetched or read (the office
+# treats every document as untrusted), links and fields keep what the document stored. The C++
+# worker writes the same file (PrepareProfile in engine/worker/worker_main.cpp).
+PROFILE_SETTINGS = (
+    ("/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3"),
+    ("/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true"),
+    ("/org.openoffice.Office.Common/Security/Scripting", "OfficeBasic", "0"),
+    ("/org.openoffice.Office.Common/Security/Scripting", "ExecutePlugins", "false"),
+    ("/org.openoffice.Office.Common/Security/Scripting", "BlockUntrustedRefererLinks", "true"),
+    ("/org.openoffice.Office.Common/Misc", "PluginsEnabled", "false"),
+    ("/org.openoffice.Office.Common/Misc", "FirstRun", "false"),
+    ("/org.openoffice.Office.Writer/Content/Update", "Link", "0"),
+    ("/org.openoffice.Office.Writer/Content/Update", "Field", "false"),
+    ("/org.openoffice.Office.Java/VirtualMachine", "Enable", "false"),
+)
+
+
+def profile_settings_text():
+    item = ('<item oor:path="%s"><prop oor:name="%s" oor:op="fuse"><value>%s</value></prop>'
+            '</item>\n')
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n'
+            '<oor:items xmlns:oor="http://openoffice.org/2001/registry" '
+            'xmlns:xs="http://www.w3.org/2001/XMLSchema" '
+            'xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">\n' +
+            "".join(item % setting for setting in PROFILE_SETTINGS) + "</oor:items>\n")
+
+
 def prepare_profile(folder):
-    """Macros never run: the profile forbids them before the office reads it the first time."""
+    """Writes the settings file whenever it holds anything else: a profile from an older
+    version, or one the office (or a link switch at run time) changed, starts with these."""
     user = os.path.join(folder, "user")
     os.makedirs(user, exist_ok=True)
     xcu = os.path.join(user, "registrymodifications.xcu")
-    if os.path.exists(xcu):
-        return
-    item = ('<item oor:path="%s"><prop oor:name="%s" oor:op="fuse"><value>%s</value></prop>'
-            '</item>\n')
-    with open(xcu, "w", encoding="utf-8") as out:
-        out.write('<?xml version="1.0" encoding="UTF-8"?>\n'
-                  '<oor:items xmlns:oor="http://openoffice.org/2001/registry" '
-                  'xmlns:xs="http://www.w3.org/2001/XMLSchema" '
-                  'xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">\n')
-        scripting = "/org.openoffice.Office.Common/Security/Scripting"
-        out.write(item % (scripting, "MacroSecurityLevel", "3"))
-        out.write(item % (scripting, "DisableMacrosExecution", "true"))
-        out.write(item % ("/org.openoffice.Office.Common/Misc", "FirstRun", "false"))
-        out.write("</oor:items>\n")
+    wanted = profile_settings_text().encode("utf-8")
+    try:
+        with open(xcu, "rb") as f:
+            if f.read() == wanted:
+                return
+    except OSError:
+        pass
+    with open(xcu, "wb") as out:
+        out.write(wanted)
+
+
+def isolate_network():
+    """Moves this process, and the office it starts, into a network namespace of its own with
+    no interface but a loopback that is down: nothing a document names can be reached, while
+    the connection to the client, made before, keeps working. Must run before any thread
+    starts. None when done, else why not."""
+    if IS_WINDOWS:
+        return "not available on Windows"
+    import ctypes
+    clone_newuser, clone_newnet = 0x10000000, 0x40000000
+    uid, gid = os.geteuid(), os.getegid()
+    try:
+        libc = ctypes.CDLL(None, use_errno=True)
+        if libc.unshare(clone_newuser | clone_newnet) != 0:
+            return "unshare refused (%s)" % os.strerror(ctypes.get_errno())
+    except (OSError, AttributeError) as e:
+        return "unshare unavailable (%s)" % e
+
+    def write(name, text):
+        try:
+            with open(name, "w") as f:
+                f.write(text)
+            return True
+        except OSError:
+            return False
+
+    # Every user keeps its own number, so files keep their owners and permissions. A privileged
+    # worker maps all of them; any other can map only itself.
+    write("/proc/self/setgroups", "deny")
+    if not write("/proc/self/uid_map", "0 0 4294967295"):
+        write("/proc/self/uid_map", "%d %d 1" % (uid, uid))
+    if not write("/proc/self/gid_map", "0 0 4294967295"):
+        write("/proc/self/gid_map", "%d %d 1" % (gid, gid))
+    return None
 
 
 def use_engine_fonts(profile, env):
@@ -830,7 +901,22 @@ class Office(object):
         except Exception:
             return False
 
-    def load(self, url):
+    links_allowed = None  # the office's link setting as last made
+
+    def allow_local_links(self, allow):
+        """Lifts or sets the office's block on what untrusted documents link to."""
+        if self.links_allowed == allow:
+            return
+        provider = self.context.ServiceManager.createInstanceWithContext(
+            "com.sun.star.configuration.ConfigurationProvider", self.context)
+        node = provider.createInstanceWithArguments(
+            "com.sun.star.configuration.ConfigurationUpdateAccess",
+            (_prop("nodepath", "/org.openoffice.Office.Common/Security/Scripting"),))
+        node.replaceByName("BlockUntrustedRefererLinks", not allow)
+        node.commitChanges()
+        self.links_allowed = allow
+
+    def load(self, url, allow_local_links=False):
         """Loads the document on the office's main thread: (LOAD_DONE, None) when it is held,
         LOAD_FAILED_TO_READ with the office's message, LOAD_PASSWORD or LOAD_NOT_TEXT. Only a
         text document is kept."""
@@ -848,6 +934,7 @@ class Office(object):
 
         def run():
             try:
+                self.allow_local_links(allow_local_links)
                 document = self.desktop.loadComponentFromURL(url, "_blank", 0, props)
             except Exception as e:
                 if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
@@ -950,11 +1037,16 @@ class Worker(object):
     def __init__(self, office, pid):
         self.office = office
         self.pid = pid
+        self.memory_ceiling = 0
 
     def execute(self, command):
         reply = Message(RESULT, id=command.id)
         if command.deadline_ms:
             State.deadline = time.monotonic() + command.deadline_ms / 1000.0
+        if command.type == LOAD:
+            # Kept for the document's Save too.
+            self.memory_ceiling = ((command.reserved & 0xFFFFFFFF) >> LOAD_CEILING_SHIFT) << 20
+        State.memory_ceiling = self.memory_ceiling
         try:
             if command.type == LOAD:
                 self.load(command, reply)
@@ -964,6 +1056,7 @@ class Worker(object):
             die(EXIT_OFFICE_DIED)
         finally:
             State.deadline = 0.0
+            State.memory_ceiling = 0
         office = State.office
         reply.memory_bytes = resident_bytes(office.pid) if office is not None else 0
         return reply
@@ -988,7 +1081,8 @@ class Worker(object):
             return self.fail(reply, NOT_FOUND, "cannot open it: " + _strerror(e))
         if before_load is not None:
             before_load(path)
-        outcome, why = self.office.load(file_url(path))
+        outcome, why = self.office.load(
+            file_url(path), bool(command.reserved & LOAD_ALLOW_LOCAL_LINKS))
         if outcome == LOAD_PASSWORD:
             return self.fail(reply, PASSWORD_PROTECTED, "the document is password-protected")
         if outcome == LOAD_FAILED_TO_READ:
@@ -1010,8 +1104,8 @@ class Worker(object):
         try:
             os.makedirs(folder, exist_ok=True)
         except OSError as e:
-            return self.fail(reply, SAVE_FAILED,
-                             "cannot create the folder %s: %s" % (folder, _strerror(e)))
+            return self.fail(reply, SAVE_FAILED, why_not_writable(
+                folder, e.errno, "cannot create the folder %s: %s" % (folder, _strerror(e))))
         if os.path.isdir(target) or text.endswith(os.sep) or text.endswith("/"):
             return self.fail(reply, SAVE_FAILED, "the target is a folder")
         # Written in a hidden folder beside the target and renamed over it only when complete:
@@ -1020,8 +1114,8 @@ class Worker(object):
         try:
             os.makedirs(partial, exist_ok=True)
         except OSError as e:
-            return self.fail(reply, SAVE_FAILED,
-                             "cannot write in the folder %s: %s" % (folder, _strerror(e)))
+            return self.fail(reply, SAVE_FAILED, why_not_writable(
+                folder, e.errno, "cannot write in the folder %s: %s" % (folder, _strerror(e))))
         temp = os.path.join(partial, os.path.basename(target))
         State.partial_path = temp
         try:
@@ -1032,18 +1126,77 @@ class Worker(object):
                 remove_partial()
                 if not self.office.answers():
                     raise OfficeGone(why)
-                return self.fail(reply, SAVE_FAILED, "the office could not write the PDF" +
+                reason = why_store_failed(folder, target, why)
+                return self.fail(reply, SAVE_FAILED,
+                                 (reason or "the office could not write the PDF") +
                                  (" (%s)" % why if why else ""))
             try:
                 os.replace(temp, target)
             except OSError as e:
                 remove_partial()
-                return self.fail(reply, SAVE_FAILED, "cannot write the PDF: " + _strerror(e))
+                return self.fail(reply, SAVE_FAILED, why_not_writable(
+                    folder, e.errno, "cannot write the PDF: " + _strerror(e)))
         finally:
             remove_partial()
             State.partial_path = None
         reply.pages = pdf_page_count(target)
         reply.value = 0
+
+
+def why_not_writable(folder, error, otherwise):
+    """What the user can do about a folder the worker cannot write in, from the system's
+    error."""
+    if error in (errno.ENOSPC, getattr(errno, "EDQUOT", errno.ENOSPC)):
+        return "the disk is full"
+    if error in (errno.EACCES, errno.EPERM):
+        return "no permission to write in " + folder
+    if error == errno.EROFS:
+        return "the folder %s is read-only" % folder
+    if error == errno.ENAMETOOLONG:
+        return "the PDF path is too long"
+    return otherwise
+
+
+IO_ACCESS_DENIED, IO_OUT_OF_SPACE, IO_NAME_TOO_LONG, IO_WRITE_PROTECTED = 7, 9, 31, 37
+
+
+def office_io_code(message):
+    """The I/O code of the office's error in its message, "0x11b(Error Area:Io Class:Abort
+    Code:27)" (the low 8 bits), or None."""
+    area = (message or "").rfind("(Error Area:Io ")
+    start = message.rfind("0x", 0, area) if area > 0 else -1
+    if start < 0:
+        return None
+    try:
+        return int(message[start + 2:area], 16) & 0xFF
+    except ValueError:
+        return None
+
+
+def why_store_failed(folder, target, message):
+    """Why the office could not store the PDF, from its error code and a look at the folder (a
+    full disk shows only as an abort). None when nothing is known."""
+    code = office_io_code(message)
+    try:
+        full = not IS_WINDOWS and os.statvfs(folder).f_bavail == 0
+    except OSError:
+        full = False
+    if code == IO_OUT_OF_SPACE or full:
+        return why_not_writable(folder, errno.ENOSPC, "")
+    if code == IO_ACCESS_DENIED or not os.access(folder, os.W_OK):
+        return why_not_writable(folder, errno.EACCES, "")
+    if code == IO_WRITE_PROTECTED:
+        return why_not_writable(folder, errno.EROFS, "")
+    if code == IO_NAME_TOO_LONG:
+        return why_not_writable(folder, errno.ENAMETOOLONG, "")
+    try:
+        name_max = os.pathconf(folder, "PC_NAME_MAX") if not IS_WINDOWS else 255
+        path_max = os.pathconf(folder, "PC_PATH_MAX") if not IS_WINDOWS else 260
+    except (OSError, ValueError):
+        name_max, path_max = 255, 4096
+    if len(os.fsencode(os.path.basename(target))) > name_max or len(os.fsencode(target)) >= path_max:
+        return why_not_writable(folder, errno.ENAMETOOLONG, "")
+    return None
 
 
 def _strerror(e):
@@ -1106,6 +1259,7 @@ def main(argv):
         State.sock = connect(port)
     except OSError:
         return EXIT_CLIENT_GONE
+    isolation_problem = isolate_network()
     pid = os.getpid()
     send(Message(HELLO, version=PROTOCOL_VERSION, token=token, pid=pid))
     threading.Thread(target=watchdog, daemon=True).start()
@@ -1125,6 +1279,8 @@ def main(argv):
         kill_office()
         return EXIT_START_FAILED
     State.ending = False  # from here on an office that exits has crashed
+    if isolation_problem:
+        product += "; %s: %s" % (NO_ISOLATION_MARK, isolation_problem)
     send(Message(READY, status=OK, text=product))
 
     worker = Worker(office, pid)

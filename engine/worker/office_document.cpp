@@ -10,7 +10,11 @@
 #include <com/sun/star/lang/XServiceInfo.hpp>
 #include <com/sun/star/text/XPageCursor.hpp>
 #include <com/sun/star/text/XTextViewCursorSupplier.hpp>
+#include <com/sun/star/configuration/theDefaultProvider.hpp>
+#include <com/sun/star/container/XNameReplace.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
+#include <com/sun/star/util/XChangesBatch.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
@@ -73,6 +77,7 @@ struct OfficeDocuments::State {
     uno::Reference<uno::XComponentContext> context;
     uno::Reference<frame::XDesktop2> desktop;
     uno::Reference<lang::XComponent> document;
+    int linksAllowed = -1;  // the office's setting as last made: -1 unknown, 0 blocked, 1 allowed
 };
 
 OfficeDocuments::OfficeDocuments() : state_(std::make_unique<State>()) {}
@@ -142,6 +147,27 @@ bool OfficeDocuments::Load(const std::string& url, std::string& error, bool& wan
         wantsPassword = handler->passwordRequested;
         error = ToUtf8(e.Message);
         if (error.empty()) error = "the office reported an error without a message";
+        return false;
+    }
+}
+
+bool OfficeDocuments::AllowLocalLinks(bool allow, std::string& error) {
+    if (state_->linksAllowed == (allow ? 1 : 0)) return true;
+    try {
+        auto provider = configuration::theDefaultProvider::get(state_->context);
+        uno::Sequence<uno::Any> path(1);
+        path[0] = uno::Any(Prop(
+            "nodepath", uno::Any(OUString("/org.openoffice.Office.Common/Security/Scripting"))));
+        uno::Reference<container::XNameReplace> node(
+            provider->createInstanceWithArguments(
+                OUString("com.sun.star.configuration.ConfigurationUpdateAccess"), path),
+            uno::UNO_QUERY_THROW);
+        node->replaceByName(OUString("BlockUntrustedRefererLinks"), uno::Any(!allow));
+        uno::Reference<util::XChangesBatch>(node, uno::UNO_QUERY_THROW)->commitChanges();
+        state_->linksAllowed = allow ? 1 : 0;
+        return true;
+    } catch (const uno::Exception& e) {
+        error = ToUtf8(e.Message);
         return false;
     }
 }

@@ -23,6 +23,9 @@ class OfficeDocuments {
     // tells that the office asked for a password (nothing is ever typed in: the request is
     // cancelled, so the load fails).
     bool Load(const std::string& url, std::string& error, bool& wantsPassword);
+    // Whether the next loads may read the local files their documents link to (the office's
+    // untrusted-referer block is lifted). False (with a reason) when the setting cannot change.
+    bool AllowLocalLinks(bool allow, std::string& error);
     bool Holds() const;
     // True when the document held is a text document (not a spreadsheet or drawing).
     bool IsText() const;

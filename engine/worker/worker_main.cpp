@@ -18,9 +18,11 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -29,6 +31,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <algorithm>
 #include <fstream>
@@ -53,13 +56,16 @@ constexpr int kExitDeadline = static_cast<int>(vellumor::WorkerExit::Deadline);
 constexpr int kExitProtocol = static_cast<int>(vellumor::WorkerExit::Protocol);
 constexpr int kExitStartFailed = static_cast<int>(vellumor::WorkerExit::StartFailed);
 constexpr int kExitUsage = static_cast<int>(vellumor::WorkerExit::Usage);
+constexpr int kExitMemoryCeiling = static_cast<int>(vellumor::WorkerExit::MemoryCeiling);
 
 // The office's program folder, given by the build (the one place it is named).
 const char* kInstallPath = VELLUMOR_OFFICE_PROGRAM;
 
 int g_socket = -1;
+std::string g_isolationProblem;  // why the worker runs without its own network, if it does
 int g_wakePipe[2] = {-1, -1};
-std::atomic<long long> g_deadline{0};  // steady-clock milliseconds; 0 while idle
+std::atomic<long long> g_deadline{0};           // steady-clock milliseconds; 0 while idle
+std::atomic<std::uint64_t> g_memoryCeiling{0};  // bytes, during a command; 0: none
 
 long long NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -86,6 +92,20 @@ std::uint64_t ResidentBytes() {
     std::ifstream statm("/proc/self/statm");
     std::uint64_t size = 0, resident = 0;
     statm >> size >> resident;
+    return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+// The same, read without allocating: the watchdog calls it every 100 ms.
+std::uint64_t ResidentBytesNow() {
+    int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    char text[128];
+    ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0) return 0;
+    text[n] = '\0';
+    unsigned long long size = 0, resident = 0;
+    if (std::sscanf(text, "%llu %llu", &size, &resident) != 2) return 0;
     return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
@@ -128,6 +148,11 @@ void Watchdog() {
         if (deadline != 0 && NowMs() > deadline) {
             RemovePartialFolder();
             _exit(kExitDeadline);
+        }
+        std::uint64_t ceiling = g_memoryCeiling.load();
+        if (ceiling != 0 && ResidentBytesNow() > ceiling) {
+            RemovePartialFolder();
+            _exit(kExitMemoryCeiling);
         }
     }
 }
@@ -178,25 +203,74 @@ std::string ProfileFolder() {
     return mkdtemp(temp) ? temp : "/tmp";
 }
 
-// Macros never run: the profile forbids them before the office reads it the first time.
+// What the office may do with a document, set in the profile before the office reads it:
+// macros and plug-ins never run, and nothing a document links to is fetched or read (pictures,
+// style sheets, included files, OLE links: the office treats every document as untrusted),
+// links and fields keep what the document stored. The script worker writes the same file.
+const char* const kProfileSettings[][3] = {
+    {"/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3"},
+    {"/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true"},
+    {"/org.openoffice.Office.Common/Security/Scripting", "OfficeBasic", "0"},
+    {"/org.openoffice.Office.Common/Security/Scripting", "ExecutePlugins", "false"},
+    {"/org.openoffice.Office.Common/Security/Scripting", "BlockUntrustedRefererLinks", "true"},
+    {"/org.openoffice.Office.Common/Misc", "PluginsEnabled", "false"},
+    {"/org.openoffice.Office.Common/Misc", "FirstRun", "false"},
+    {"/org.openoffice.Office.Writer/Content/Update", "Link", "0"},
+    {"/org.openoffice.Office.Writer/Content/Update", "Field", "false"},
+    {"/org.openoffice.Office.Java/VirtualMachine", "Enable", "false"},
+};
+
+std::string ProfileSettingsText() {
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+        "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
+    for (const auto& setting : kProfileSettings)
+        text += std::string("<item oor:path=\"") + setting[0] + "\"><prop oor:name=\"" +
+                setting[1] + "\" oor:op=\"fuse\"><value>" + setting[2] + "</value></prop></item>\n";
+    return text + "</oor:items>\n";
+}
+
+// The settings file is written whenever it holds anything else: a profile from an older
+// version, or one the office (or a link switch at run time) changed, starts with these again.
 void PrepareProfile(const std::string& folder) {
     std::string user = folder + "/user";
     MakeFolders(user);
     std::string xcu = user + "/registrymodifications.xcu";
-    struct stat st {};
-    if (stat(xcu.c_str(), &st) == 0) return;
-    std::ofstream out(xcu);
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
-           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
-           "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
-           "oor:name=\"MacroSecurityLevel\" oor:op=\"fuse\"><value>3</value></prop></item>\n"
-           "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
-           "oor:name=\"DisableMacrosExecution\" oor:op=\"fuse\"><value>true</value></prop></item>\n"
-           "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
-           "oor:name=\"FirstRun\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
-           "</oor:items>\n";
+    const std::string wanted = ProfileSettingsText();
+    {
+        std::ifstream in(xcu, std::ios::binary);
+        std::string held((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (held == wanted) return;
+    }
+    std::ofstream(xcu, std::ios::binary | std::ios::trunc) << wanted;
+}
+
+// Moves this process, and the office it runs, into a network namespace of its own, with no
+// interface but a loopback that is down: nothing a document names can be reached, while the
+// connection to the client, made before, keeps working. Must run before any thread starts.
+// Empty when done, else why not.
+std::string IsolateNetwork() {
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+        return std::string("unshare refused (") + strerror(errno) + ")";
+    auto write = [](const char* file, const std::string& text) {
+        int fd = open(file, O_WRONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        close(fd);
+        return ok;
+    };
+    // Every user keeps its own number, so files keep their owners and permissions. A privileged
+    // worker maps all of them; any other can map only itself.
+    write("/proc/self/setgroups", "deny");
+    if (!write("/proc/self/uid_map", "0 0 4294967295"))
+        write("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1");
+    if (!write("/proc/self/gid_map", "0 0 4294967295"))
+        write("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
+    return {};
 }
 
 // The page count of a PDF the office wrote: the largest /Count of its page-tree nodes.
@@ -246,6 +320,50 @@ void UseEngineFonts(const std::string& profile) {
     setenv("FONTCONFIG_FILE", conf.c_str(), 1);
 }
 
+// What the user can do about a folder the worker cannot write in, from the system's error.
+std::string WhyNotWritable(const std::string& folder, int error, const std::string& otherwise) {
+    switch (error) {
+        case ENOSPC:
+        case EDQUOT:
+            return "the disk is full";
+        case EACCES:
+        case EPERM:
+            return "no permission to write in " + folder;
+        case EROFS:
+            return "the folder " + folder + " is read-only";
+        case ENAMETOOLONG:
+            return "the PDF path is too long";
+        default:
+            return otherwise + ": " + strerror(error);
+    }
+}
+
+// The office's reason for a failed store names its error code, "0x11b(Error Area:Io Class:Abort
+// Code:27)"; the low bits are the I/O code. A full disk shows only as an abort, so the folder
+// is looked at too. Empty when nothing is known.
+std::string WhyStoreFailed(const std::string& folder, const std::string& target,
+                           const std::string& officeMessage) {
+    long code = -1;
+    auto area = officeMessage.rfind("(Error Area:Io ");
+    auto hex = area == std::string::npos ? area : officeMessage.rfind("0x", area);
+    if (hex != std::string::npos)
+        code = std::strtol(officeMessage.c_str() + hex + 2, nullptr, 16) & 0xff;
+    constexpr long kIoAccessDenied = 7, kIoOutOfSpace = 9, kIoNameTooLong = 31,
+                   kIoWriteProtected = 37;
+    struct statvfs fs {};
+    if (code == kIoOutOfSpace || (statvfs(folder.c_str(), &fs) == 0 && fs.f_bavail == 0))
+        return WhyNotWritable(folder, ENOSPC, "");
+    if (code == kIoAccessDenied || access(folder.c_str(), W_OK) != 0)
+        return WhyNotWritable(folder, EACCES, "");
+    if (code == kIoWriteProtected) return WhyNotWritable(folder, EROFS, "");
+    long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
+    std::string name = target.substr(target.find_last_of('/') + 1);
+    if (code == kIoNameTooLong || target.size() >= PATH_MAX ||
+        (nameMax > 0 && static_cast<long>(name.size()) > nameMax))
+        return WhyNotWritable(folder, ENAMETOOLONG, "");
+    return {};
+}
+
 std::string FolderOf(const std::string& path) {
     auto slash = path.find_last_of('/');
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
@@ -275,10 +393,14 @@ class Worker {
         reply.id = command.id;
         if (command.deadlineMs) g_deadline = NowMs() + command.deadlineMs;
         if (command.type == proto::MessageType::Load)
+            memoryCeiling_ = proto::LoadMemoryCeilingBytes(command.reserved);
+        g_memoryCeiling = memoryCeiling_;
+        if (command.type == proto::MessageType::Load)
             DoLoad(command, reply);
         else
             DoSave(command, reply);
         g_deadline = 0;
+        g_memoryCeiling = 0;
         reply.memoryBytes = ResidentBytes();
         return reply;
     }
@@ -291,6 +413,8 @@ class Worker {
     }
 
     void Drop() { documents_.Close(); }
+
+    std::uint64_t memoryCeiling_ = 0;  // of the document held, for its Save too
 
     void DoLoad(const proto::Message& command, proto::Message& reply) {
         Drop();
@@ -324,6 +448,9 @@ class Worker {
 #endif
         std::string why;
         bool wantsPassword = false;
+        if (!documents_.AllowLocalLinks((command.reserved & proto::kLoadAllowLocalLinks) != 0, why))
+            return Fail(reply, proto::Status::LoadFailed,
+                        "the office's link setting cannot be changed (" + why + ")");
         if (!documents_.Load(FileUrlFromPath(path), why, wantsPassword)) {
             if (wantsPassword)
                 return Fail(reply, proto::Status::PasswordProtected,
@@ -348,7 +475,7 @@ class Worker {
         std::string folder = FolderOf(target);
         if (!MakeFolders(folder))
             return Fail(reply, proto::Status::SaveFailed,
-                        "cannot create the folder " + folder + ": " + strerror(errno));
+                        WhyNotWritable(folder, errno, "cannot create the folder " + folder));
         struct stat st {};
         if (stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             return Fail(reply, proto::Status::SaveFailed, "the target is a folder");
@@ -359,7 +486,7 @@ class Worker {
                               proto::PartialFolderName(static_cast<std::uint32_t>(getpid()));
         if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
             return Fail(reply, proto::Status::SaveFailed,
-                        "cannot write in the folder " + folder + ": " + strerror(errno));
+                        WhyNotWritable(folder, errno, "cannot write in the folder " + folder));
         SetPartialFolder(partial);
         std::string temp = partial + "/" + target.substr(target.find_last_of('/') + 1);
         std::string why;
@@ -367,15 +494,16 @@ class Worker {
             documents_.StorePdf(FileUrlFromPath(temp), command.options & proto::kOptionPdfA, why);
         if (!ok || stat(temp.c_str(), &st) != 0 || st.st_size == 0) {
             RemovePartialFolder();
-            return Fail(
-                reply, proto::Status::SaveFailed,
-                "the office could not write the PDF" + (why.empty() ? "" : " (" + why + ")"));
+            std::string reason = WhyStoreFailed(folder, target, why);
+            return Fail(reply, proto::Status::SaveFailed,
+                        (reason.empty() ? "the office could not write the PDF" : reason) +
+                            (why.empty() ? "" : " (" + why + ")"));
         }
         if (rename(temp.c_str(), target.c_str()) != 0) {
             int e = errno;
             RemovePartialFolder();
             return Fail(reply, proto::Status::SaveFailed,
-                        std::string("cannot write the PDF: ") + strerror(e));
+                        WhyNotWritable(folder, e, "cannot write the PDF"));
         }
         RemovePartialFolder();
         reply.pages = PdfPageCount(target);
@@ -428,6 +556,9 @@ int Poll(void* data, int timeoutUs) {
             Send(ready);
             _exit(kExitStartFailed);
         }
+        ready.text = "LibreOffice";
+        if (!g_isolationProblem.empty())
+            ready.text += std::string("; ") + proto::kNoIsolationMark + ": " + g_isolationProblem;
         Send(ready);
     }
     pollfd p[2] = {{g_socket, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
@@ -499,6 +630,12 @@ int main(int argc, char** argv) {
 
     g_socket = Connect(port);
     if (g_socket < 0) return kExitClientGone;
+#ifdef VELLUMOR_ENGINE_TEST_HOOKS
+    // Test builds only: the office's own settings are tested without the namespace in front.
+    const char* shared = getenv("VELLUMOR_ENGINE_SHARED_NETWORK");
+    if (!shared || std::strcmp(shared, "1") != 0)
+#endif
+        g_isolationProblem = IsolateNetwork();
     proto::Message hello;
     hello.type = proto::MessageType::Hello;
     hello.version = proto::kVersion;

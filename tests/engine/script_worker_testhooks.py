@@ -8,6 +8,7 @@ the source tree. VELLUMOR_ENGINE_FAULT=KIND:TEXT makes a Load of a path that con
   hang:TEXT         the worker hangs (its deadline ends it)
   crash:TEXT        the worker dies of SIGKILL
   officecrash:TEXT  the office dies of SIGKILL just before it loads the document
+VELLUMOR_ENGINE_SHARED_NETWORK=1 leaves the worker in the test's network namespace.
 """
 
 import importlib.util
@@ -64,6 +65,10 @@ def fault_hook(engine):
 def main(argv):
     engine = load_script()
     engine.before_load = fault_hook(engine)
+    # VELLUMOR_ENGINE_SHARED_NETWORK=1 keeps the test's network, so that the office's own
+    # settings are tested without the namespace in front of them.
+    if os.environ.get("VELLUMOR_ENGINE_SHARED_NETWORK") == "1":
+        engine.isolate_network = lambda: None
     return engine.main(argv)
 
 
