@@ -17,6 +17,7 @@ import csv
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -108,12 +109,21 @@ def font_note(document, pdf):
     return "; ".join(parts) if parts else "no font substitution seen"
 
 
-def convert(cli, corpus, jobs):
-    out = Path(tempfile.mkdtemp(prefix="vellumor-large-"))
+def convert(cli, corpus, jobs, engine, out):
     report = out / "report.json"
-    subprocess.run([cli, "--jobs", str(jobs), "-o", str(out / "pdf"), "--json", str(report),
-                    str(corpus)], check=False, stdout=subprocess.DEVNULL)
+    command = [cli, "--jobs", str(jobs), "-o", str(out / "pdf"), "--json", str(report)]
+    if engine:
+        command += ["--engine", engine]
+    subprocess.run(command + [str(corpus)], check=False, stdout=subprocess.DEVNULL)
     return report
+
+
+def not_pdfs(folder):
+    """Everything in the output folder that is not a finished PDF (partial files, lock files)."""
+    if not folder.is_dir():
+        return []
+    return sorted(str(p.relative_to(folder)) for p in folder.rglob("*")
+                  if not (p.is_file() and p.suffix == ".pdf" and not p.name.startswith(".")))
 
 
 def main():
@@ -123,6 +133,8 @@ def main():
     parser.add_argument("--cli", help="vellumor-cli: convert the corpus and compare page counts")
     parser.add_argument("--report", type=Path, help="an earlier vellumor-cli --json report")
     parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--engine", help="the worker vellumor-cli uses (--engine)")
+    parser.add_argument("--keep", action="store_true", help="keep the PDFs and the report")
     args = parser.parse_args()
 
     manifest = read_manifest(args.corpus)
@@ -148,13 +160,37 @@ def main():
         print("  accepted %s (%s)" % (n, verdicts[n][0]))
 
     report = args.report
+    work = None
     if args.cli:
-        report = convert(args.cli, args.corpus, args.jobs)
+        work = Path(tempfile.mkdtemp(prefix="vellumor-large-"))
+        report = convert(args.cli, args.corpus, args.jobs, args.engine, work)
         print("conversion report: %s" % report)
     if not report:
         return 1 if failed else 0
+    try:
+        return compare(args, manifest, names, converted, accepted_not_converted, report, work,
+                       failed)
+    finally:
+        if work and not args.keep:
+            shutil.rmtree(work, ignore_errors=True)
 
-    records = {Path(r["input"]).name: r for r in json.loads(report.read_text(encoding="utf-8"))}
+
+def compare(args, manifest, names, converted, accepted_not_converted, report, work, failed):
+    entries = json.loads(report.read_text(encoding="utf-8"))
+    if isinstance(entries, dict):
+        entries = entries.get("records", [])
+    records = {Path(r["input"]).name: r for r in entries}
+    documents = [n for n in names if n.lower().endswith((".doc", ".docx"))]
+    print("records: %d for %d documents" % (len(entries), len(documents)))
+    if len(entries) != len(documents) or len(records) != len(entries):
+        print("  RECORDS  not one record per input")
+        failed = True
+    if work:
+        stray = not_pdfs(work / "pdf")
+        print("files in the output folder that are not finished PDFs: %d" % len(stray))
+        for n in stray[:20]:
+            print("  STRAY    %s" % n)
+        failed |= bool(stray)
     outcomes = Counter(r["outcome"] for r in records.values())
     print("vellumor-cli: %s" % ", ".join("%s %d" % kv for kv in sorted(outcomes.items())))
     lost = [n for n in converted if records.get(n, {}).get("outcome") != "converted"]
