@@ -220,6 +220,14 @@ class FrameReader(object):
         return decode_payload(payload)
 
 
+def is_text_document(document):
+    # Word's HTML loads as a Writer/Web document, which is text too; spreadsheets and drawings
+    # support none of these.
+    return any(document.supportsService(name) for name in (
+        "com.sun.star.text.TextDocument", "com.sun.star.text.GenericTextDocument",
+        "com.sun.star.text.WebDocument"))
+
+
 def partial_folder_name(pid):
     # A hidden folder of this worker's beside the target: the office keeps its temporary and
     # lock files beside what it writes, so everything of a cut-short save stays in there.
@@ -948,7 +956,7 @@ class Office(object):
                 return LOAD_PASSWORD, None
             if document is None:
                 return LOAD_FAILED_TO_READ, why
-            if not document.supportsService("com.sun.star.text.TextDocument"):
+            if not is_text_document(document):
                 _close(document)
                 return LOAD_NOT_TEXT, None
             self.document = document  # from here on the main thread stays with us
@@ -961,7 +969,9 @@ class Office(object):
         document = self.document
         filter_data = uno.Any("[]com.sun.star.beans.PropertyValue",
                               (_prop("SelectPdfVersion", 2 if pdfa else 0),))
-        props = (_prop("FilterName", "writer_pdf_Export"), _prop("FilterData", filter_data))
+        # A write error (a full disk) asks a question; unanswered, the store never returns.
+        props = (_prop("FilterName", "writer_pdf_Export"), _prop("FilterData", filter_data),
+                 _prop("InteractionHandler", AbortingInteractionHandler()))
 
         def run():
             try:
