@@ -5,14 +5,15 @@
 #include <memory>
 #include <string>
 
+#include "core/input_check.h"
 #include "engine/document_engine.h"
 
 namespace vellumor {
 
 // Reads the file at path (UTF-8) and runs the input check on its content. Throws EngineError
 // (NotFound, Refused or PasswordProtected) with "Cannot convert NAME: REASON"; returns when the
-// content may go to an engine.
-void CheckInputFile(const std::string& path);
+// content may go to an engine, with the kind of content it found.
+InputKind CheckInputFile(const std::string& path);
 
 // The last part of a path, for messages (either separator on Windows).
 std::string DisplayNameOf(const std::string& path);

@@ -482,7 +482,7 @@ struct WorkerEngine::Impl {
     void LoadDocument(const std::string& path, SourceFormat format) {
         loadedPath.clear();
         deathsThisDocument = 0;
-        CheckInputFile(path);
+        const InputKind kind = CheckInputFile(path);
         loadedPath = path;
         loadedFormat = format;
         RecycleIfDue();
@@ -491,11 +491,18 @@ struct WorkerEngine::Impl {
                 LoadOnce(path, format);
                 return;
             } catch (const EngineError& e) {
-                if (e.failure() != EngineFailure::EngineDied) {
-                    loadedPath.clear();
-                    throw;
+                if (e.failure() == EngineFailure::EngineDied) {
+                    CountDeath(e);
+                    continue;
                 }
-                CountDeath(e);
+                loadedPath.clear();
+                // An encrypted file the office could not open even with the default password
+                // needs the password it was saved with; some the office cannot even recognise.
+                if (kind == InputKind::Encrypted && e.failure() == EngineFailure::LoadFailed)
+                    throw EngineError(EngineFailure::PasswordProtected,
+                                      "Cannot convert " + NameOf(path) +
+                                          ": the document is password-protected");
+                throw;
             }
         }
     }
