@@ -284,7 +284,7 @@ class State(object):
     lock = threading.Lock()
 
 
-def kill_office():
+def kill_office(wait=True):
     office = State.office
     if office is None:
         return
@@ -292,6 +292,8 @@ def kill_office():
         office.kill()
     except OSError:
         pass
+    if not wait:
+        return
     try:
         office.wait(2)
     except Exception:
@@ -316,7 +318,9 @@ def remove_partial():
 def die(code):
     """Ends the worker at once, taking the office and any partial PDF with it."""
     State.ending = True
-    kill_office()
+    # No waiting for the office here: while it dies, the bridge fails under the main thread,
+    # and the interpreter can crash on that before this thread gets to exit with its code.
+    kill_office(wait=False)
     remove_partial()
     os._exit(code)
 

@@ -515,8 +515,8 @@ TEST_F(ConversionInWindow, TheRegisteredControlIsHostedInItsPanelBelowTheSetting
         AddPackage(L"a.docx");
         Convert();
         EXPECT_EQ(testctl::log().calls.size(), 2u);
-        // Junk is refused before the control sees it.
-        EXPECT_THROW(form->DocEngineControl1->Load(win::Narrow(docs.File(L"junk.docx", 10)), 0,
+        // What the input check refuses (here an empty file) never reaches the control.
+        EXPECT_THROW(form->DocEngineControl1->Load(win::Narrow(docs.File(L"empty.docx", 0)), 0,
                                                    13, false),
                      EngineError);
         EXPECT_EQ(testctl::log().calls.size(), 2u);

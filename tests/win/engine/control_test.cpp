@@ -394,8 +394,9 @@ TEST_F(EngineChoice, WithNeitherTheMessageNamesWhatIsMissingAndHowToGetIt) {
         } catch (const EngineError& e) {
             const std::string message = e.what();
             EXPECT_EQ(message, vellumor::kNoEngineMessage);
-            EXPECT_NE(message.find("install LibreOffice"), std::string::npos);
-            EXPECT_NE(message.find("vellumor-engine"), std::string::npos);
+            EXPECT_NE(message.find("LibreOffice"), std::string::npos);
+            EXPECT_NE(message.find("https://www.libreoffice.org/download/"), std::string::npos);
+            EXPECT_NE(message.find("vellumor_engine.py"), std::string::npos);
             EXPECT_NE(message.find("Vellumor.exe"), std::string::npos);
         }
     }
