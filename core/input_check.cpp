@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <istream>
 #include <optional>
 #include <vector>
 
@@ -611,6 +612,25 @@ InputVerdict CheckBytes(const std::string& bytes) {
         return n;
     };
     return CheckContent(source, bytes.size());
+}
+
+}  // namespace vellumor
+
+namespace vellumor {
+
+InputVerdict CheckStream(std::istream& in) {
+    in.seekg(0, std::ios::end);
+    const auto end = in.tellg();
+    const std::uint64_t size = end < 0 ? 0 : static_cast<std::uint64_t>(end);
+    ByteSource source = [&in](std::uint64_t offset, void* buffer,
+                              std::size_t bytes) -> std::size_t {
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(offset));
+        if (!in) return 0;
+        in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(bytes));
+        return static_cast<std::size_t>(in.gcount());
+    };
+    return CheckContent(source, size);
 }
 
 }  // namespace vellumor

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <string>
 
 namespace vellumor {
@@ -44,5 +45,7 @@ using ByteSource = std::function<std::size_t(std::uint64_t offset, void* buffer,
 
 InputVerdict CheckContent(const ByteSource& read, std::uint64_t totalSize);
 InputVerdict CheckBytes(const std::string& bytes);
+// The content of an open binary stream, read where the check needs it.
+InputVerdict CheckStream(std::istream& in);
 
 }  // namespace vellumor

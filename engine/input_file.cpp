@@ -35,17 +35,7 @@ InputKind CheckInputFile(const std::string& path) {
     if (fs::is_directory(status)) fail(EngineFailure::NotFound, "it is a folder");
     std::ifstream in(file, std::ios::binary);
     if (!in) fail(EngineFailure::NotFound, "cannot open it: it cannot be read");
-    in.seekg(0, std::ios::end);
-    const auto size = static_cast<std::uint64_t>(in.tellg());
-    ByteSource source = [&in](std::uint64_t offset, void* buffer,
-                              std::size_t bytes) -> std::size_t {
-        in.clear();
-        in.seekg(static_cast<std::streamoff>(offset));
-        if (!in) return 0;
-        in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(bytes));
-        return static_cast<std::size_t>(in.gcount());
-    };
-    const InputVerdict verdict = CheckContent(source, size);
+    const InputVerdict verdict = CheckStream(in);
     if (verdict.kind == InputKind::PasswordProtected)
         fail(EngineFailure::PasswordProtected, "the document is password-protected");
     if (!verdict.accepted()) fail(EngineFailure::Refused, "it is " + verdict.reason);

@@ -49,17 +49,7 @@ int main(int argc, char** argv) {
             status = 1;
             continue;
         }
-        in.seekg(0, std::ios::end);
-        const auto size = static_cast<std::uint64_t>(in.tellg());
-        vellumor::ByteSource source = [&in](std::uint64_t offset, void* buffer,
-                                            std::size_t bytes) -> std::size_t {
-            in.clear();
-            in.seekg(static_cast<std::streamoff>(offset));
-            if (!in) return 0;
-            in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(bytes));
-            return static_cast<std::size_t>(in.gcount());
-        };
-        const auto verdict = vellumor::CheckContent(source, size);
+        const auto verdict = vellumor::CheckStream(in);
         std::cout << argv[i] << '\t' << KindName(verdict.kind) << '\t' << verdict.reason << '\n';
     }
     return status;

@@ -3,6 +3,7 @@
 // allowed, the worker has a network of its own, a document that grows without bound costs only
 // itself, and a save that cannot be written says why in words the user can act on.
 #include "engine/client/worker_engine.h"
+#include "tests/engine/worker_test_support.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -27,35 +28,11 @@
 
 namespace fs = std::filesystem;
 using namespace vellumor;
+using namespace vellumor::test;
 
 namespace {
 
-class TempFolder {
-  public:
-    TempFolder() {
-        char name[] = "/tmp/vellumor-untrusted-test-XXXXXX";
-        path_ = mkdtemp(name);
-    }
-    ~TempFolder() {
-        if (!getenv("VELLUMOR_KEEP_TEST_FILES")) fs::remove_all(path_);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
 std::string g_worker = VELLUMOR_TEST_WORKER;
-const bool g_scriptKnown = (setenv("VELLUMOR_SCRIPT_WORKER", VELLUMOR_SCRIPT_WORKER, 1), true);
-
-std::string FailureOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const EngineError& e) {
-        return e.what();
-    }
-    return "(no failure)";
-}
 
 std::string Output(const std::string& command) {
     std::string text;
@@ -354,13 +331,6 @@ std::string NetNamespace(const std::string& pid) {
     return fs::read_symlink("/proc/" + pid + "/ns/net", ignored).string();
 }
 
-std::vector<int> ChildrenOf(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-    std::vector<int> children;
-    for (int child; in >> child;) children.push_back(child);
-    return children;
-}
-
 class Untrusted : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override { g_worker = GetParam(); }
@@ -535,12 +505,4 @@ TEST_P(Untrusted, ASaveThatCannotBeWrittenSaysWhy) {
     EXPECT_FALSE(fs::exists(disk / "a.pdf"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Workers, Untrusted,
-                         ::testing::Values(std::string(VELLUMOR_TEST_WORKER),
-                                           std::string(VELLUMOR_SCRIPT_TESTHOOKS)),
-                         [](const auto& info) {
-                             return info.param.size() > 3 &&
-                                            info.param.substr(info.param.size() - 3) == ".py"
-                                        ? std::string("ScriptWorker")
-                                        : std::string("CppWorker");
-                         });
+INSTANTIATE_TEST_SUITE_P(Workers, Untrusted, vellumor::test::Workers(), vellumor::test::WorkerName);

@@ -2,6 +2,7 @@
 // and the script one alike. Real documents in, real PDFs out, refusals with reasons, a worker
 // that hangs costs one document, one that dies costs nothing, and nothing is left behind.
 #include "engine/client/worker_engine.h"
+#include "tests/engine/worker_test_support.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -21,21 +22,9 @@
 
 namespace fs = std::filesystem;
 using namespace vellumor;
+using namespace vellumor::test;
 
 namespace {
-
-class TempFolder {
-  public:
-    TempFolder() {
-        char name[] = "/tmp/vellumor-engine-test-XXXXXX";
-        path_ = mkdtemp(name);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 // Copies a corpus document into the folder under another name.
 std::string Copy(const std::string& corpusName, const fs::path& folder, const std::string& as) {
@@ -85,37 +74,10 @@ std::vector<std::string> Leftovers(const fs::path& folder) {
     return found;
 }
 
-std::vector<int> ChildrenOf(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-    std::vector<int> children;
-    for (int child; in >> child;) children.push_back(child);
-    return children;
-}
-
-// Running, not merely waiting to be collected.
-bool Alive(int pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    auto close = text.rfind(')');
-    return close != std::string::npos && text.size() > close + 2 && text[close + 2] != 'Z';
-}
-
-// The script launcher finds the shipped script through this.
-const bool g_scriptKnown = (setenv("VELLUMOR_SCRIPT_WORKER", VELLUMOR_SCRIPT_WORKER, 1), true);
-
 class Conformance : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override { g_worker = GetParam(); }
 };
-
-std::string FailureOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const EngineError& e) {
-        return e.what();
-    }
-    return "(no failure)";
-}
 
 }  // namespace
 
@@ -386,12 +348,5 @@ TEST_P(Conformance, TheCorpusConvertsAsTheOfficeDoes) {
     EXPECT_EQ(Leftovers(dir.path() / "out"), std::vector<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Workers, Conformance,
-                         ::testing::Values(std::string(VELLUMOR_TEST_WORKER),
-                                           std::string(VELLUMOR_SCRIPT_TESTHOOKS)),
-                         [](const auto& info) {
-                             return info.param.size() > 3 &&
-                                            info.param.substr(info.param.size() - 3) == ".py"
-                                        ? std::string("ScriptWorker")
-                                        : std::string("CppWorker");
-                         });
+INSTANTIATE_TEST_SUITE_P(Workers, Conformance, vellumor::test::Workers(),
+                         vellumor::test::WorkerName);
