@@ -130,11 +130,11 @@ struct WorkerEngine::Impl {
         std::string token;
         Clock::time_point at;
     } spare;
-    // The current worker's memory after its first documents: it is replaced once it grows well
-    // past this, since the office's memory creeps up with every document it opens.
+    // The first worker's memory after its first documents, when the office's caches are warm:
+    // every worker is replaced once it grows well past this, since the office's memory creeps
+    // up with every document it opens.
     std::uint64_t baselineMemory = 0;
-    static constexpr int kBaselineDocuments = 10;
-    static constexpr double kMemoryGrowthLimit = 1.25;
+    static constexpr int kBaselineDocuments = 50;
     static constexpr int kSpareLead = 3;  // documents before the quota that the spare starts
 
     explicit Impl(WorkerEngineOptions o) : options(std::move(o)) {
@@ -196,7 +196,6 @@ struct WorkerEngine::Impl {
         process = next.process;
         token = next.token;
         launchedAt = next.at;
-        baselineMemory = 0;
         {
             std::lock_guard<std::mutex> lock(abortMutex);
             abortable = process;
@@ -435,7 +434,9 @@ struct WorkerEngine::Impl {
     bool MemoryDue(double share) const {
         if (options.recycleAboveBytes && lastMemory > options.recycleAboveBytes * share)
             return true;
-        return baselineMemory && lastMemory > baselineMemory * (1 + (kMemoryGrowthLimit - 1) * share);
+        const double growth = options.recycleAboveGrowth;
+        return growth > 1 && baselineMemory &&
+               lastMemory > baselineMemory * (1 + (growth - 1) * share);
     }
 
     // Replaces the worker when its quota is reached or its memory grew too far, by the spare

@@ -24,7 +24,7 @@
 // from its load; only a document that ends two workers fails ("it crashed the document engine
 // twice"). An overrun deadline is not retried. Workers are also
 // replaced after recycleAfterDocuments loads, when their resident memory exceeds
-// recycleAboveBytes, or when it has grown by a quarter since their first ten documents; the
+// recycleAboveBytes, or when it has grown by 30% since their first fifty documents; the
 // replacement is started a little before, so it is ready when it takes over.
 //
 // The connection is TCP on 127.0.0.1: the client listens on port 0, starts the worker with the
@@ -51,6 +51,9 @@ struct WorkerEngineOptions {
     std::chrono::milliseconds startTimeout{std::chrono::seconds(60)};
     int recycleAfterDocuments = 1000;
     std::uint64_t recycleAboveBytes = std::uint64_t{1} << 30;
+    // Replaced also when resident memory exceeds this many times what it was after the first
+    // documents (the office's caches are warm by then); 0 turns it off.
+    double recycleAboveGrowth = 1.3;
     bool pdfA = false;  // Save writes PDF/A-2b
     // The office may read the local files a document links to (pictures, included text). It
     // never reaches the network: the worker has no network of its own where the system allows.
