@@ -20,7 +20,7 @@ std::string DisplayNameOf(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-InputKind CheckInputFile(const std::string& path) {
+InputVerdict CheckInputFile(const std::string& path) {
     const std::string name = DisplayNameOf(path);
     auto fail = [&](EngineFailure failure, const std::string& reason) {
         throw EngineError(failure, "Cannot convert " + name + ": " + reason);
@@ -39,7 +39,7 @@ InputKind CheckInputFile(const std::string& path) {
     if (verdict.kind == InputKind::PasswordProtected)
         fail(EngineFailure::PasswordProtected, "the document is password-protected");
     if (!verdict.accepted()) fail(EngineFailure::Refused, "it is " + verdict.reason);
-    return verdict.kind;
+    return verdict;
 }
 
 }  // namespace vellumor

@@ -12,8 +12,8 @@ namespace vellumor {
 
 // Reads the file at path (UTF-8) and runs the input check on its content. Throws EngineError
 // (NotFound, Refused or PasswordProtected) with "Cannot convert NAME: REASON"; returns when the
-// content may go to an engine, with the kind of content it found.
-InputKind CheckInputFile(const std::string& path);
+// content may go to an engine, with what it found.
+InputVerdict CheckInputFile(const std::string& path);
 
 // The last part of a path, for messages (either separator on Windows).
 std::string DisplayNameOf(const std::string& path);

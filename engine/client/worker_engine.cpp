@@ -117,6 +117,7 @@ struct WorkerEngine::Impl {
     std::string loadedPath;
     SourceFormat loadedFormat = SourceFormat::Docx;
     int deathsThisDocument = 0;
+    bool eightBitText = false;  // the document is text in an 8-bit code page
     // Abort() runs on another thread: it kills the worker it finds here and no other starts.
     std::atomic<bool> aborted{false};
     std::mutex abortMutex;
@@ -378,7 +379,8 @@ struct WorkerEngine::Impl {
         request.format = format;
         if (options.pdfA) request.options |= proto::kOptionPdfA;
         if (type == proto::MessageType::Load)
-            request.reserved = proto::LoadReserved(options.allowLocalLinks, options.memoryLimitMiB);
+            request.reserved =
+                proto::LoadReserved(options.allowLocalLinks, options.memoryLimitMiB, eightBitText);
         const std::string name = NameOf(path);
         if (!wp::SendAll(connection, proto::EncodeFrame(request))) {
             std::string how = Describe(Ended());
@@ -483,7 +485,9 @@ struct WorkerEngine::Impl {
     void LoadDocument(const std::string& path, SourceFormat format) {
         loadedPath.clear();
         deathsThisDocument = 0;
-        const InputKind kind = CheckInputFile(path);
+        const InputVerdict verdict = CheckInputFile(path);
+        const InputKind kind = verdict.kind;
+        eightBitText = kind == InputKind::PlainText && verdict.text == TextEncoding::EightBit;
         loadedPath = path;
         loadedFormat = format;
         RecycleIfDue();
@@ -500,9 +504,9 @@ struct WorkerEngine::Impl {
                 // An encrypted file the office could not open even with the default password
                 // needs the password it was saved with; some the office cannot even recognise.
                 if (kind == InputKind::Encrypted && e.failure() == EngineFailure::LoadFailed)
-                    throw EngineError(EngineFailure::PasswordProtected,
-                                      "Cannot convert " + NameOf(path) +
-                                          ": the document is password-protected");
+                    throw EngineError(
+                        EngineFailure::PasswordProtected,
+                        "Cannot convert " + NameOf(path) + ": the document is password-protected");
                 throw;
             }
         }

@@ -60,6 +60,7 @@ EXIT_MEMORY_CEILING = 7
 # Load's reserved field (core/engine_protocol.h): bit 0 lets the office read the local files a
 # document links to; bits 8 and up are the memory ceiling in MiB (0: none).
 LOAD_ALLOW_LOCAL_LINKS = 1
+LOAD_EIGHT_BIT_TEXT = 2  # plain text in an 8-bit Windows code page
 LOAD_CEILING_SHIFT = 8
 NO_ISOLATION_MARK = "no network isolation"
 
@@ -928,7 +929,7 @@ class Office(object):
         node.commitChanges()
         self.links_allowed = allow
 
-    def load(self, url, allow_local_links=False):
+    def load(self, url, allow_local_links=False, eight_bit_text=False):
         """Loads the document on the office's main thread: (LOAD_DONE, None) when it is held,
         LOAD_FAILED_TO_READ with the office's message, LOAD_PASSWORD or LOAD_NOT_TEXT. Only a
         text document is kept."""
@@ -943,6 +944,10 @@ class Office(object):
                 "com.sun.star.document.UpdateDocMode.NO_UPDATE")),
             _prop("InteractionHandler", handler),
         )
+        if eight_bit_text:
+            # Western Windows text, the code page Word itself assumes for such files.
+            props += (_prop("FilterName", "Text (encoded)"),
+                      _prop("FilterOptions", "MS_1252,CRLF,,"))
 
         def run():
             try:
@@ -1096,7 +1101,8 @@ class Worker(object):
         if before_load is not None:
             before_load(path)
         outcome, why = self.office.load(
-            file_url(path), bool(command.reserved & LOAD_ALLOW_LOCAL_LINKS))
+            file_url(path), bool(command.reserved & LOAD_ALLOW_LOCAL_LINKS),
+            bool(command.reserved & LOAD_EIGHT_BIT_TEXT))
         if outcome == LOAD_PASSWORD:
             return self.fail(reply, PASSWORD_PROTECTED, "the document is password-protected")
         if outcome == LOAD_FAILED_TO_READ:

@@ -121,7 +121,8 @@ bool OfficeDocuments::Attach(std::string& error) {
     }
 }
 
-bool OfficeDocuments::Load(const std::string& url, std::string& error, bool& wantsPassword) {
+bool OfficeDocuments::Load(const std::string& url, std::string& error, bool& wantsPassword,
+                           bool eightBitText) {
     Close();
     wantsPassword = false;
     rtl::Reference<CancellingHandler> handler(new CancellingHandler);
@@ -132,6 +133,12 @@ bool OfficeDocuments::Load(const std::string& url, std::string& error, bool& wan
         args[2] = Prop("Silent", uno::Any(true));
         args[3] = Prop("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE));
         args[4] = Prop("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE));
+        if (eightBitText) {
+            // Western Windows text, the code page Word itself assumes for such files.
+            args.realloc(8);
+            args[6] = Prop("FilterName", uno::Any(OUString("Text (encoded)")));
+            args[7] = Prop("FilterOptions", uno::Any(OUString("MS_1252,CRLF,,")));
+        }
         args[5] = Prop("InteractionHandler",
                        uno::Any(uno::Reference<task::XInteractionHandler>(handler.get())));
         auto component =

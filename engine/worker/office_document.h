@@ -22,7 +22,9 @@ class OfficeDocuments {
     // Loads url, replacing the document held. False with the office's reason; wantsPassword
     // tells that the office asked for a password (nothing is ever typed in: the request is
     // cancelled, so the load fails).
-    bool Load(const std::string& url, std::string& error, bool& wantsPassword);
+    // eightBitText: the file is plain text in a Windows code page, read as such.
+    bool Load(const std::string& url, std::string& error, bool& wantsPassword,
+              bool eightBitText = false);
     // Whether the next loads may read the local files their documents link to (the office's
     // untrusted-referer block is lifted). False (with a reason) when the setting cannot change.
     bool AllowLocalLinks(bool allow, std::string& error);

@@ -451,7 +451,8 @@ class Worker {
         if (!documents_.AllowLocalLinks((command.reserved & proto::kLoadAllowLocalLinks) != 0, why))
             return Fail(reply, proto::Status::LoadFailed,
                         "the office's link setting cannot be changed (" + why + ")");
-        if (!documents_.Load(FileUrlFromPath(path), why, wantsPassword)) {
+        const bool eightBitText = (command.reserved & proto::kLoadEightBitText) != 0;
+        if (!documents_.Load(FileUrlFromPath(path), why, wantsPassword, eightBitText)) {
             if (wantsPassword)
                 return Fail(reply, proto::Status::PasswordProtected,
                             "the document is password-protected");

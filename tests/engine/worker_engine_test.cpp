@@ -273,6 +273,39 @@ TEST_P(Conformance, WorkersAreRecycledAfterTheirQuotaByAReplacementStartedBefore
         EXPECT_GT(PdfPages((dir.path() / ("h" + std::to_string(i) + ".pdf")).string()), 0);
 }
 
+// Plain text saved under a Word name converts as text: UTF-8 as it is, and text in a Windows
+// code page with its letters (the office alone would read it as UTF-8 and garble them).
+TEST_P(Conformance, PlainTextConvertsWithItsLettersInEitherEncoding) {
+    TempFolder dir;
+    auto engine = MakeEngine();
+    struct Case {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"utf8.doc",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e aus K\xC3\xB6ln\r\nZweite Zeile\r\n"},
+        {"cp1252.doc",
+         "Gr\xFC\xDF"
+         "e aus K\xF6ln\r\nZweite Zeile\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::string pdf = (dir.path() / (std::string(c.name) + ".pdf")).string();
+        engine->Load(Write(dir.path(), c.name, c.bytes), 0, 9, false);
+        engine->Save(pdf, 0, 12, false);
+        FILE* pipe = popen(("pdftotext '" + pdf + "' - 2>/dev/null").c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string text;
+        char buf[4096];
+        for (std::size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) text.append(buf, n);
+        pclose(pipe);
+        EXPECT_NE(text.find("Gr\xC3\xBC\xC3\x9F"
+                            "e aus K\xC3\xB6ln"),
+                  std::string::npos)
+            << c.name << ": " << text;
+    }
+}
+
 TEST(WorkerEngine, AMissingWorkerIsReportedOnFirstUse) {
     TempFolder dir;
     WorkerEngineOptions options;
