@@ -336,12 +336,15 @@ int main(int argc, char** argv) {
         if (jobs[i].outcome == Outcome::Pending) toConvert.push_back(i);
         carried += jobs[i].carriedOver;
     }
-    // The largest documents first: a long one left for the end would keep one worker busy
-    // while the others have nothing to do. Records keep their input order.
-    for (std::size_t i : toConvert) jobs[i].sourceFacts = FactsOf(jobs[i].source);
-    std::stable_sort(toConvert.begin(), toConvert.end(), [&](std::size_t a, std::size_t b) {
-        return jobs[a].sourceFacts.size > jobs[b].sourceFacts.size;
-    });
+    // With several workers, the largest documents first: a long one left for the end would keep
+    // one worker busy while the others have nothing to do. One worker keeps the input order,
+    // and records always do.
+    if (options.jobs > 1) {
+        for (std::size_t i : toConvert) jobs[i].sourceFacts = FactsOf(jobs[i].source);
+        std::stable_sort(toConvert.begin(), toConvert.end(), [&](std::size_t a, std::size_t b) {
+            return jobs[a].sourceFacts.size > jobs[b].sourceFacts.size;
+        });
+    }
 
     if (planOnly) {
         std::printf("%llu input%s", static_cast<unsigned long long>(run.all.count),
