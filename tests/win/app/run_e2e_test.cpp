@@ -1,6 +1,7 @@
 // The whole road under Wine: the real main window, the real worker client and the LibreOffice
 // worker, real documents copied to a folder on C:. Checks the PDFs on disk, their page counts as
 // the worker reports them, and what the window shows.
+#include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
 
@@ -176,6 +177,80 @@ TEST_F(EndToEnd, ConvertsRealDocumentsInBothModesWhateverTheirNames) {
     ExpectPdf(docs.Path() + L"\\" + cjkPdf, 1);
     EXPECT_EQ(services.explorerFolders.size(), 3u);
     EXPECT_EQ(services.explorerFolders.back(), out2);
+}
+
+// A listener on 127.0.0.1 in this (Windows) process, counting the connections it is offered.
+class LoopbackListener {
+  public:
+    LoopbackListener() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof address;
+        bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(socket_, 16);
+        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~LoopbackListener() {
+        closesocket(socket_);
+        WSACleanup();
+    }
+    int port() const { return port_; }
+    // Accepts (and counts) whatever connections are waiting.
+    int Connections() {
+        for (;;) {
+            fd_set set;
+            FD_ZERO(&set);
+            FD_SET(socket_, &set);
+            timeval none{0, 200 * 1000};
+            if (select(0, &set, nullptr, nullptr, &none) <= 0) return count_;
+            SOCKET s = accept(socket_, nullptr, nullptr);
+            if (s == INVALID_SOCKET) return count_;
+            closesocket(s);
+            ++count_;
+        }
+    }
+
+  private:
+    SOCKET socket_ = INVALID_SOCKET;
+    int port_ = 0;
+    int count_ = 0;
+};
+
+// Word's HTML saved as .doc, naming a picture and a style sheet on a listener of this machine:
+// the window converts it and nothing is fetched, because the worker has no network of its own
+// and the office's settings block linked content.
+TEST_F(EndToEnd, ADocumentNamingAnAddressMakesNoRequest) {
+    LoopbackListener listener;
+    const std::string address = "http://127.0.0.1:" + std::to_string(listener.port());
+    const std::string html = "<html><head><link rel=\"stylesheet\" href=\"" + address +
+                             "/style.css\"></head><body><p>Quarterly figures</p><img src=\"" +
+                             address + "/track.png\" width=\"40\" height=\"40\"></body></html>";
+    const std::wstring source = docs.Path() + L"\\figures.doc";
+    HANDLE file = CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, html.data(), static_cast<DWORD>(html.size()), &written, nullptr);
+    CloseHandle(file);
+    form->AddFileEntry(win::Narrow(source));
+    SetOutput(docs.Path() + L"\\out");
+    Convert();
+    EXPECT_EQ(form->Label1->Caption(), "Successed!");
+    EXPECT_EQ(Head(docs.Path() + L"\\out\\figures.pdf"), "%PDF-");
+    EXPECT_EQ(listener.Connections(), 0);
+    // The listener does take connections: the zero above means none was made.
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<u_short>(listener.port()));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(probe, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    EXPECT_EQ(listener.Connections(), 1);
+    closesocket(probe);
 }
 
 TEST_F(EndToEnd, ABrokenThirdFileEndsTheRunAndKeepsTheFirstTwo) {
