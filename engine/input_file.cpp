@@ -1,6 +1,5 @@
 #include "engine/input_file.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>

@@ -20,10 +20,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string NameOf(const std::string& path) {
-    return DisplayNameOf(path);
-}
-
 // How a worker ended, for a message; empty when it ended normally or nobody knows.
 std::string Describe(const wp::ProcessEnd& end) {
     if (!end.known) return {};
@@ -54,8 +50,8 @@ std::string Describe(const wp::ProcessEnd& end) {
     return "it exited with code " + std::to_string(end.exitCode);
 }
 
-bool OverranDeadline(const wp::ProcessEnd& end) {
-    return end.known && !end.signal && end.exitCode == static_cast<int>(WorkerExit::Deadline);
+bool ExitedWith(const wp::ProcessEnd& end, WorkerExit code) {
+    return end.known && !end.signal && end.exitCode == static_cast<int>(code);
 }
 
 EngineFailure FailureFor(proto::Status status) {
@@ -357,12 +353,7 @@ struct WorkerEngine::Impl {
     // A worker that died while saving leaves its partial folder beside the target.
     void RemovePartial(const std::string& path) {
         if (!workerPid) return;
-#ifdef _WIN32
-        auto cut = path.find_last_of("\\/:");
-#else
-        auto cut = path.find_last_of('/');
-#endif
-        std::string folder = cut == std::string::npos ? "" : path.substr(0, cut + 1);
+        const std::string folder = path.substr(0, path.size() - DisplayNameOf(path).size());
         std::error_code ignored;
         std::filesystem::remove_all(
             std::filesystem::u8path(folder + proto::PartialFolderName(workerPid)), ignored);
@@ -381,7 +372,7 @@ struct WorkerEngine::Impl {
         if (type == proto::MessageType::Load)
             request.reserved =
                 proto::LoadReserved(options.allowLocalLinks, options.memoryLimitMiB, eightBitText);
-        const std::string name = NameOf(path);
+        const std::string name = DisplayNameOf(path);
         if (!wp::SendAll(connection, proto::EncodeFrame(request))) {
             std::string how = Describe(Ended());
             throw EngineError(EngineFailure::EngineDied, "The document engine stopped before " +
@@ -407,8 +398,7 @@ struct WorkerEngine::Impl {
             else
                 end = Ended();
             // Not retried: the document would need as much again on a fresh worker.
-            if (end.known && !end.signal &&
-                end.exitCode == static_cast<int>(WorkerExit::MemoryCeiling))
+            if (ExitedWith(end, WorkerExit::MemoryCeiling))
                 throw EngineError(type == proto::MessageType::Load ? EngineFailure::LoadFailed
                                                                    : EngineFailure::SaveFailed,
                                   std::string(type == proto::MessageType::Load ? "Cannot convert "
@@ -416,7 +406,7 @@ struct WorkerEngine::Impl {
                                       name + ": it needs more than " +
                                       std::to_string(options.memoryLimitMiB) + " MB to " +
                                       (type == proto::MessageType::Load ? "open" : "convert"));
-            if (w == Wait::Timeout || late || OverranDeadline(end))
+            if (w == Wait::Timeout || late || ExitedWith(end, WorkerExit::Deadline))
                 throw EngineError(EngineFailure::Deadline,
                                   "The document engine did not finish " + std::string(doing) + " " +
                                       name + " within " + Seconds(options.operationTimeout));
@@ -463,23 +453,23 @@ struct WorkerEngine::Impl {
         ++documents;
         if (reply.status != proto::Status::Ok)
             throw EngineError(FailureFor(reply.status),
-                              "Cannot convert " + NameOf(path) + ": " + reply.text);
+                              "Cannot convert " + DisplayNameOf(path) + ": " + reply.text);
     }
 
     SavedPdf SaveOnce(const std::string& path) {
         proto::Message reply = Command(proto::MessageType::Save, path, kFormatPdf, "saving");
         if (reply.status != proto::Status::Ok)
             throw EngineError(FailureFor(reply.status),
-                              "Cannot save " + NameOf(path) + ": " + reply.text);
+                              "Cannot save " + DisplayNameOf(path) + ": " + reply.text);
         return SavedPdf{reply.pages};
     }
 
     // A worker died under this document: the second time the document fails.
-    void CountDeath(const EngineError&) {
+    void CountDeath() {
         if (++deathsThisDocument >= 2)
-            throw EngineError(
-                EngineFailure::EngineDied,
-                "Cannot convert " + NameOf(loadedPath) + ": it crashed the document engine twice");
+            throw EngineError(EngineFailure::EngineDied,
+                              "Cannot convert " + DisplayNameOf(loadedPath) +
+                                  ": it crashed the document engine twice");
     }
 
     void LoadDocument(const std::string& path, SourceFormat format) {
@@ -497,16 +487,16 @@ struct WorkerEngine::Impl {
                 return;
             } catch (const EngineError& e) {
                 if (e.failure() == EngineFailure::EngineDied) {
-                    CountDeath(e);
+                    CountDeath();
                     continue;
                 }
                 loadedPath.clear();
                 // An encrypted file the office could not open even with the default password
                 // needs the password it was saved with; some the office cannot even recognise.
                 if (kind == InputKind::Encrypted && e.failure() == EngineFailure::LoadFailed)
-                    throw EngineError(
-                        EngineFailure::PasswordProtected,
-                        "Cannot convert " + NameOf(path) + ": the document is password-protected");
+                    throw EngineError(EngineFailure::PasswordProtected,
+                                      "Cannot convert " + DisplayNameOf(path) +
+                                          ": the document is password-protected");
                 throw;
             }
         }
@@ -522,14 +512,14 @@ struct WorkerEngine::Impl {
                 return saved;
             } catch (const EngineError& e) {
                 if (e.failure() != EngineFailure::EngineDied || loadedPath.empty()) throw;
-                CountDeath(e);
+                CountDeath();
             }
             // The fresh worker holds nothing yet: the document is loaded again first. A second
             // death here is the document's second.
             try {
                 LoadOnce(loadedPath, loadedFormat);
             } catch (const EngineError& e) {
-                if (e.failure() == EngineFailure::EngineDied) CountDeath(e);
+                if (e.failure() == EngineFailure::EngineDied) CountDeath();
                 throw;
             }
         }
@@ -553,18 +543,18 @@ void WorkerEngine::Abort() {
 
 int WorkerEngine::Load(const std::string& path, int, int format, bool) {
     if (format != kFormatDoc && format != kFormatDocx)
-        throw EngineError(
-            EngineFailure::BadRequest,
-            "Cannot convert " + NameOf(path) + ": unknown load format " + std::to_string(format));
+        throw EngineError(EngineFailure::BadRequest, "Cannot convert " + DisplayNameOf(path) +
+                                                         ": unknown load format " +
+                                                         std::to_string(format));
     impl_->LoadDocument(path, static_cast<SourceFormat>(format));
     return 0;
 }
 
 int WorkerEngine::Save(const std::string& path, int, int format, bool) {
     if (format != kFormatPdf)
-        throw EngineError(
-            EngineFailure::BadRequest,
-            "Cannot save " + NameOf(path) + ": unknown save format " + std::to_string(format));
+        throw EngineError(EngineFailure::BadRequest, "Cannot save " + DisplayNameOf(path) +
+                                                         ": unknown save format " +
+                                                         std::to_string(format));
     impl_->SavePdf(path);
     return 0;
 }

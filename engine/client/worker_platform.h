@@ -63,7 +63,6 @@ std::string WorkerPath(const std::string& path, bool workerIsUnix);
 
 std::string ExecutableFolder();
 bool FileExists(const std::string& path);
-void RemoveFile(const std::string& path);
 bool RunningUnderWine();
 char PathSeparator();
 

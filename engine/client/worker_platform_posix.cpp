@@ -230,10 +230,6 @@ bool FileExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-void RemoveFile(const std::string& path) {
-    unlink(path.c_str());
-}
-
 bool RunningUnderWine() {
     return false;
 }

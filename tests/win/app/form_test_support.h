@@ -81,6 +81,8 @@ class TempFolder {
     std::string Utf8() const { return win::Narrow(path_); }
     // Creates a file of the given size (bytes of 'x') and returns its full path.
     std::wstring File(const std::wstring& name, DWORD size = 0, DWORD attributes = 0);
+    // Creates a file holding these bytes and returns its full path.
+    std::wstring File(const std::wstring& name, const std::string& bytes);
     std::wstring Folder(const std::wstring& name);
 
   private:

@@ -230,13 +230,7 @@ TEST_F(EndToEnd, ADocumentNamingAnAddressMakesNoRequest) {
     const std::string html = "<html><head><link rel=\"stylesheet\" href=\"" + address +
                              "/style.css\"></head><body><p>Quarterly figures</p><img src=\"" +
                              address + "/track.png\" width=\"40\" height=\"40\"></body></html>";
-    const std::wstring source = docs.Path() + L"\\figures.doc";
-    HANDLE file = CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    WriteFile(file, html.data(), static_cast<DWORD>(html.size()), &written, nullptr);
-    CloseHandle(file);
-    form->AddFileEntry(win::Narrow(source));
+    form->AddFileEntry(win::Narrow(docs.File(L"figures.doc", html)));
     SetOutput(docs.Path() + L"\\out");
     Convert();
     EXPECT_EQ(form->Label1->Caption(), "Successed!");

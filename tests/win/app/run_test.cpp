@@ -105,13 +105,7 @@ class ConversionInWindow : public ::testing::Test {
         bytes += static_cast<char>(member.size());
         bytes += std::string(3, '\0');
         bytes += member;
-        std::wstring path = docs.Path() + L"\\" + name;
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD written = 0;
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(file);
-        form->AddFileEntry(win::Narrow(path));
+        form->AddFileEntry(win::Narrow(docs.File(name, bytes)));
     }
     void Convert() { SendMessageW(form->SpeedButton11, BM_CLICK, 0, 0); }
     // Input the user gives while the engine works: handled at the run's next pump.
@@ -516,9 +510,9 @@ TEST_F(ConversionInWindow, TheRegisteredControlIsHostedInItsPanelBelowTheSetting
         Convert();
         EXPECT_EQ(testctl::log().calls.size(), 2u);
         // What the input check refuses (here an empty file) never reaches the control.
-        EXPECT_THROW(form->DocEngineControl1->Load(win::Narrow(docs.File(L"empty.docx", 0)), 0,
-                                                   13, false),
-                     EngineError);
+        EXPECT_THROW(
+            form->DocEngineControl1->Load(win::Narrow(docs.File(L"empty.docx", 0)), 0, 13, false),
+            EngineError);
         EXPECT_EQ(testctl::log().calls.size(), 2u);
         EXPECT_EQ(form->Label1->Caption(), "Successed!");
         form.reset();
