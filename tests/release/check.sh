@@ -19,7 +19,7 @@ deb_file="$(ls dist/vellumor_*_amd64.deb 2>/dev/null | head -1)"
 check "windows zip exists" test -f "$zip_file"
 check "debian package exists" test -f "$deb_file"
 
-zip_has() { unzip -Z1 "$zip_file" | grep -qE "^Vellumor-[0-9.]+-win32/$1\$"; }
+zip_has() { unzip -Z1 "$zip_file" | grep -E "^Vellumor-[0-9.]+-win32/$1\$" >/dev/null; }
 for f in Vellumor.exe vellumor-cli.exe tessolin.chm README.txt licences/LICENSE.txt; do
     check "zip holds $f" zip_has "$f"
 done
@@ -29,11 +29,11 @@ check "zip holds the engine script" zip_has vellumor_engine.py
 check "zip's engine script is the one the conformance suite ran" bash -c \
     "unzip -p '$zip_file' '*/vellumor_engine.py' | cmp -s - engine/script/vellumor_engine.py"
 check "zip's README tells a Windows user to install LibreOffice" bash -c \
-    "unzip -p '$zip_file' '*/README.txt' | grep -q 'Install LibreOffice'"
+    "unzip -p '$zip_file' '*/README.txt' | grep 'Install LibreOffice' >/dev/null"
 check "zip's Vellumor.exe is a 32-bit Windows program" bash -c \
-    "unzip -p '$zip_file' '*/Vellumor.exe' > /tmp/vellumor-check.exe && file /tmp/vellumor-check.exe | grep -q 'PE32 executable (GUI) Intel 80386'"
+    "unzip -p '$zip_file' '*/Vellumor.exe' > /tmp/vellumor-check.exe && file /tmp/vellumor-check.exe | grep 'PE32 executable (GUI) Intel 80386' >/dev/null"
 
-deb_has() { dpkg-deb -c "$deb_file" | awk '{print $6}' | grep -qx "./$1"; }
+deb_has() { dpkg-deb -c "$deb_file" | awk '{print $6}' | grep -x "./$1" >/dev/null; }
 for f in usr/bin/vellumor-cli usr/bin/vellumor usr/lib/vellumor/vellumor-engine usr/lib/vellumor/Vellumor.exe \
     usr/lib/vellumor/tessolin.chm usr/share/applications/vellumor.desktop usr/share/doc/vellumor/copyright; do
     check "package holds /$f" deb_has "$f"
@@ -49,9 +49,9 @@ done
 unpacked="$(mktemp -d)"
 dpkg-deb -x "$deb_file" "$unpacked"
 check "launcher finds the program" bash -c \
-    "VELLUMOR_PROGRAM_DIR='$unpacked/usr/lib/vellumor' '$unpacked/usr/bin/vellumor' --print-program | grep -q 'Vellumor.exe\$'"
+    "VELLUMOR_PROGRAM_DIR='$unpacked/usr/lib/vellumor' '$unpacked/usr/bin/vellumor' --print-program | grep 'Vellumor.exe\$' >/dev/null"
 check "launcher names a missing program" bash -c \
-    "VELLUMOR_PROGRAM_DIR=/nonexistent '$unpacked/usr/bin/vellumor' 2>&1 | grep -q 'is missing'"
+    "VELLUMOR_PROGRAM_DIR=/nonexistent '$unpacked/usr/bin/vellumor' 2>&1 | grep 'is missing' >/dev/null"
 check "desktop entry starts the launcher" grep -qx "Exec=vellumor" "$unpacked/usr/share/applications/vellumor.desktop"
 check "launcher's first start shows the window as tested" tests/release/launcher_start.sh "$unpacked"
 rm -rf "$unpacked"
@@ -61,7 +61,7 @@ if [ "$(id -u)" -eq 0 ] && [ "${VELLUMOR_SKIP_INSTALL_CHECK:-}" = "" ]; then
     cp "$root/../shared/corpus/poi_Bug54849.docx" "$work/sample.docx"
     check "package installs" dpkg -i "$deb_file"
     check "installed vellumor-cli converts a document" bash -c \
-        "/usr/bin/vellumor-cli -o '$work/out' '$work/sample.docx' && pdfinfo '$work/out/sample.pdf' | grep -q '^Pages:'"
+        "/usr/bin/vellumor-cli -o '$work/out' '$work/sample.docx' && pdfinfo '$work/out/sample.pdf' | grep '^Pages:' >/dev/null"
     check "package removes cleanly" dpkg -r vellumor
     rm -rf "$work"
 fi
