@@ -442,9 +442,10 @@ def profile_folder():
 
 
 # What the office may do with a document, set in the profile before the office reads it:
-# macros and plug-ins never run, nothing a document links to is fetched or read (the office
-# treats every document as untrusted), links and fields keep what the document stored. The C++
-# worker writes the same file (PrepareProfile in engine/worker/worker_main.cpp).
+# macros and plug-ins never run (a Word document's VBA project is not even loaded), nothing a
+# document links to is fetched or read (the office treats every document as untrusted), links
+# and fields keep what the document stored. The C++ worker writes the same file (PrepareProfile
+# in engine/worker/worker_main.cpp).
 PROFILE_SETTINGS = (
     ("/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3"),
     ("/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true"),
@@ -453,6 +454,8 @@ PROFILE_SETTINGS = (
     ("/org.openoffice.Office.Common/Security/Scripting", "BlockUntrustedRefererLinks", "true"),
     ("/org.openoffice.Office.Common/Misc", "PluginsEnabled", "false"),
     ("/org.openoffice.Office.Common/Misc", "FirstRun", "false"),
+    ("/org.openoffice.Office.Writer/Filter/Import/VBA", "Load", "false"),
+    ("/org.openoffice.Office.Writer/Filter/Import/VBA", "Executable", "false"),
     ("/org.openoffice.Office.Writer/Content/Update", "Link", "0"),
     ("/org.openoffice.Office.Writer/Content/Update", "Field", "false"),
     ("/org.openoffice.Office.Java/VirtualMachine", "Enable", "false"),

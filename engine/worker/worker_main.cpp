@@ -203,9 +203,10 @@ std::string ProfileFolder() {
 }
 
 // What the office may do with a document, set in the profile before the office reads it:
-// macros and plug-ins never run, and nothing a document links to is fetched or read (pictures,
-// style sheets, included files, OLE links: the office treats every document as untrusted),
-// links and fields keep what the document stored. The script worker writes the same file.
+// macros and plug-ins never run (a Word document's VBA project is not even loaded), nothing a
+// document links to is fetched or read (pictures, style sheets, included files, OLE links: the
+// office treats every document as untrusted), links and fields keep what the document stored.
+// The script worker writes the same file.
 const char* const kProfileSettings[][3] = {
     {"/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3"},
     {"/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true"},
@@ -214,6 +215,8 @@ const char* const kProfileSettings[][3] = {
     {"/org.openoffice.Office.Common/Security/Scripting", "BlockUntrustedRefererLinks", "true"},
     {"/org.openoffice.Office.Common/Misc", "PluginsEnabled", "false"},
     {"/org.openoffice.Office.Common/Misc", "FirstRun", "false"},
+    {"/org.openoffice.Office.Writer/Filter/Import/VBA", "Load", "false"},
+    {"/org.openoffice.Office.Writer/Filter/Import/VBA", "Executable", "false"},
     {"/org.openoffice.Office.Writer/Content/Update", "Link", "0"},
     {"/org.openoffice.Office.Writer/Content/Update", "Field", "false"},
     {"/org.openoffice.Office.Java/VirtualMachine", "Enable", "false"},

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -438,6 +439,37 @@ TEST_P(Untrusted, TheWorkerAndItsOfficeHaveANetworkOfTheirOwn) {
     int pid = static_cast<int>(engine->WorkerProcessId());
     EXPECT_NE(NetNamespace(std::to_string(pid)), own);
     for (int child : ChildrenOf(pid)) EXPECT_NE(NetNamespace(std::to_string(child)), own);
+}
+
+// Auto-run macros (a VBA project under a .docx name), a DDE link and a form field with macros on
+// entry and exit: the document converts with what it stored, and nothing it names runs.
+TEST_P(Untrusted, MacrosDdeLinksAndFormFieldsDoNothing) {
+    TempFolder dir;
+    fs::path marker = dir.path() / "macro-ran.txt";
+    std::string macro = (dir.path() / "macro.docx").string();
+    ASSERT_EQ(std::system(("/usr/bin/python3 '" VELLUMOR_TEST_SOURCE "/macro_document.py' '" +
+                           macro + "' '" + marker.string() + "'")
+                              .c_str()),
+              0);
+    std::string dde = Write(
+        dir.path(), "dde.docx",
+        Docx(Field("DDEAUTO \"/bin/sh\" \"-c touch " + marker.string() + "\"", "stored link") +
+                 "<w:p><w:r><w:fldChar w:fldCharType=\"begin\"><w:ffData><w:name "
+                 "w:val=\"Check1\"/><w:enabled/><w:entryMacro w:val=\"AutoOpen\"/><w:exitMacro "
+                 "w:val=\"AutoOpen\"/><w:checkBox><w:sizeAuto/><w:default "
+                 "w:val=\"1\"/></w:checkBox></w:ffData></w:fldChar></w:r><w:r><w:instrText> "
+                 "FORMCHECKBOX </w:instrText></w:r><w:r><w:fldChar "
+                 "w:fldCharType=\"end\"/></w:r><w:r><w:t>form field</w:t></w:r></w:p>",
+             {}));
+    auto engine = Engine();
+    for (const auto& [source, text] : {std::pair{macro, std::string("auto-run macros")},
+                                       std::pair{dde, std::string("stored link")}}) {
+        std::string pdf = source + ".pdf";
+        ASSERT_EQ(Convert(*engine, source, 13, pdf), "(no failure)") << source;
+        EXPECT_NE(Output("pdftotext '" + pdf + "' -").find(text), std::string::npos) << source;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_FALSE(fs::exists(marker));
 }
 
 // A package of a few hundred kilobytes holding a gigabyte of paragraphs.
