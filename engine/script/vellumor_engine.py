@@ -885,7 +885,7 @@ class Office(object):
         except Exception:
             return "the office"
 
-    def on_main_thread(self, function):
+    def on_main_thread(self, function, checking=False):
         """Runs function on the office's main thread and returns its result (or raises its
         exception). OfficeGone when the office dies meanwhile."""
         job = MainThreadJob(function)
@@ -902,7 +902,7 @@ class Office(object):
                 raise OfficeGone("the office exited with code %d" % office.returncode)
         if job.error is not None:
             if is_uno_exception(job.error, "com.sun.star.lang.DisposedException") or (
-                    not self.answers()):
+                    not checking and not self.answers()):
                 raise OfficeGone(_message(job.error))
             raise job.error
         return job.result
@@ -912,7 +912,12 @@ class Office(object):
         if State.office.poll() is not None:
             return False
         try:
-            self.desktop.getCurrentComponent()
+            # While the main thread is parked with a document it holds the office's big lock,
+            # so a call from this thread would wait for it forever: ask through the main thread.
+            if self.parked:
+                self.on_main_thread(self.desktop.getCurrentComponent, checking=True)
+            else:
+                self.desktop.getCurrentComponent()
             return True
         except Exception:
             return False
