@@ -173,19 +173,37 @@ const char* kNamespaces =
     "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
     "xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
     "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
-    "xmlns:pic=\"http://schemas.openxmlformats.org/drawingml/2006/picture\"";
+    "xmlns:pic=\"http://schemas.openxmlformats.org/drawingml/2006/picture\" "
+    "xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:o=\"urn:schemas-microsoft-com:office:office\"";
 const char* kRelationship = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
 
 struct Relation {
     std::string id, type, target;
+    bool external = true;
 };
 
-// A .docx of body (the inside of w:body) and the document's relationships, all external.
+std::string Relationships(const std::vector<Relation>& relations) {
+    std::string rels =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships "
+        "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    for (const auto& r : relations)
+        rels += "<Relationship Id=\"" + r.id + "\" Type=\"" + kRelationship + r.type +
+                "\" Target=\"" + r.target + "\"" + (r.external ? " TargetMode=\"External\"" : "") +
+                "/>";
+    return rels + "</Relationships>";
+}
+
+// A .docx of body (the inside of w:body), the document's relationships and further parts; a
+// settings part gets its content type.
 std::string Docx(const std::string& body, const std::vector<Relation>& relations,
-                 const std::string& mainType =
-                     "application/vnd.openxmlformats-officedocument.wordprocessingml.document."
-                     "main+xml",
                  const std::vector<std::pair<std::string, std::string>>& extra = {}) {
+    std::string overrides;
+    for (const auto& part : extra)
+        if (part.first == "word/settings.xml")
+            overrides +=
+                "<Override PartName=\"/word/settings.xml\" "
+                "ContentType=\"application/"
+                "vnd.openxmlformats-officedocument.wordprocessingml.settings+xml\"/>";
     Zip zip;
     zip.Add("[Content_Types].xml",
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Types "
@@ -193,9 +211,9 @@ std::string Docx(const std::string& body, const std::vector<Relation>& relations
             "<Default Extension=\"rels\" "
             "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
             "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-            "<Default Extension=\"bin\" ContentType=\"application/vnd.ms-office.vbaProject\"/>"
-            "<Override PartName=\"/word/document.xml\" ContentType=\"" +
-                mainType + "\"/></Types>");
+            "<Override PartName=\"/word/document.xml\" ContentType=\"application/"
+            "vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>" +
+                overrides + "</Types>");
     zip.Add("_rels/.rels",
             std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships "
                         "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
@@ -204,13 +222,7 @@ std::string Docx(const std::string& body, const std::vector<Relation>& relations
     zip.Add("word/document.xml",
             std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:document ") + kNamespaces +
                 "><w:body>" + body + "</w:body></w:document>");
-    std::string rels =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships "
-        "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
-    for (const auto& r : relations)
-        rels += "<Relationship Id=\"" + r.id + "\" Type=\"" + kRelationship + r.type +
-                "\" Target=\"" + r.target + "\" TargetMode=\"External\"/>";
-    zip.Add("word/_rels/document.xml.rels", rels + "</Relationships>");
+    zip.Add("word/_rels/document.xml.rels", Relationships(relations));
     for (const auto& [name, data] : extra) zip.Add(name, data);
     return zip.Bytes();
 }
@@ -378,6 +390,24 @@ TEST_P(Untrusted, NoDocumentReachesTheNetwork) {
               {{"rIdChunk", "aFChunk", listener.Url("chunk.html")}})},
         {"subdocument.docx", Docx(Paragraph("master") + "<w:p><w:subDoc r:id=\"rIdSub\"/></w:p>",
                                   {{"rIdSub", "subDocument", listener.Url("sub.docx")}})},
+        {"template.docx",
+         Docx(Paragraph("attached template"), {{"rIdSettings", "settings", "settings.xml", false}},
+              {{"word/settings.xml", std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+                                                 "<w:settings ") +
+                                         kNamespaces +
+                                         "><w:attachedTemplate r:id=\"rIdTpl\"/></w:settings>"},
+               {"word/_rels/settings.xml.rels",
+                Relationships({{"rIdTpl", "attachedTemplate", listener.Url("normal.dotm")}})}})},
+        {"oleobject.docx",
+         Docx("<w:p><w:r><w:object w:dxaOrig=\"1440\" w:dyaOrig=\"1440\"><v:shape "
+              "id=\"_x0000_i1025\" style=\"width:72pt;height:72pt\" o:ole=\"\"><v:imagedata "
+              "r:id=\"rIdImg\" o:title=\"\"/></v:shape><o:OLEObject Type=\"Link\" "
+              "ProgID=\"Excel.Sheet.12\" ShapeID=\"_x0000_i1025\" DrawAspect=\"Content\" "
+              "r:id=\"rIdOle\" UpdateMode=\"Always\"><o:LinkType>EnhancedMetafile</o:LinkType>"
+              "</o:OLEObject></w:object></w:r></w:p>" +
+                  Paragraph("linked object"),
+              {{"rIdOle", "oleObject", listener.Url("sheet.xlsx")},
+               {"rIdImg", "image", listener.Url("ole.png")}})},
         {"image.doc",
          "<html xmlns:w=\"urn:schemas-microsoft-com:office:word\"><head><meta "
          "charset=\"utf-8\"></head><body><p>text</p><img src=\"" +
