@@ -8,6 +8,7 @@ document is open, and the protocol errors only a misbehaving client produces.
 
 import importlib.util
 import os
+import re
 import secrets
 import socket
 import subprocess
@@ -109,6 +110,16 @@ class Files(unittest.TestCase):
                 xcu = f.read()
             self.assertIn('"DisableMacrosExecution" oor:op="fuse"><value>true', xcu)
             self.assertIn('"FirstRun" oor:op="fuse"><value>false', xcu)
+
+    def test_both_workers_give_the_office_the_same_settings(self):
+        # A setting added to one worker only would leave documents less guarded in the other.
+        with open(os.path.join(HERE, "..", "..", "engine", "worker", "worker_main.cpp")) as f:
+            source = f.read()
+        table = source[source.index("kProfileSettings[][3] = {"):]
+        table = table[:table.index("};")]
+        cpp = re.findall(r'\{"([^"]+)", "([^"]+)", "([^"]+)"\}', table)
+        self.assertGreater(len(cpp), 10)
+        self.assertEqual(sorted(cpp), sorted(ve.PROFILE_SETTINGS))
 
 
 class FakeContinuation(object):
