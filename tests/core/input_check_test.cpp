@@ -1,4 +1,5 @@
 #include "core/input_check.h"
+#include "tests/support/compound_file_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 using namespace vellumor;
+using namespace vellumor::test;
 
 namespace {
 
@@ -21,121 +23,6 @@ std::string Corpus(const std::string& name) {
     s << in.rdbuf();
     return s.str();
 }
-
-void Put16(std::string& s, std::size_t at, std::uint16_t v) {
-    s[at] = static_cast<char>(v & 0xFF);
-    s[at + 1] = static_cast<char>(v >> 8);
-}
-void Put32(std::string& s, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-// A minimal compound file writer (512-byte sectors, one FAT sector): streams of the root storage,
-// those under 4096 bytes in the mini stream as real writers store them.
-class CompoundFileBuilder {
-  public:
-    static constexpr std::uint32_t kEnd = 0xFFFFFFFE;
-    static constexpr std::uint32_t kFree = 0xFFFFFFFF;
-
-    CompoundFileBuilder& Stream(std::u16string name, std::string data) {
-        streams_.emplace_back(std::move(name), std::move(data));
-        return *this;
-    }
-
-    std::string Build() {
-        sectors_.assign(1, std::string(512, '\0'));  // sector 0 holds the FAT
-        fat_.assign(1, 0xFFFFFFFD);
-        std::string mini, miniFat;
-        std::vector<std::uint32_t> starts;
-        for (auto& [name, data] : streams_) {
-            if (data.size() >= 4096) {
-                starts.push_back(AddChain(data));
-                continue;
-            }
-            std::uint32_t first = static_cast<std::uint32_t>(mini.size() / 64);
-            std::uint32_t count = static_cast<std::uint32_t>((data.size() + 63) / 64);
-            std::string padded = data;
-            padded.resize(count * 64, '\0');
-            mini += padded;
-            for (std::uint32_t i = 0; i < count; ++i) {
-                std::string entry(4, '\0');
-                Put32(entry, 0, i + 1 < count ? first + i + 1 : kEnd);
-                miniFat += entry;
-            }
-            starts.push_back(count ? first : kEnd);
-        }
-        std::uint32_t miniStart = AddChain(mini);
-        std::uint32_t miniFatStart = AddChain(miniFat);
-
-        std::string directory = Entry(u"Root Entry", 5, mini.size(), miniStart);
-        Put32(directory, 0x4C, streams_.empty() ? kFree : 1);
-        for (std::size_t i = 0; i < streams_.size(); ++i) {
-            std::string entry = Entry(streams_[i].first, 2, streams_[i].second.size(), starts[i]);
-            if (i + 1 < streams_.size()) Put32(entry, 0x48, static_cast<std::uint32_t>(i + 2));
-            directory += entry;
-        }
-        directoryStart_ = AddChain(directory);
-
-        for (std::size_t i = 0; i < fat_.size(); ++i) Put32(sectors_[0], 4 * i, fat_[i]);
-        for (std::size_t i = fat_.size(); i < 128; ++i) Put32(sectors_[0], 4 * i, kFree);
-        std::string header(512, '\0');
-        header.replace(0, 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
-        Put16(header, 0x18, 0x3E);
-        Put16(header, 0x1A, 3);
-        Put16(header, 0x1C, 0xFFFE);
-        Put16(header, 0x1E, 9);
-        Put16(header, 0x20, 6);
-        Put32(header, 0x2C, 1);
-        Put32(header, 0x30, directoryStart_);
-        Put32(header, 0x38, 4096);
-        Put32(header, 0x3C, miniFatStart);
-        Put32(header, 0x40, static_cast<std::uint32_t>((miniFat.size() + 511) / 512));
-        Put32(header, 0x44, kEnd);
-        Put32(header, 0x4C, 0);
-        for (int i = 1; i < 109; ++i) Put32(header, 0x4C + 4 * i, kFree);
-        std::string file = header;
-        for (const auto& s : sectors_) file += s;
-        return file;
-    }
-
-    // Where the directory went, for tests that damage it.
-    std::uint32_t DirectoryStart() const { return directoryStart_; }
-
-  private:
-    static std::string Entry(const std::u16string& name, int type, std::size_t size,
-                             std::uint32_t start) {
-        std::string e(128, '\0');
-        for (std::size_t i = 0; i < name.size() && i < 31; ++i) Put16(e, 2 * i, name[i]);
-        Put16(e, 0x40,
-              static_cast<std::uint16_t>(2 * (std::min<std::size_t>(name.size(), 31) + 1)));
-        e[0x42] = static_cast<char>(type);
-        e[0x43] = 1;
-        Put32(e, 0x44, kFree);
-        Put32(e, 0x48, kFree);
-        Put32(e, 0x4C, kFree);
-        Put32(e, 0x74, start);
-        Put32(e, 0x78, static_cast<std::uint32_t>(size));
-        return e;
-    }
-
-    std::uint32_t AddChain(const std::string& data) {
-        if (data.empty()) return kEnd;
-        std::uint32_t first = static_cast<std::uint32_t>(sectors_.size());
-        std::size_t count = (data.size() + 511) / 512;
-        for (std::size_t i = 0; i < count; ++i) {
-            std::string sector = data.substr(i * 512, 512);
-            sector.resize(512, '\0');
-            sectors_.push_back(sector);
-            fat_.push_back(i + 1 < count ? static_cast<std::uint32_t>(sectors_.size()) : kEnd);
-        }
-        return first;
-    }
-
-    std::vector<std::pair<std::u16string, std::string>> streams_;
-    std::vector<std::string> sectors_;
-    std::vector<std::uint32_t> fat_;
-    std::uint32_t directoryStart_ = kEnd;
-};
 
 // The first bytes of a WordDocument stream: wIdent, nFib, and the flag word at 0x0A.
 std::string Fib(std::uint16_t nFib, std::uint16_t flags, std::size_t size = 8192,

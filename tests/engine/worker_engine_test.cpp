@@ -34,22 +34,10 @@ std::string Copy(const std::string& corpusName, const fs::path& folder, const st
     return target.string();
 }
 
-std::string Write(const fs::path& folder, const std::string& name, const std::string& bytes) {
-    fs::path target = folder / fs::u8path(name);
-    std::ofstream(target, std::ios::binary) << bytes;
-    return target.string();
-}
-
 int PdfPages(const std::string& pdf) {
-    std::string command = "pdfinfo '" + pdf + "' 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return -1;
-    char line[512];
-    int pages = -1;
-    while (fgets(line, sizeof line, pipe))
-        if (std::sscanf(line, "Pages: %d", &pages) == 1) break;
-    pclose(pipe);
-    return pages;
+    std::string info = CommandOutput("pdfinfo '" + pdf + "' 2>/dev/null");
+    auto at = info.find("Pages:");
+    return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
 }
 
 // The worker under test: the C++ worker's test build, or the script worker started through
@@ -265,7 +253,9 @@ TEST_P(Conformance, WorkersAreRecycledAfterTheirQuotaByAReplacementStartedBefore
         engine.Save((dir.path() / ("h" + std::to_string(i) + ".pdf")).string(), 0, 12, false);
         pids.push_back(engine.WorkerProcessId());
         // The replacement is started while the quota's last document is converted.
-        if (i == 0) EXPECT_EQ(engine.WorkersStarted(), 2);
+        if (i == 0) {
+            EXPECT_EQ(engine.WorkersStarted(), 2);
+        }
     }
     EXPECT_EQ(pids[0], pids[1]);
     EXPECT_NE(pids[1], pids[2]);
@@ -293,12 +283,7 @@ TEST_P(Conformance, PlainTextConvertsWithItsLettersInEitherEncoding) {
         std::string pdf = (dir.path() / (std::string(c.name) + ".pdf")).string();
         engine->Load(Write(dir.path(), c.name, c.bytes), 0, 9, false);
         engine->Save(pdf, 0, 12, false);
-        FILE* pipe = popen(("pdftotext '" + pdf + "' - 2>/dev/null").c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
-        std::string text;
-        char buf[4096];
-        for (std::size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) text.append(buf, n);
-        pclose(pipe);
+        std::string text = CommandOutput("pdftotext '" + pdf + "' - 2>/dev/null");
         EXPECT_NE(text.find("Gr\xC3\xBC\xC3\x9F"
                             "e aus K\xC3\xB6ln"),
                   std::string::npos)

@@ -1,10 +1,11 @@
-// What the tests that drive real workers share: temporary folders, failures as text, process
-// checks, and the two workers every such test runs against.
+// What the tests that drive real workers share: temporary folders, files and command output,
+// failures as text, process checks, and the two workers every such test runs against.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -35,6 +36,25 @@ class TempFolder {
   private:
     fs::path path_;
 };
+
+// Writes bytes to the named file in folder; answers its path.
+inline std::string Write(const fs::path& folder, const std::string& name,
+                         const std::string& bytes) {
+    fs::path target = folder / fs::u8path(name);
+    std::ofstream(target, std::ios::binary) << bytes;
+    return target.string();
+}
+
+// What a shell command prints on its standard output.
+inline std::string CommandOutput(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buf[4096];
+        for (std::size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) text.append(buf, n);
+        pclose(pipe);
+    }
+    return text;
+}
 
 // The engine's message when the call fails, "(no failure)" when it does not.
 inline std::string FailureOf(const std::function<void()>& call) {
