@@ -89,6 +89,25 @@ Function FindOffice
     !insertmacro OfficeInFolder "$PROGRAMFILES32\LibreOffice\program"
 FunctionEnd
 
+; A running Vellumor.exe cannot be replaced or removed: the user is asked to close it first. Put
+; silently, the answer is Cancel and setup ends with exit code 2, having changed nothing.
+!macro WaitForProgramClosed FOLDER
+    ${If} ${FileExists} "${FOLDER}\Vellumor.exe"
+        ${Do}
+            ClearErrors
+            FileOpen $9 "${FOLDER}\Vellumor.exe" a
+            ${IfNot} ${Errors}
+                FileClose $9
+                ${Break}
+            ${EndIf}
+            MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} is running from ${FOLDER}.$\r$\n$\r$\n\
+Close it, then press Retry." /SD IDCANCEL IDRETRY +3
+            SetErrorLevel 2
+            Quit
+        ${Loop}
+    ${EndIf}
+!macroend
+
 Function .onInit
     SetShellVarContext current
     Call FindOffice
@@ -114,6 +133,11 @@ Section "${PRODUCT}"
     ; An earlier version is taken away by its own uninstaller first, so files it had and this
     ; version has not go too. It runs in place (_?=) so that it can be waited for.
     ReadRegStr $1 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+    !insertmacro WaitForProgramClosed "$INSTDIR"
+    ${If} $1 != ""
+    ${AndIf} $1 != $INSTDIR
+        !insertmacro WaitForProgramClosed "$1"
+    ${EndIf}
     ${If} $1 != ""
     ${AndIf} ${FileExists} "$1\${UNINSTALLER}"
         DetailPrint "Removing the earlier version in $1"
@@ -143,6 +167,7 @@ SectionEnd
 
 Function un.onInit
     SetShellVarContext current
+    !insertmacro WaitForProgramClosed "$INSTDIR"
 FunctionEnd
 
 ; Only the files setup put here go; anything else the user left in the folder stays, and so

@@ -188,7 +188,6 @@ main_window_from_shortcut() {
     # A Windows program's command line under Wine is its Windows path.
     pid="$(xdotool getwindowpid "$window" 2>/dev/null || true)"
     program="$(tr '\0' ' ' 2>/dev/null <"/proc/${pid:-0}/cmdline" || true)"
-    stop_all
     if ! grep -qi 'Programs\\Vellumor\\Vellumor\.exe' <<<"$program"; then
         echo "the window '$name' is not the installed Vellumor.exe's but that of '$program'"
         return 1
@@ -199,6 +198,17 @@ main_window_from_shortcut() {
         grep 'MSGBOX_OnInit' "$log"
         return 1
     fi
+    # It stays open for the next check.
+}
+
+# Setup cannot replace a running program: asked silently to close it, it ends with code 2 and
+# leaves the installation as it was.
+running_program_left_alone() {
+    pgrep -f 'Programs\\Vellumor\\Vellumor\.exe' >/dev/null || { echo "Vellumor.exe is not running"; return 1; }
+    local code=0
+    timeout 180 wine "$setup" /S </dev/null >>"$wine_log" 2>&1 || code=$?
+    [ "$code" -eq 2 ] || { echo "setup over the running program ended with code $code, not 2"; return 1; }
+    installed_as_zip
 }
 
 silent_uninstall() {
@@ -227,6 +237,8 @@ check "the Start-menu shortcut leads to the installed Vellumor.exe" shortcut_in_
 check "an uninstaller is registered for the current user" uninstaller_registered "$version"
 check "nothing is installed for all users" nothing_for_all_users
 check "the installed Vellumor.exe shows its main window" main_window_from_shortcut
+check "setup over the running Vellumor.exe ends with code 2 and changes nothing" running_program_left_alone
+stop_all
 check "silent uninstall (/S) finishes" silent_uninstall
 check "uninstall leaves no program file, shortcut or entry behind" nothing_left
 
