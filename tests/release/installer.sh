@@ -48,7 +48,11 @@ import sys
 path, key, name = sys.argv[1:]
 wanted = "[" + key.replace("\\", "\\\\").lower() + "]"
 inside = found = False
-for line in open(path, encoding="utf-8", errors="replace"):
+try:
+    lines = open(path, encoding="utf-8", errors="replace").readlines()
+except OSError:
+    sys.exit(1)
+for line in lines:
     line = line.rstrip("\n")
     if line.startswith("["):
         inside = line[: line.find("]") + 1].lower() == wanted
@@ -72,7 +76,13 @@ make_prefix() {
     mkdir -p "$WINEPREFIX"
     DISPLAY= wineboot --init </dev/null >>"$wine_log" 2>&1
     settle
-    [ -f "$WINEPREFIX/system.reg" ] || { echo "wineboot made no prefix:"; tail -5 "$wine_log"; return 1; }
+    [ -f "$WINEPREFIX/system.reg" ] && return 0
+    echo "wineboot made no prefix:"
+    tail -5 "$wine_log"
+    if grep -q 'Exec format error' "$wine_log"; then
+        echo "this system does not run 32-bit programs (Wine's 32-bit loader is refused by the kernel)"
+    fi
+    return 1
 }
 check "a fresh Wine prefix is made" make_prefix
 
@@ -82,6 +92,11 @@ install_dir="$(unix_path "$local_appdata\\Programs\\Vellumor")"
 shortcut="$(unix_path "$appdata\\Microsoft\\Windows\\Start Menu\\Programs\\Vellumor.lnk")"
 check "the prefix names the user's program and Start-menu folders" \
     test -n "$install_dir" -a -n "$shortcut" -a -d "$(dirname "$shortcut")"
+if [ "$failed" -gt 0 ]; then
+    # Without a prefix nothing below can run.
+    echo "installer: $passed passed, $failed failed"
+    exit 1
+fi
 
 # Started by hand without LibreOffice, setup says so first and names where to get it. Its
 # message boxes are read from Wine's trace of them.
@@ -222,7 +237,7 @@ silent_uninstall() {
 
 nothing_left() {  # nothing_left [USER_FILE...]: what may stay in the program's folder
     local problems=0 leftovers
-    leftovers="$( (cd "$install_dir" 2>/dev/null && find . -type f | sed 's|^\./||') | grep -vxF -f <(printf '%s\n' "$@" '') || true)"
+    leftovers="$( ([ -d "$install_dir" ] && cd "$install_dir" && find . -type f | sed 's|^\./||') | grep -vxF -f <(printf '%s\n' "$@" '') || true)"
     [ -z "$leftovers" ] || { echo "left in $install_dir:" $leftovers; problems=1; }
     [ $# -gt 0 ] || [ ! -e "$install_dir" ] || { echo "the folder $install_dir is still there"; problems=1; }
     [ ! -e "$shortcut" ] || { echo "the Start-menu shortcut $shortcut is still there"; problems=1; }
