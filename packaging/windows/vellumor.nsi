@@ -19,6 +19,10 @@ SetCompressor /SOLID lzma
 !define OFFICE_KEY "SOFTWARE\LibreOffice\UNO\InstallPath"
 !define OFFICE_DOWNLOAD "https://www.libreoffice.org/download/"
 !define UNINSTALLER "uninstall.exe"
+!define OFFICE_MISSING "LibreOffice is not installed on this computer.$\r$\n$\r$\n\
+${PRODUCT} converts documents with LibreOffice (version 7 or later, 32- or 64-bit). Get it from$\r$\n\
+${OFFICE_DOWNLOAD}$\r$\nand install it before you convert; ${PRODUCT} finds it by itself.$\r$\n$\r$\n\
+Setup installs ${PRODUCT} now either way. Open the download page?"
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -100,10 +104,10 @@ FunctionEnd
                 FileClose $9
                 ${Break}
             ${EndIf}
-            MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} is running from ${FOLDER}.$\r$\n$\r$\n\
-Close it, then press Retry." /SD IDCANCEL IDRETRY +3
-            SetErrorLevel 2
-            Quit
+            ${IfNot} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} is running from ${FOLDER}.$\r$\n$\r$\nClose it, then press Retry." /SD IDCANCEL IDRETRY`
+                SetErrorLevel 2
+                Quit
+            ${EndIf}
         ${Loop}
     ${EndIf}
 !macroend
@@ -113,12 +117,9 @@ Function .onInit
     Call FindOffice
     ; A silent install goes on without asking; the install log still says it.
     ${If} $OfficeFolder == ""
-        MessageBox MB_YESNO|MB_ICONINFORMATION "LibreOffice is not installed on this computer.$\r$\n$\r$\n\
-${PRODUCT} converts documents with LibreOffice (version 7 or later, 32- or 64-bit). Get it from$\r$\n\
-${OFFICE_DOWNLOAD}$\r$\nand install it before you convert; ${PRODUCT} finds it by itself.$\r$\n$\r$\n\
-Setup installs ${PRODUCT} now either way. Open the download page?" /SD IDNO IDNO done
-        ExecShell "open" "${OFFICE_DOWNLOAD}"
-        done:
+        ${If} ${Cmd} `MessageBox MB_YESNO|MB_ICONINFORMATION "${OFFICE_MISSING}" /SD IDNO IDYES`
+            ExecShell "open" "${OFFICE_DOWNLOAD}"
+        ${EndIf}
     ${EndIf}
 FunctionEnd
 
