@@ -25,6 +25,7 @@ finish() {
     rm -rf "$work"
 }
 trap finish EXIT
+trap 'exit 1' INT TERM
 
 wine_log="$work/wine.log"
 uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellumor'
@@ -184,15 +185,17 @@ nothing_for_all_users() {
 # The shortcut starts the installed program; its window is the main window, not an error box.
 main_window_from_shortcut() {
     local log="$work/program.log" window=""
-    WINEDEBUG=-all,+msgbox wine start /unix "$shortcut" </dev/null >"$log" 2>&1
+    # Not waited for: a shortcut that leads nowhere leaves start.exe showing its error.
+    WINEDEBUG=-all,+msgbox wine start /unix "$shortcut" </dev/null >"$log" 2>&1 &
     for _ in $(seq 1 120); do
         window="$(xdotool search --onlyvisible --name '^Vellumor' 2>/dev/null | head -n 1 || true)"
         [ -n "$window" ] && break
         sleep 0.5
     done
     if [ -z "$window" ]; then
-        echo "no Vellumor window within a minute of starting the shortcut"
-        tail -5 "$log"
+        echo "no Vellumor window within a minute of starting the shortcut; messages shown:"
+        grep 'MSGBOX_OnInit' "$log"
+        tail -3 "$log"
         stop_all
         return 1
     fi
