@@ -1,18 +1,13 @@
 #!/usr/bin/env bash
-# Inspects the release artefacts in dist/ and, as root, installs the Debian package, converts a
-# real document with the installed vellumor-cli, and removes the package again.
+# Inspects the release artefacts in dist/; installs, starts and uninstalls the Windows setup under
+# Wine in a fresh prefix (tests/release/installer.sh); and, as root, installs the Debian package,
+# converts a real document with the installed vellumor-cli, and removes the package again.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 cd "$root"
-passed=0 failed=0 skipped=0
-check() {  # check NAME COMMAND...
-    local name="$1"; shift
-    if "$@" >/tmp/vellumor-release-check.log 2>&1; then
-        passed=$((passed + 1)); echo "ok    $name"
-    else
-        failed=$((failed + 1)); echo "FAIL  $name"; sed 's/^/      /' /tmp/vellumor-release-check.log | tail -15
-    fi
-}
+CHECK_LOG=/tmp/vellumor-release-check.log
+. tests/release/check_lib.sh
+skipped=0
 
 skip() {  # skip NAME REASON
     skipped=$((skipped + 1)); echo "skip  $1: $2"
@@ -26,7 +21,9 @@ unset WINEPREFIX WINEARCH WINELOADER
 
 zip_file="$(ls dist/Vellumor-*-win32.zip 2>/dev/null | head -1)"
 deb_file="$(ls dist/vellumor_*_amd64.deb 2>/dev/null | head -1)"
+setup_file="$(ls dist/Vellumor-*-setup.exe 2>/dev/null | head -1)"
 check "windows zip exists" test -f "$zip_file"
+check "windows setup exists" test -f "$setup_file"
 check "debian package exists" test -f "$deb_file"
 
 zip_has() { unzip -Z1 "$zip_file" | grep -E "^Vellumor-[0-9.]+-win32/$1\$" >/dev/null; }
@@ -42,6 +39,27 @@ check "zip's README tells a Windows user to install LibreOffice" bash -c \
     "unzip -p '$zip_file' '*/README.txt' | grep 'Install LibreOffice' >/dev/null"
 check "zip's Vellumor.exe is a 32-bit Windows program" bash -c \
     "unzip -p '$zip_file' '*/Vellumor.exe' > /tmp/vellumor-check.exe && file /tmp/vellumor-check.exe | grep 'PE32 executable (GUI) Intel 80386' >/dev/null"
+
+check "setup is a 32-bit Windows program" bash -c \
+    "file '$setup_file' | grep 'PE32 executable (GUI) Intel 80386' >/dev/null"
+# Its manifest asks Windows for no elevation: a user without administrator rights installs it.
+check "setup asks for no administrator rights" grep -aq 'level="asInvoker"' "$setup_file"
+
+# Install, start, upgrade and uninstall under Wine; its checks count in this tally.
+if [ "$runs_32bit" != 1 ]; then
+    skip "the setup installs, starts, upgrades and uninstalls under Wine" \
+        "this kernel runs no 32-bit programs"
+elif [ -f "$setup_file" ] && [ -f "$zip_file" ]; then
+    installer_out="$(mktemp)"
+    tests/release/installer.sh "$setup_file" "$zip_file" 2>&1 | tee "$installer_out" | grep -v '^installer: '
+    tally="$(sed -n 's/^installer: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$installer_out" | tail -1)"
+    if [ -n "$tally" ]; then
+        passed=$((passed + ${tally% *})) failed=$((failed + ${tally#* }))
+    else
+        failed=$((failed + 1)); echo "FAIL  the setup's checks under Wine ran to their end"
+    fi
+    rm -f "$installer_out"
+fi
 
 deb_has() { dpkg-deb -c "$deb_file" | awk '{print $6}' | grep -x "./$1" >/dev/null; }
 for f in usr/bin/vellumor-cli usr/bin/vellumor usr/lib/vellumor/vellumor-engine usr/lib/vellumor/Vellumor.exe \
