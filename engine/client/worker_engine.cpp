@@ -347,9 +347,8 @@ struct WorkerEngine::Impl {
                               "The document engine could not start the office" +
                                   (ready.text.empty() ? "" : ": " + ready.text));
         }
-        isolationWarning = ready.isolationProblem.empty()
-                               ? ""
-                               : "no network isolation: " + ready.isolationProblem;
+        isolationWarning =
+            ready.isolationProblem.empty() ? "" : "no network isolation: " + ready.isolationProblem;
         officeName = ready.text;
         officeTooOld = (ready.officeMajor || ready.officeMinor) &&
                        (ready.officeMajor < proto::kOldestOfficeMajor ||

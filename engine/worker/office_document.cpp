@@ -33,7 +33,11 @@ using rtl::OUString;
 
 namespace {
 
-using ContextGetter = uno::Reference<uno::XComponentContext> (*)();
+// comphelper::getProcessComponentContext() returned its reference by value up to LibreOffice
+// 7.4 and returns a reference to its own since; the symbol's name is the same. Called with a
+// slot for a returned value, it answers the address of a reference in either case: the slot,
+// now holding a reference of ours, or the office's own.
+using ContextGetter = void* (*)(void* returnSlot);
 
 beans::PropertyValue Prop(const char* name, const uno::Any& value) {
     beans::PropertyValue p;
@@ -109,7 +113,12 @@ bool OfficeDocuments::Attach(std::string& error) {
             dlsym(RTLD_DEFAULT, "_ZN10comphelper14LibreOfficeKit9setActiveEb")))
         kitActive(false);
     try {
-        state_->context = getter();
+        alignas(uno::Reference<uno::XComponentContext>) unsigned char
+            slot[sizeof(uno::Reference<uno::XComponentContext>)] = {};
+        void* got = getter(slot);
+        auto* context = static_cast<uno::Reference<uno::XComponentContext>*>(got);
+        state_->context = *context;
+        if (got == slot) context->~Reference();  // the reference handed to us
         if (!state_->context.is()) {
             error = "the office has no component context";
             return false;

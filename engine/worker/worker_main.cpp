@@ -434,7 +434,8 @@ class Worker {
         std::string why;
         bool wantsPassword = false;
         if (!documents_.AllowLocalLinks((command.reserved & proto::kLoadAllowLocalLinks) != 0, why))
-            return Fail(reply, proto::Status::LoadFailed, "the office's link setting cannot be changed");
+            return Fail(reply, proto::Status::LoadFailed,
+                        "the office's link setting cannot be changed");
         const bool eightBitText = (command.reserved & proto::kLoadEightBitText) != 0;
         if (!documents_.Load(FileUrlFromPath(path), why, wantsPassword, eightBitText)) {
             if (wantsPassword)

@@ -129,3 +129,17 @@ TEST(EngineProtocol, TokensAndPartialNames) {
     EXPECT_FALSE(TokensEqual(token, other));
     EXPECT_EQ(PartialFolderName(12), ".vellumor-12.part");
 }
+
+// The script worker's codec writes these same bytes (tests/engine/script_worker_test.py).
+TEST(EngineProtocol, ReadyCarriesTheOfficeVersionAndTheIsolationState) {
+    Message ready;
+    ready.type = MessageType::Ready;
+    ready.status = Status::Ok;
+    ready.text = "LO";
+    ready.officeMajor = 25;
+    ready.officeMinor = 2;
+    ready.isolationProblem = "no";
+    const std::string expected(
+        "\x12\x00\x00\x00\x02\x00\x02\x00\x00\x00LO\x19\x00\x02\x00\x02\x00\x00\x00no", 22);
+    EXPECT_EQ(EncodeFrame(ready), expected);
+}

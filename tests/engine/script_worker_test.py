@@ -40,6 +40,22 @@ class Codec(unittest.TestCase):
                          b"\xff\xff\xff\xff" b"\x03\x00\x00\x00" b"\x00\x00\x00\x00\x00\x01"
                          b"\x00\x00" b"\x01\x00\x00\x00x")
 
+    def test_ready_carries_the_office_version_and_the_isolation_state(self):
+        # The same bytes as in tests/core/engine_protocol_test.cpp.
+        ready = ve.encode_frame(ve.Message(ve.READY, status=ve.OK, text="LO", office_major=25,
+                                           office_minor=2, isolation_problem="no"))
+        self.assertEqual(ready, b"\x12\x00\x00\x00" b"\x02" b"\x00" b"\x02\x00\x00\x00LO"
+                         b"\x19\x00" b"\x02\x00" b"\x02\x00\x00\x00no")
+        reader = ve.FrameReader()
+        reader.append(ready)
+        got = reader.next()
+        self.assertEqual((got.text, got.office_major, got.office_minor, got.isolation_problem),
+                         (b"LO", 25, 2, b"no"))
+        self.assertEqual(ve.office_version("25.2.3.2"), (25, 2))
+        self.assertEqual(ve.office_version("7.4"), (7, 4))
+        self.assertEqual(ve.office_version(""), (0, 0))
+        self.assertEqual(ve.office_version("unknown"), (0, 0))
+
     def test_commands_round_trip_with_any_bytes_in_the_path(self):
         path = b"/tmp/a\nb\xff\x00.doc"
         save = ve.Message(ve.SAVE, id=9, deadline_ms=5000, text=path, reserved=-3, format=12,

@@ -41,8 +41,16 @@ int PdfPages(const std::string& pdf) {
 }
 
 // The worker under test: the C++ worker's test build, or the script worker started through
-// its test launcher (which adds the same fault hooks around the shipped script).
+// its test launcher (which adds the same fault hooks around the shipped script), on the
+// installed office or on the oldest one we support.
 std::string g_worker = VELLUMOR_TEST_WORKER;
+bool g_onOldestOffice = false;
+
+// Pages of poi_Bug54849.docx: one, as Word laid it out (its docProps/app.xml says so); the
+// oldest office we support breaks its last line onto a second page.
+int Bug54849Pages() {
+    return g_onOldestOffice ? 2 : 1;
+}
 
 std::unique_ptr<WorkerEngine> MakeEngine(std::chrono::seconds timeout = std::chrono::seconds(120)) {
     WorkerEngineOptions options;
@@ -66,6 +74,7 @@ class Conformance : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
         g_worker = UseWorker(GetParam());
+        g_onOldestOffice = GetParam() != g_worker;
         if (g_worker.empty())
             GTEST_SKIP() << "LibreOffice 7.4 is not unpacked (scripts/oldest-office prepares it)";
     }
@@ -82,7 +91,7 @@ TEST_P(Conformance, ConvertsRealDocumentsWithAwkwardNames) {
         int format;
         int pages;
     } cases[] = {
-        {"poi_Bug54849.docx", "a b%20#1.docx", 13, 2},
+        {"poi_Bug54849.docx", "a b%20#1.docx", 13, Bug54849Pages()},
         {"poi_footnote.doc",
          "\xC3\x9C"
          "bersicht \xE4\xB8\xAD.doc",
@@ -152,7 +161,7 @@ TEST_P(Conformance, AFailedSaveKeepsTheOlderPdf) {
     // A missing folder is created, and an existing PDF is replaced only by a complete one.
     std::string pdf = (dir.path() / "new" / "deeper" / "a.pdf").string();
     engine->Save(pdf, 0, 12, false);
-    EXPECT_EQ(PdfPages(pdf), 2);
+    EXPECT_EQ(PdfPages(pdf), Bug54849Pages());
 }
 
 // What the office says of a failure names its internals (classes, error codes, file URLs);
@@ -208,7 +217,7 @@ TEST_P(Conformance, AHangingDocumentIsKilledAtTheDeadlineAndTheNextConverts) {
     EXPECT_LT(took, std::chrono::seconds(30));  // includes the office's start
     engine->Load(Copy("poi_Bug54849.docx", dir.path(), "fine.docx"), 0, 13, false);
     engine->Save((dir.path() / "fine.pdf").string(), 0, 12, false);
-    EXPECT_EQ(PdfPages((dir.path() / "fine.pdf").string()), 2);
+    EXPECT_EQ(PdfPages((dir.path() / "fine.pdf").string()), Bug54849Pages());
     EXPECT_EQ(engine->WorkersStarted(), 2);
 }
 

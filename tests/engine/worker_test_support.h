@@ -119,7 +119,8 @@ inline auto ConformanceWorkers() {
 // parameter asks for it. Empty when that office is not there (the test skips).
 inline std::string UseWorker(const std::string& param) {
     const std::string mark = kOnOldestOffice;
-    if (param.size() <= mark.size() || param.compare(param.size() - mark.size(), mark.size(), mark)) {
+    if (param.size() <= mark.size() ||
+        param.compare(param.size() - mark.size(), mark.size(), mark)) {
         unsetenv("VELLUMOR_PYTHON");
         return param;
     }
@@ -132,7 +133,8 @@ inline std::string UseWorker(const std::string& param) {
 inline std::string WorkerName(const ::testing::TestParamInfo<std::string>& info) {
     const std::string& path = info.param;
     const std::string mark = kOnOldestOffice;
-    if (path.size() > mark.size() && path.compare(path.size() - mark.size(), mark.size(), mark) == 0)
+    if (path.size() > mark.size() &&
+        path.compare(path.size() - mark.size(), mark.size(), mark) == 0)
         return "ScriptWorkerOnOldestOffice";
     return path.size() > 3 && path.compare(path.size() - 3, 3, ".py") == 0 ? "ScriptWorker"
                                                                            : "CppWorker";
