@@ -299,7 +299,8 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& 
                    chosen != i) {
             job.outcome = Outcome::Skipped;
             job.duplicateOf = inputs[chosen].path;
-            job.reason = "the same document as " + job.duplicateOf;
+            job.reason = job.duplicateOf == job.source ? "named more than once"
+                                                       : "the same document as " + job.duplicateOf;
         }
         if (job.outcome != Outcome::Pending) {
             jobs.push_back(std::move(job));

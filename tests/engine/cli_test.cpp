@@ -142,7 +142,10 @@ TEST(Cli, TheRunGoesOnWhenTheEngineHangsOrDies) {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-const std::string kWorker = VELLUMOR_TEST_WORKER;
+// VELLUMOR_TEST_ENGINE runs these tests against another worker with the same fault hooks
+// (the script worker's tests/engine/script_worker_testhooks.py).
+const std::string kWorker =
+    std::getenv("VELLUMOR_TEST_ENGINE") ? std::getenv("VELLUMOR_TEST_ENGINE") : VELLUMOR_TEST_WORKER;
 
 // Starts the CLI with default signal handling (as from an interactive shell) and the test
 // worker; VELLUMOR_TEST_RUN marks its processes, so the test can look for leftovers.
@@ -585,6 +588,7 @@ TEST(CliFolders, SecondNamesAreDuplicatesAndLinksThatLeadNowhereFail) {
     // The file argument naming a.doc again: the second argument's record, a duplicate.
     ASSERT_EQ(records[6]["argument"], 1);
     EXPECT_EQ(records[6]["duplicate_of"], (in / "a.doc").string());
+    EXPECT_EQ(records[6]["reason"], "named more than once");
 
     EXPECT_NE(SummaryLine(ran.out).find("7 inputs: 2 converted, 3 duplicates, 0 skipped, 2 failed"),
               std::string::npos)
