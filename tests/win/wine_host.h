@@ -65,57 +65,87 @@ inline std::string UnixPathOf(const std::string& path) {
     return text;
 }
 
-// Makes a Unix symbolic link at link (a Windows path whose folder exists) to target (written
-// into the link as it is), with the system's ln: Windows has no call that makes one under Wine.
-// False when the link did not appear within five seconds.
-inline bool MakeUnixLink(const std::string& target, const std::string& link) {
-    std::string folder = UnixPathOf(link.substr(0, link.rfind('\\')));
-    if (folder.empty()) return false;
-    std::string unixLink = folder + "/" + link.substr(link.rfind('\\') + 1);
-    std::wstring command = L"Z:\\bin\\ln -s \"" + win::Widen(target) + L"\" \"" +
-                           win::Widen(unixLink) + L"\"";
+// Starts a Linux program with its arguments (a command line) and waits until done() holds,
+// five seconds at most: Wine hands out no handle to wait on for a Unix program.
+template <typename Done>
+bool RunUnix(std::wstring commandLine, Done done) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process))
         return false;
     if (process.hProcess) CloseHandle(process.hProcess);
     if (process.hThread) CloseHandle(process.hThread);
-    // Wine hands out no handle to wait on for a Unix program: the link's name tells.
     for (int i = 0; i < 250; ++i) {
-        WIN32_FIND_DATAW found{};
-        HANDLE h = FindFirstFileW(win::LongPath(link).c_str(), &found);
-        if (h != INVALID_HANDLE_VALUE) {
-            FindClose(h);
-            return true;
-        }
+        if (done()) return true;
         Sleep(20);
     }
-    return false;
+    return done();
 }
 
-// Takes every permission from a folder: an empty protected DACL, which Wine carries over to the
-// folder's Unix mode. True when this process can no longer list it (false for a root that
-// keeps CAP_DAC_OVERRIDE, which reads every folder).
-inline bool CloseFolder(const std::string& folder) {
-    ACL empty{};
-    InitializeAcl(&empty, sizeof empty, ACL_REVISION);
-    SetNamedSecurityInfoW(win::LongPath(folder).data(), SE_FILE_OBJECT,
-                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                          nullptr, nullptr, &empty, nullptr);
+inline bool CanList(const std::string& folder) {
     WIN32_FIND_DATAW found{};
     HANDLE h = FindFirstFileW(win::LongPath(folder + "\\*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) return true;
+    if (h == INVALID_HANDLE_VALUE) return false;
     FindClose(h);
-    return false;
+    return true;
 }
 
-// Gives a closed folder its permissions back (a null DACL: everyone may do everything).
-inline void OpenFolder(const std::string& folder) {
+// Makes a Unix symbolic link at link (a Windows path whose folder exists) to target (written
+// into the link as it is), with the system's ln: Windows has no call that makes one under Wine.
+inline bool MakeUnixLink(const std::string& target, const std::string& link) {
+    std::string folder = UnixPathOf(link.substr(0, link.rfind('\\')));
+    if (folder.empty()) return false;
+    std::string unixLink = folder + "/" + link.substr(link.rfind('\\') + 1);
+    return RunUnix(L"Z:\\bin\\ln -s \"" + win::Widen(target) + L"\" \"" + win::Widen(unixLink) + L"\"",
+                   [&] {
+                       WIN32_FIND_DATAW found{};
+                       HANDLE h = FindFirstFileW(win::LongPath(link).c_str(), &found);
+                       if (h == INVALID_HANDLE_VALUE) return false;
+                       FindClose(h);
+                       return true;
+                   });
+}
+
+// Removes a folder with links in it, those that lead nowhere included (which Wine does not
+// list, so RemoveTree cannot reach them).
+inline void RemoveUnixTree(const std::string& folder) {
+    std::string unix = UnixPathOf(folder);
+    if (unix.empty()) return;
+    RunUnix(L"Z:\\bin\\rm -rf \"" + win::Widen(unix) + L"\"",
+            [&] { return GetFileAttributesW(win::LongPath(folder).c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
+// Denies everyone everything on a folder, which Wine carries over to the folder's Unix mode
+// (000). True when this process can no longer list it (false for a root that keeps
+// CAP_DAC_OVERRIDE, which reads every folder).
+inline bool CloseFolder(const std::string& folder) {
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    alignas(DWORD) char buffer[256];
+    ACL* acl = reinterpret_cast<ACL*>(buffer);
+    InitializeAcl(acl, sizeof buffer, ACL_REVISION);
+    AddAccessDeniedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, everyone);
     SetNamedSecurityInfoW(win::LongPath(folder).data(), SE_FILE_OBJECT,
-                          DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
-                          nullptr, nullptr, nullptr, nullptr);
+                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                          nullptr, nullptr, acl, nullptr);
+    FreeSid(everyone);
+    return !CanList(folder);
+}
+
+// Gives a closed folder its permissions back: a folder this process cannot open any more
+// cannot take a new DACL either, so the system's chmod does it.
+inline void OpenFolder(const std::string& folder) {
+    if (CanList(folder)) {
+        SetNamedSecurityInfoW(win::LongPath(folder).data(), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr);
+        return;
+    }
+    RunUnix(L"Z:\\bin\\chmod 755 \"" + win::Widen(UnixPathOf(folder)) + L"\"",
+            [&] { return CanList(folder); });
 }
 
 inline const char* kClosedFolderSkip =

@@ -193,6 +193,7 @@ TEST_F(FileListTest, AddFolderTakesLinksAndLongPaths) {
     form->AddFileEntry(deep + "\\" + name);
     EXPECT_EQ(Rows(), 3);
     test::RemoveTree(folder.Utf8() + "\\" + std::string(100, 'd'));
+    test::RemoveUnixTree(links);
 }
 
 TEST_F(FileListTest, AddFolderOnADriveRootKeepsTheRootsBackslashInEveryPath) {

@@ -194,7 +194,7 @@ TEST(CliUnderWine, LinksConvertOnceAndLinksToNothingFail) {
     bool danglingListed = report.find("4.doc") != std::string::npos;
     EXPECT_EQ(code, danglingListed ? 1 : 0) << report;
     if (danglingListed) EXPECT_EQ(Count(report, "\"outcome\": \"failed\""), 1u) << report;
-    RemoveTree(folder);
+    test::RemoveUnixTree(folder);
 }
 
 TEST(CliUnderWine, AFolderThatCannotBeReadIsAFailedRecord) {
