@@ -44,8 +44,12 @@ inline void RemoveTree(const std::string& folder) {
             bool link = found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !link)
                 RemoveTree(path);
-            else if (!DeleteFileW(win::LongPath(path).c_str()))
-                RemoveDirectoryW(win::LongPath(path).c_str());
+            else {
+                // Copies of the read-only corpus are read-only too.
+                SetFileAttributesW(win::LongPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (!DeleteFileW(win::LongPath(path).c_str()))
+                    RemoveDirectoryW(win::LongPath(path).c_str());
+            }
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
