@@ -78,7 +78,10 @@ class FolderScan {
   public:
     FolderScan(int argument, int root, bool recursive, FolderSet& visited,
                std::vector<Found>& found)
-        : argument_(argument), root_(root), recursive_(recursive), visited_(visited),
+        : argument_(argument),
+          root_(root),
+          recursive_(recursive),
+          visited_(visited),
           found_(found) {}
 
     void Run(const std::string& folder, const FileIdentity& identity) {
@@ -186,8 +189,7 @@ class ExistingFiles {
         if (!last_ || folder != lastFolder_) {
             lastFolder_ = folder;
             auto it = folders_.find(lastFolder_);
-            if (it == folders_.end())
-                it = folders_.emplace(lastFolder_, List(lastFolder_)).first;
+            if (it == folders_.end()) it = folders_.emplace(lastFolder_, List(lastFolder_)).first;
             last_ = &it->second;
         }
         return last_->count(NameKey(path.substr(cut))) > 0;
@@ -295,8 +297,7 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& 
         } else if (name.rfind("~$", 0) == 0) {
             job.outcome = Outcome::Skipped;
             job.reason = "a lock file Word keeps beside an open document";
-        } else if (std::size_t chosen = converting.at(IdentityKey(input.identity));
-                   chosen != i) {
+        } else if (std::size_t chosen = converting.at(IdentityKey(input.identity)); chosen != i) {
             job.outcome = Outcome::Skipped;
             job.duplicateOf = inputs[chosen].path;
             job.reason = job.duplicateOf == job.source ? "named more than once"

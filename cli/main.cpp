@@ -102,8 +102,7 @@ class Reporter {
                               job.pages == 1 ? "" : "s", job.seconds);
                 return "converted " + job.source + " -> " + job.pdf + buf;
             case Outcome::Skipped:
-                if (!job.duplicateOf.empty())
-                    return "duplicate " + job.source + ": " + job.reason;
+                if (!job.duplicateOf.empty()) return "duplicate " + job.source + ": " + job.reason;
                 return "skipped   " + job.source + ": " + job.reason;
             case Outcome::Failed:
                 return "failed    " + job.source + ": " + job.reason;
@@ -501,14 +500,11 @@ int main(int argc, char** argv) {
     if (!jsonlFile.empty()) {
         // "skipped" counts every skipped record, duplicates included, as it always has;
         // "duplicates" and "skipped_other" split it.
-        nlohmann::json summary = {{"converted", converted},
-                                  {"skipped", skipped},
-                                  {"duplicates", duplicates},
-                                  {"skipped_other", skipped - duplicates},
-                                  {"failed", failed},
-                                  {"carried_over", carried},
-                                  {"interrupted", interrupted},
-                                  {"seconds", seconds}};
+        nlohmann::json summary = {
+            {"converted", converted},     {"skipped", skipped},
+            {"duplicates", duplicates},   {"skipped_other", skipped - duplicates},
+            {"failed", failed},           {"carried_over", carried},
+            {"interrupted", interrupted}, {"seconds", seconds}};
         jsonl << nlohmann::json{{"summary", summary}}.dump() << "\n";
         jsonl.flush();
         if (!jsonl) {

@@ -79,8 +79,7 @@ std::vector<ListedEntry> ListFolder(const std::string& folder, std::error_code& 
             if (errno != 0) error = LastError();
             break;
         }
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-            continue;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
         ListedKind kind = entry->d_type == DT_REG   ? ListedKind::File
                           : entry->d_type == DT_DIR ? ListedKind::Folder
                           : entry->d_type == DT_LNK ? ListedKind::Link
@@ -93,7 +92,8 @@ std::vector<ListedEntry> ListFolder(const std::string& folder, std::error_code& 
 
 EntryFacts Examine(const std::string& path) {
     EntryFacts facts;
-    struct stat own {}, target {};
+    struct stat own {
+    }, target{};
     if (lstat(path.c_str(), &own) != 0) {
         facts.error = LastError();
         return facts;
@@ -137,7 +137,8 @@ std::string ReasonText(const std::error_code& error) {
     if (error == std::errc::too_many_symbolic_link_levels) return "its links lead in a circle";
     if (error == std::errc::filename_too_long) return "the path is too long";
     std::string text = error.message();
-    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     return text;
 }
 

@@ -123,10 +123,10 @@ struct CloseSearch {
 
 // A handle that reads nothing: enough to ask which file a name leads to.
 win::Owned<HANDLE, win::CloseKernelHandle> OpenToQuery(const std::wstring& path, DWORD access,
-                                                      DWORD& error) {
-    HANDLE h = CreateFileW(path.c_str(), access,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                                       DWORD& error) {
+    HANDLE h =
+        CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     return win::Owned<HANDLE, win::CloseKernelHandle>(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
@@ -212,7 +212,8 @@ std::string ReasonText(const std::error_code& error) {
     std::string text = error.category() == std::system_category()
                            ? win::SystemErrorText(static_cast<DWORD>(error.value()))
                            : error.message();
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = static_cast<char>(text[0] + 32);
     return text;
 }
 

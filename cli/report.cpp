@@ -193,7 +193,8 @@ int MergeReports(const std::vector<std::string>& reports, std::ostream& out, std
                                      if (!IsRecord(entry)) return;
                                      Entry e{Field<int>(entry, "argument", -1),
                                              Field<std::string>(entry, "relative", ""),
-                                             line.empty() ? entry.dump() : line, r,
+                                             line.empty() ? entry.dump() : line,
+                                             r,
                                              Field<std::string>(entry, "outcome", ""),
                                              entry.contains("duplicate_of")};
                                      if (e.argument < 0 || e.relative.empty()) return;

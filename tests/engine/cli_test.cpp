@@ -144,8 +144,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 // VELLUMOR_TEST_ENGINE runs these tests against another worker with the same fault hooks
 // (the script worker's tests/engine/script_worker_testhooks.py).
-const std::string kWorker =
-    std::getenv("VELLUMOR_TEST_ENGINE") ? std::getenv("VELLUMOR_TEST_ENGINE") : VELLUMOR_TEST_WORKER;
+const std::string kWorker = std::getenv("VELLUMOR_TEST_ENGINE")
+                                ? std::getenv("VELLUMOR_TEST_ENGINE")
+                                : VELLUMOR_TEST_WORKER;
 
 // Starts the CLI with default signal handling (as from an interactive shell) and the test
 // worker; VELLUMOR_TEST_RUN marks its processes, so the test can look for leftovers.
@@ -537,8 +538,9 @@ TEST(CliFolders, AFolderOfFortyLinksConvertsFortyDocuments) {
     ASSERT_EQ(records.size(), 40u);
     for (const auto& r : records) EXPECT_EQ(r["outcome"], "converted") << r.dump();
     EXPECT_EQ(PdfsIn(dir / "out").size(), 40u);
-    EXPECT_NE(SummaryLine(ran.out).find("40 inputs: 40 converted, 0 duplicates, 0 skipped, 0 failed"),
-              std::string::npos)
+    EXPECT_NE(
+        SummaryLine(ran.out).find("40 inputs: 40 converted, 0 duplicates, 0 skipped, 0 failed"),
+        std::string::npos)
         << ran.out;
     auto summary = ReadLines(jsonl).back()["summary"];
     EXPECT_EQ(summary["converted"], 40);
@@ -549,7 +551,7 @@ TEST(CliFolders, SecondNamesAreDuplicatesAndLinksThatLeadNowhereFail) {
     TempFolder dir;
     fs::path in = dir / "in";
     Copy("poi_footnote.doc", in / "a.doc");
-    fs::create_symlink("a.doc", in / "b-link.doc");   // a link to a document of the folder
+    fs::create_symlink("a.doc", in / "b-link.doc");  // a link to a document of the folder
     fs::create_hard_link(in / "a.doc", in / "c-hard.doc");
     fs::create_symlink("0-link.doc", in / "0-link.doc");  // a link to itself: a circle
     fs::create_symlink("missing.doc", in / "d-dangling.doc");
@@ -562,8 +564,7 @@ TEST(CliFolders, SecondNamesAreDuplicatesAndLinksThatLeadNowhereFail) {
     fs::path json = dir / "r.json", jsonl = dir / "r.jsonl";
 
     Ran ran = RunCliOutput("--recursive --jobs 1 -o " + Q(dir / "out") + " --keep-tree --json " +
-                           Q(json) + " --jsonl " + Q(jsonl) + " " + Q(in) + " " +
-                           Q(in / "a.doc"));
+                           Q(json) + " --jsonl " + Q(jsonl) + " " + Q(in) + " " + Q(in / "a.doc"));
     EXPECT_EQ(ran.code, 1) << ran.out;
     auto records = ReadJson(json);
     auto by = ByRelative(records);
@@ -655,8 +656,7 @@ TEST(CliFolders, FoldersAndFilesThatCannotBeReadAreFailedRecords) {
     // Everything the other user needs: the folders, the documents, a place for the office's
     // profile; then the folder and the file it must not read.
     for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
-        fs::permissions(entry.path(),
-                        entry.is_directory() ? fs::perms::all : fs::perms(0644));
+        fs::permissions(entry.path(), entry.is_directory() ? fs::perms::all : fs::perms(0644));
     }
     fs::permissions(dir.path(), fs::perms::all);
     fs::permissions(in / "closed", fs::perms::none);
@@ -664,8 +664,8 @@ TEST(CliFolders, FoldersAndFilesThatCannotBeReadAreFailedRecords) {
     std::string environment = "HOME=" + Q(dir / "cache") + " XDG_CACHE_HOME=" + Q(dir / "cache");
     fs::path json = dir / "r.json";
 
-    Ran ran = RunCliOutput("--recursive --jobs 1 --json " + Q(json) + " " + Q(in), environment,
-                           asUser);
+    Ran ran =
+        RunCliOutput("--recursive --jobs 1 --json " + Q(json) + " " + Q(in), environment, asUser);
     EXPECT_EQ(ran.code, 1) << ran.out;
     auto by = ByRelative(ReadJson(json));
     ASSERT_EQ(by.size(), 4u) << ReadJson(json).dump(1);

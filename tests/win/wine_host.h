@@ -26,7 +26,7 @@ inline bool PathExists(const std::string& path) {
 
 // Creates every missing folder of a path, however long.
 inline void MakeFolders(const std::string& path) {
-    for (std::size_t cut = path.find('\\', 3); ; cut = path.find('\\', cut + 1)) {
+    for (std::size_t cut = path.find('\\', 3);; cut = path.find('\\', cut + 1)) {
         CreateDirectoryW(win::LongPath(path.substr(0, cut)).c_str(), nullptr);
         if (cut == std::string::npos) break;
     }
@@ -102,14 +102,14 @@ inline bool MakeUnixLink(const std::string& target, const std::string& link) {
     std::string folder = UnixPathOf(link.substr(0, link.rfind('\\')));
     if (folder.empty()) return false;
     std::string unixLink = folder + "/" + link.substr(link.rfind('\\') + 1);
-    return RunUnix(L"Z:\\bin\\ln -s \"" + win::Widen(target) + L"\" \"" + win::Widen(unixLink) + L"\"",
-                   [&] {
-                       WIN32_FIND_DATAW found{};
-                       HANDLE h = FindFirstFileW(win::LongPath(link).c_str(), &found);
-                       if (h == INVALID_HANDLE_VALUE) return false;
-                       FindClose(h);
-                       return true;
-                   });
+    return RunUnix(
+        L"Z:\\bin\\ln -s \"" + win::Widen(target) + L"\" \"" + win::Widen(unixLink) + L"\"", [&] {
+            WIN32_FIND_DATAW found{};
+            HANDLE h = FindFirstFileW(win::LongPath(link).c_str(), &found);
+            if (h == INVALID_HANDLE_VALUE) return false;
+            FindClose(h);
+            return true;
+        });
 }
 
 // Removes a folder with links in it, those that lead nowhere included (which Wine does not
@@ -117,8 +117,9 @@ inline bool MakeUnixLink(const std::string& target, const std::string& link) {
 inline void RemoveUnixTree(const std::string& folder) {
     std::string unix = UnixPathOf(folder);
     if (unix.empty()) return;
-    RunUnix(L"Z:\\bin\\rm -rf \"" + win::Widen(unix) + L"\"",
-            [&] { return GetFileAttributesW(win::LongPath(folder).c_str()) == INVALID_FILE_ATTRIBUTES; });
+    RunUnix(L"Z:\\bin\\rm -rf \"" + win::Widen(unix) + L"\"", [&] {
+        return GetFileAttributesW(win::LongPath(folder).c_str()) == INVALID_FILE_ATTRIBUTES;
+    });
 }
 
 // Denies everyone everything on a folder, which Wine carries over to the folder's Unix mode
@@ -133,8 +134,8 @@ inline bool CloseFolder(const std::string& folder) {
     InitializeAcl(acl, sizeof buffer, ACL_REVISION);
     AddAccessDeniedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, everyone);
     SetNamedSecurityInfoW(win::LongPath(folder).data(), SE_FILE_OBJECT,
-                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                          nullptr, nullptr, acl, nullptr);
+                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                          nullptr, acl, nullptr);
     FreeSid(everyone);
     return !CanList(folder);
 }

@@ -173,7 +173,8 @@ TEST_F(FileListTest, AddFolderTakesLinksAndLongPaths) {
     const std::string deep =
         folder.Utf8() + "\\" + std::string(100, 'd') + "\\" + std::string(90, 'e');
     test::MakeFolders(deep);
-    const std::string name = "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 " + std::string(90, 'n') + ".doc";
+    const std::string name =
+        "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 " + std::string(90, 'n') + ".doc";
     {
         HANDLE file = CreateFileW(win::LongPath(deep + "\\" + name).c_str(), GENERIC_WRITE, 0,
                                   nullptr, CREATE_ALWAYS, 0, nullptr);

@@ -191,13 +191,15 @@ TEST_F(EndToEnd, ConvertsRealDocumentsInBothModesWhateverTheirNames) {
 // A folder picked with Add Folder whose documents lie past MAX_PATH, with names the ANSI code
 // page cannot spell: they convert beside their sources and into an output folder.
 TEST_F(EndToEnd, ConvertsPathsLongerThanMaxPathWithNamesOutsideTheCodePage) {
-    const std::string deep = docs.Utf8() + "\\" + std::string(100, 'd') + "\\" + std::string(90, 'e');
+    const std::string deep =
+        docs.Utf8() + "\\" + std::string(100, 'd') + "\\" + std::string(90, 'e');
     test::MakeFolders(deep);
-    const std::string stem = "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 \xE6\x96\x87 " + std::string(80, 'n');
+    const std::string stem =
+        "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 \xE6\x96\x87 " + std::string(80, 'n');
     const std::string source = deep + "\\" + stem + ".doc";
     ASSERT_GT(win::Widen(source).size(), 260u);
-    ASSERT_TRUE(CopyFileW((kCorpus + L"\\poi_footnote.doc").c_str(),
-                          win::LongPath(source).c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW((kCorpus + L"\\poi_footnote.doc").c_str(), win::LongPath(source).c_str(), FALSE));
     services.BrowseAnswers(win::Widen(deep));
     SendMessageW(form->SpeedButton4, BM_CLICK, 0, 0);
     ASSERT_EQ(form->FileList().Count(), 1);

@@ -143,8 +143,8 @@ TEST(CliUnderWine, LongPathsAndNamesOutsideTheCodePageConvert) {
     std::string deep = folder + "\\in\\" + std::string(90, 'a') + "\\" + std::string(90, 'b');
     MakeFolders(deep);
     // Greek and Chinese letters: outside Windows-1252.
-    std::string stem = "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 \xE6\x96\x87\xE6\x9B\xB8 " +
-                       std::string(60, 'c');
+    std::string stem =
+        "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 \xE6\x96\x87\xE6\x9B\xB8 " + std::string(60, 'c');
     std::string source = deep + "\\" + stem + ".doc";
     ASSERT_GT(win::Widen(source).size(), 260u);
     ASSERT_TRUE(CopyFileW(win::Widen(corpus).c_str(), win::LongPath(source).c_str(), FALSE));
@@ -201,9 +201,7 @@ TEST(CliUnderWine, AFolderThatCannotBeReadIsAFailedRecord) {
     std::string folder = TempFolder();
     std::string closed = folder + "\\in\\closed";
     MakeFolders(closed);
-    {
-        std::ofstream(win::Widen(closed + "\\inside.doc").c_str()) << "x";
-    }
+    { std::ofstream(win::Widen(closed + "\\inside.doc").c_str()) << "x"; }
     if (!test::CloseFolder(closed)) {
         test::OpenFolder(closed);
         RemoveTree(folder);
