@@ -193,7 +193,9 @@ TEST(CliUnderWine, LinksConvertOnceAndLinksToNothingFail) {
     EXPECT_EQ(Count(report, "\"outcome\": \"converted\""), 2u) << report;
     bool danglingListed = report.find("4.doc") != std::string::npos;
     EXPECT_EQ(code, danglingListed ? 1 : 0) << report;
-    if (danglingListed) EXPECT_EQ(Count(report, "\"outcome\": \"failed\""), 1u) << report;
+    if (danglingListed) {
+        EXPECT_EQ(Count(report, "\"outcome\": \"failed\""), 1u) << report;
+    }
     test::RemoveUnixTree(folder);
 }
 
