@@ -9,6 +9,7 @@
 #include "engine/control/DocEngineLib_TLB.h"
 #include "engine/control/engine_choice.h"
 #include "engine/input_file.h"
+#include "win32/long_path.h"
 #include "win32/unicode.h"
 
 namespace vellumor::app {
@@ -55,7 +56,7 @@ OutputMode FormRunHost::Mode() {
 }
 
 void FormRunHost::EnsureFolder(const std::string& folder) {
-    const std::wstring path = win::Widen(folder);
+    const std::wstring path = win::LongPath(folder);
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         CreateDirectoryW(path.c_str(), nullptr);  // a failure shows when the engine saves

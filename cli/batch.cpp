@@ -20,8 +20,10 @@ struct Found {
     std::string path;
     int argument = 0;
     std::string relative;
-    int root = -1;  // the folder argument it was found under (in Roots), -1 for a file argument
-    bool symlink = false;
+    int root = -1;  // the folder argument it was found under, -1 for a file argument
+    FileIdentity identity;
+    bool link = false;    // named through a symbolic link
+    std::string failure;  // set: the input cannot be converted, and why
 };
 
 bool IsDocument(const std::string& path) {
@@ -44,47 +46,131 @@ std::string WithSlashes(std::string path) {
     return path;
 }
 
-// A folder's documents, sorted by path. What the listing tells (a regular file, a link) is
-// kept, so planning needs no further look at each file.
-void Scan(const std::string& folder, int argument, bool recursive, std::vector<std::string>& roots,
-          std::vector<Found>& found) {
-    std::size_t first = found.size();
-    std::error_code ec;
-    fs::path rootPath = PathOf(folder);
-    std::string rootText = TextOf(rootPath);
-    // The folder's canonical path, with a separator to append the relative path to.
-    std::string rootKey = TextOf(fs::weakly_canonical(rootPath, ec) / "");
-    int root = static_cast<int>(roots.size());
-    roots.push_back(rootKey);
-    auto add = [&](const fs::directory_entry& entry) {
-        std::error_code e;
-        if (!entry.is_regular_file(e)) return;
-        std::string text = TextOf(entry.path());
-        if (!IsDocument(text)) return;
-        Found f;
-        f.path = NativeText(text);
-        std::size_t cut = text.compare(0, rootText.size(), rootText) == 0 ? rootText.size() : 0;
-        while (cut < text.size() && IsSeparator(text[cut])) ++cut;
-        f.relative = WithSlashes(text.substr(cut));
-        f.argument = argument;
-        f.root = root;
-        f.symlink = entry.is_symlink(e);
-        found.push_back(std::move(f));
-    };
-    if (recursive) {
-        for (fs::recursive_directory_iterator
-                 it(rootPath, fs::directory_options::skip_permission_denied, ec),
-             end;
-             !ec && it != end; it.increment(ec))
-            add(*it);
-    } else {
-        for (fs::directory_iterator it(rootPath, fs::directory_options::skip_permission_denied, ec),
-             end;
-             !ec && it != end; it.increment(ec))
-            add(*it);
+std::string Joined(const std::string& folder, const std::string& name) {
+    if (folder.empty() || IsSeparator(folder.back())) return folder + name;
+#ifdef _WIN32
+    return folder + '\\' + name;
+#else
+    return folder + '/' + name;
+#endif
+}
+
+struct IdentityHash {
+    std::size_t operator()(const FileIdentity& id) const {
+        return std::hash<std::uint64_t>()(id.index * 31 + id.device);
     }
-    std::sort(found.begin() + static_cast<std::ptrdiff_t>(first), found.end(),
-              [](const Found& a, const Found& b) { return a.path < b.path; });
+};
+using FolderSet = std::unordered_set<FileIdentity, IdentityHash>;
+
+// Why a link that leads nowhere cannot be converted.
+std::string DanglingReason(const std::string& path, const std::error_code& error) {
+    if (error == std::errc::too_many_symbolic_link_levels) return "a link that leads in a circle";
+    std::string target = LinkTarget(path);
+    return target.empty() ? "a link to a file that does not exist"
+                          : "a link to " + target + ", which does not exist";
+}
+
+// The documents below one folder argument, sorted by path, and one failed record for each
+// folder that cannot be read. Links to files are taken like the files; links to folders are
+// followed after the folder's own tree, each folder (by its identity) searched only once, so a
+// link that leads back up ends there.
+class FolderScan {
+  public:
+    FolderScan(int argument, int root, bool recursive, FolderSet& visited,
+               std::vector<Found>& found)
+        : argument_(argument),
+          root_(root),
+          recursive_(recursive),
+          visited_(visited),
+          found_(found) {}
+
+    void Run(const std::string& folder, const FileIdentity& identity) {
+        std::size_t first = found_.size();
+        visited_.insert(identity);
+        Walk(folder, "");
+        // Folders reached through links, in the order found; each may lead to more.
+        for (std::size_t i = 0; i < linkedFolders_.size(); ++i) {
+            auto [path, relative] = linkedFolders_[i];
+            EntryFacts facts = Examine(path);
+            if (facts.kind != EntryKind::Folder || !visited_.insert(facts.identity).second)
+                continue;
+            Walk(path, relative);
+        }
+        std::sort(found_.begin() + static_cast<std::ptrdiff_t>(first), found_.end(),
+                  [](const Found& a, const Found& b) { return a.path < b.path; });
+    }
+
+  private:
+    void Walk(const std::string& folder, const std::string& relative) {
+        std::error_code error;
+        std::vector<ListedEntry> entries = ListFolder(folder, error);
+        if (error)
+            Add(folder, relative.empty() ? "./" : relative + "/", {}, false,
+                "cannot read the folder " + folder + ": " + ReasonText(error));
+        std::sort(entries.begin(), entries.end(),
+                  [](const ListedEntry& a, const ListedEntry& b) { return a.name < b.name; });
+        for (const auto& entry : entries) {
+            std::string path = Joined(folder, entry.name);
+            std::string below = relative.empty() ? entry.name : relative + "/" + entry.name;
+            bool document = IsDocument(entry.name);
+            if (entry.kind == ListedKind::Folder) {
+                if (!recursive_) continue;
+                EntryFacts facts = Examine(path);
+                if (facts.kind == EntryKind::Folder && !visited_.insert(facts.identity).second)
+                    continue;  // a mount of a folder already searched
+                Walk(path, below);
+                continue;
+            }
+            if (entry.kind == ListedKind::File && !document) continue;
+            EntryFacts facts = Examine(path);
+            switch (facts.kind) {
+                case EntryKind::File:
+                    if (document) Add(path, below, facts.identity, facts.link, "");
+                    break;
+                case EntryKind::Folder:
+                    if (!recursive_) break;
+                    if (facts.link)
+                        linkedFolders_.emplace_back(path, below);
+                    else if (visited_.insert(facts.identity).second)
+                        Walk(path, below);
+                    break;
+                case EntryKind::Dangling:
+                    if (document) Add(path, below, {}, true, DanglingReason(path, facts.error));
+                    break;
+                case EntryKind::Unreachable:
+                    // Gone since the listing, or behind a folder that cannot be searched.
+                    if (document)
+                        Add(path, below, {}, facts.link,
+                            "cannot open the file: " + ReasonText(facts.error));
+                    break;
+                case EntryKind::Other:
+                    break;
+            }
+        }
+    }
+
+    void Add(const std::string& path, const std::string& relative, const FileIdentity& identity,
+             bool link, std::string failure) {
+        Found f;
+        f.path = path;
+        f.argument = argument_;
+        f.relative = relative;
+        f.root = root_;
+        f.identity = identity;
+        f.link = link;
+        f.failure = std::move(failure);
+        found_.push_back(std::move(f));
+    }
+
+    int argument_, root_;
+    bool recursive_;
+    FolderSet& visited_;
+    std::vector<Found>& found_;
+    std::vector<std::pair<std::string, std::string>> linkedFolders_;
+};
+
+std::string IdentityKey(const FileIdentity& id) {
+    return std::to_string(id.device) + ':' + std::to_string(id.index);
 }
 
 std::string WithNumber(const std::string& pdf, int n) {
@@ -103,20 +189,18 @@ class ExistingFiles {
         if (!last_ || folder != lastFolder_) {
             lastFolder_ = folder;
             auto it = folders_.find(lastFolder_);
-            if (it == folders_.end())
-                it = folders_.emplace(lastFolder_, List(PathOf(lastFolder_))).first;
+            if (it == folders_.end()) it = folders_.emplace(lastFolder_, List(lastFolder_)).first;
             last_ = &it->second;
         }
         return last_->count(NameKey(path.substr(cut))) > 0;
     }
 
   private:
-    static std::unordered_set<std::string> List(const fs::path& folder) {
+    static std::unordered_set<std::string> List(const std::string& folder) {
         std::unordered_set<std::string> names;
         std::error_code ec;
-        for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end;
-             !ec && it != end; it.increment(ec))
-            names.insert(NameKey(TextOf(it->path().filename())));
+        for (const auto& entry : ListFolder(folder.empty() ? std::string(".") : folder, ec))
+            names.insert(NameKey(entry.name));
         return names;
     }
 
@@ -141,58 +225,83 @@ bool StillStands(const EarlierConversion& earlier, const std::string& source) {
 std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& options,
                           const EarlierLookup& earlier) {
     std::vector<Found> inputs;
-    std::vector<std::string> roots;
     std::vector<Job> jobs;
+    int roots = 0;
     for (std::size_t a = 0; a < paths.size(); ++a) {
         std::string path = NativeText(paths[a]);
         int argument = static_cast<int>(a);
-        std::error_code ec;
-        auto status = fs::status(PathOf(path), ec);
-        if (!ec && fs::is_directory(status)) {
-            Scan(path, argument, options.recursive, roots, inputs);
-        } else {
-            Found f;
-            f.path = path;
-            f.argument = argument;
-            f.relative = WithSlashes(FileNameOfPath(path));
-            inputs.push_back(std::move(f));
+        EntryFacts facts = Examine(path);
+        if (facts.kind == EntryKind::Folder) {
+            // Each argument's tree on its own: documents that two arguments reach are recorded
+            // under both, the second as a duplicate.
+            FolderSet visited;
+            FolderScan(argument, roots++, options.recursive, visited, inputs)
+                .Run(path, facts.identity);
+            continue;
         }
+        Found f;
+        f.path = path;
+        f.argument = argument;
+        f.relative = WithSlashes(FileNameOfPath(path));
+        f.identity = facts.identity;
+        f.link = facts.link;
+        switch (facts.kind) {
+            case EntryKind::File:
+                break;
+            case EntryKind::Dangling:
+                f.failure = DanglingReason(path, facts.error);
+                break;
+            case EntryKind::Unreachable:
+                f.failure = facts.error == std::errc::no_such_file_or_directory
+                                ? "no such file or folder"
+                                : "cannot open the file: " + ReasonText(facts.error);
+                break;
+            default:
+                f.failure = "not a regular file";
+                break;
+        }
+        inputs.push_back(std::move(f));
     }
     jobs.reserve(inputs.size());
 
+    // Which name of each document is converted: the first in input order that is not a link,
+    // else the first; every other name of it is a duplicate of that one.
+    std::unordered_map<std::string, std::size_t> converting;
+    converting.reserve(inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const Found& input = inputs[i];
+        if (!input.failure.empty() || !IsDocument(input.path)) continue;
+        if (FileNameOfPath(input.path).rfind("~$", 0) == 0) continue;
+        auto [it, first] = converting.emplace(IdentityKey(input.identity), i);
+        if (!first && inputs[it->second].link && !input.link) it->second = i;
+    }
+
     ExistingFiles existing;
-    std::unordered_set<std::string> seenSources, claimedPdfs;
-    seenSources.reserve(inputs.size());
+    std::unordered_set<std::string> claimedPdfs;
     claimedPdfs.reserve(inputs.size());
-    for (auto& input : inputs) {
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        Found& input = inputs[i];
         Job job;
         job.source = input.path;
         job.argument = input.argument;
         job.relative = std::move(input.relative);
-        std::error_code ec;
-        bool listed = input.root >= 0;  // a regular file, as its folder's listing said
-        fs::path source = listed ? fs::path() : PathOf(input.path);
+        bool listed = input.root >= 0;  // found in a folder argument
         std::string name = FileNameOfPath(input.path);
-        job.format = LoadFormatFor(ExtensionOfPath(name));
-        std::string sourceKey =
-            listed && !input.symlink
-                ? roots[static_cast<std::size_t>(input.root)] + NativeText(job.relative)
-                : TextOf(fs::weakly_canonical(source, ec));
-        if (!listed && !fs::exists(source, ec)) {
+        job.format = input.failure.empty() ? LoadFormatFor(ExtensionOfPath(name)) : 0;
+        if (!input.failure.empty()) {
             job.outcome = Outcome::Failed;
-            job.reason = "no such file or folder";
-        } else if (!listed && !fs::is_regular_file(source, ec)) {
-            job.outcome = Outcome::Failed;
-            job.reason = "not a regular file";
+            job.reason = std::move(input.failure);
         } else if (job.format == 0) {
             job.outcome = Outcome::Skipped;
             job.reason = "not a .doc or .docx file";
         } else if (name.rfind("~$", 0) == 0) {
             job.outcome = Outcome::Skipped;
             job.reason = "a lock file Word keeps beside an open document";
-        } else if (!seenSources.insert(NameKey(sourceKey)).second) {
+        } else if (std::size_t chosen = converting.at(IdentityKey(input.identity)); chosen != i) {
             job.outcome = Outcome::Skipped;
-            job.reason = "named more than once";
+            job.duplicateOf = inputs[chosen].path;
+            job.reason = job.duplicateOf == job.source ? "named more than once"
+                                                       : "the same document as " + job.duplicateOf;
         }
         if (job.outcome != Outcome::Pending) {
             jobs.push_back(std::move(job));
@@ -266,6 +375,14 @@ std::uint64_t Fnv1a64(std::string_view text) {
 void ConvertOne(ConversionEngine& engine, Job& job) {
     auto started = std::chrono::steady_clock::now();
     job.sourceFacts = FactsOf(job.source);
+    // Gone or closed to us since the folder was listed: said in plain words, not as the
+    // engine's failure.
+    if (std::error_code error = TryOpen(job.source)) {
+        job.outcome = Outcome::Failed;
+        job.reason = "cannot open the file: " + ReasonText(error);
+        job.seconds = 0;
+        return;
+    }
     try {
         engine.LoadDocument(job.source, static_cast<SourceFormat>(job.format));
         job.pages = engine.SavePdf(job.pdf).pages;

@@ -36,6 +36,7 @@ struct Job {
     int format = 0;
     Outcome outcome = Outcome::Pending;
     std::string reason;
+    std::string duplicateOf;  // skipped as another name of this input's document
     int pages = 0;
     double seconds = 0;
     FileFacts sourceFacts;
@@ -54,9 +55,11 @@ struct EarlierConversion {
 // The earlier conversion of a source path, or nullptr.
 using EarlierLookup = std::function<const EarlierConversion*(const std::string& source)>;
 
-// One job per input, in command-line order (a folder's documents sorted by path). Inputs that
-// cannot be converted are already Skipped or Failed with their reason; the rest are Pending
-// with their PDF path decided, no two the same. With earlier conversions, an input whose
+// One job per input, in command-line order (a folder's documents sorted by path), and a failed
+// one for each folder that cannot be read. Inputs that cannot be converted are already Skipped
+// or Failed with their reason; a second name of a document (a link, a hard link, a path named
+// twice) is Skipped with duplicateOf set; the rest are Pending with their PDF path decided, no
+// two the same. With earlier conversions, an input whose
 // source and PDF are as that run left them is Converted and carried over.
 std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& options,
                           const EarlierLookup& earlier = nullptr);

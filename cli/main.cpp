@@ -102,6 +102,7 @@ class Reporter {
                               job.pages == 1 ? "" : "s", job.seconds);
                 return "converted " + job.source + " -> " + job.pdf + buf;
             case Outcome::Skipped:
+                if (!job.duplicateOf.empty()) return "duplicate " + job.source + ": " + job.reason;
                 return "skipped   " + job.source + ": " + job.reason;
             case Outcome::Failed:
                 return "failed    " + job.source + ": " + job.reason;
@@ -331,10 +332,11 @@ int main(int argc, char** argv) {
                    jobs.end());
     double planSeconds = std::chrono::duration<double>(Clock::now() - planStarted).count();
     std::vector<std::size_t> toConvert;
-    std::size_t carried = 0;
+    std::size_t carried = 0, plannedDuplicates = 0;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         if (jobs[i].outcome == Outcome::Pending) toConvert.push_back(i);
         carried += jobs[i].carriedOver;
+        plannedDuplicates += !jobs[i].duplicateOf.empty();
     }
     // With several workers, the largest documents first: a long one left for the end would keep
     // one worker busy while the others have nothing to do. One worker keeps the input order,
@@ -352,9 +354,10 @@ int main(int argc, char** argv) {
         if (run.shardCount > 1)
             std::printf(", %zu in shard %d/%d", jobs.size(), run.shardIndex, run.shardCount);
         std::printf(
-            ": %zu to convert, %zu converted before, %zu skipped or failed; planned in "
-            "%.2f s\n",
-            toConvert.size(), carried, jobs.size() - toConvert.size() - carried, planSeconds);
+            ": %zu to convert, %zu converted before, %zu duplicates, %zu skipped or failed; "
+            "planned in %.2f s\n",
+            toConvert.size(), carried, plannedDuplicates,
+            jobs.size() - toConvert.size() - carried - plannedDuplicates, planSeconds);
         return 0;
     }
 
@@ -487,19 +490,26 @@ int main(int argc, char** argv) {
     reporter.Finish();
     double seconds = std::chrono::duration<double>(Clock::now() - started).count();
 
-    std::size_t converted = 0, skipped = 0, failed = 0;
+    // Duplicates are counted apart: a run that converted one name of each document says so,
+    // and a batch that converted little is never hidden behind one "skipped" count.
+    std::size_t converted = 0, skipped = 0, duplicates = 0, failed = 0;
     nlohmann::json records = nlohmann::json::array();
     for (const auto& job : final) {
         converted += job.outcome == Outcome::Converted;
         skipped += job.outcome == Outcome::Skipped;
+        duplicates += job.outcome == Outcome::Skipped && !job.duplicateOf.empty();
         failed += job.outcome == Outcome::Failed;
         if (!jsonFile.empty()) records.push_back(RecordOf(job));
     }
     int exitCode = interrupted ? 130 : failed ? 1 : 0;
     if (!jsonlFile.empty()) {
-        nlohmann::json summary = {{"converted", converted},     {"skipped", skipped},
-                                  {"failed", failed},           {"carried_over", carried},
-                                  {"interrupted", interrupted}, {"seconds", seconds}};
+        // "skipped" counts every skipped record, duplicates included, as it always has;
+        // "duplicates" and "skipped_other" split it.
+        nlohmann::json summary = {
+            {"converted", converted},     {"skipped", skipped},
+            {"duplicates", duplicates},   {"skipped_other", skipped - duplicates},
+            {"failed", failed},           {"carried_over", carried},
+            {"interrupted", interrupted}, {"seconds", seconds}};
         jsonl << nlohmann::json{{"summary", summary}}.dump() << "\n";
         jsonl.flush();
         if (!jsonl) {
@@ -516,10 +526,12 @@ int main(int argc, char** argv) {
         }
     }
     std::size_t fresh = converted - carried;
-    std::printf("%zu file%s: %zu converted", final.size(), final.size() == 1 ? "" : "s", converted);
+    std::printf("%zu input%s: %zu converted", final.size(), final.size() == 1 ? "" : "s",
+                converted);
     if (carried) std::printf(" (%zu before)", carried);
-    std::printf(", %zu skipped, %zu failed in %.1f s (%.2f documents/s)%s\n", skipped, failed,
-                seconds, seconds > 0 ? fresh / seconds : 0.0, interrupted ? ", interrupted" : "");
+    std::printf(", %zu duplicate%s, %zu skipped, %zu failed in %.1f s (%.2f documents/s)%s\n",
+                duplicates, duplicates == 1 ? "" : "s", skipped - duplicates, failed, seconds,
+                seconds > 0 ? fresh / seconds : 0.0, interrupted ? ", interrupted" : "");
     std::fflush(stdout);
     if (abandoned) std::_Exit(exitCode);
     return exitCode;

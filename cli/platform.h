@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "core/paths.h"
@@ -40,6 +41,44 @@ struct FileFacts {
     std::int64_t mtimeNs = 0;  // since 1970-01-01 UTC
 };
 FileFacts FactsOf(const std::string& path);
+
+// Which file a path leads to once links are followed: the same for every name of one file
+// (device and inode; on Windows volume serial number and file index).
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// What a folder listing tells of an entry without a further look.
+enum class ListedKind { File, Folder, Link, Unknown };
+struct ListedEntry {
+    std::string name;
+    ListedKind kind = ListedKind::Unknown;
+};
+// The entries of a folder, "." and ".." left out. When the folder cannot be read (or its
+// reading breaks off), error says why and the entries read until then are returned.
+std::vector<ListedEntry> ListFolder(const std::string& folder, std::error_code& error);
+
+// What a path leads to, links followed.
+enum class EntryKind { File, Folder, Other, Dangling, Unreachable };
+struct EntryFacts {
+    EntryKind kind = EntryKind::Unreachable;
+    bool link = false;      // the name itself is a symbolic link
+    FileIdentity identity;  // of the file or folder it leads to
+    std::error_code error;  // why it leads nowhere (Dangling, Unreachable)
+};
+EntryFacts Examine(const std::string& path);
+
+// Where a symbolic link points, as written in the link; empty when that cannot be told.
+std::string LinkTarget(const std::string& path);
+
+// Opens the file for reading and closes it again: why it cannot be read, or no error.
+std::error_code TryOpen(const std::string& path);
+
+// A reason in plain words for a file system error: "permission denied", "no such file or
+// folder", ...
+std::string ReasonText(const std::error_code& error);
 
 // The form of a file name under which the file system tells names apart: unchanged on POSIX,
 // upper case on Windows.

@@ -1,10 +1,14 @@
+#include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "cli/platform.h"
 
@@ -52,6 +56,90 @@ FileFacts FactsOf(const std::string& path) {
     facts.size = static_cast<std::uint64_t>(st.st_size);
     facts.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return facts;
+}
+
+namespace {
+std::error_code LastError() {
+    return std::error_code(errno, std::generic_category());
+}
+}  // namespace
+
+std::vector<ListedEntry> ListFolder(const std::string& folder, std::error_code& error) {
+    error.clear();
+    std::vector<ListedEntry> entries;
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) {
+        error = LastError();
+        return entries;
+    }
+    for (;;) {
+        errno = 0;
+        dirent* entry = readdir(dir);
+        if (!entry) {
+            if (errno != 0) error = LastError();
+            break;
+        }
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        ListedKind kind = entry->d_type == DT_REG   ? ListedKind::File
+                          : entry->d_type == DT_DIR ? ListedKind::Folder
+                          : entry->d_type == DT_LNK ? ListedKind::Link
+                                                    : ListedKind::Unknown;
+        entries.push_back({entry->d_name, kind});
+    }
+    closedir(dir);
+    return entries;
+}
+
+EntryFacts Examine(const std::string& path) {
+    EntryFacts facts;
+    struct stat own {
+    }, target{};
+    if (lstat(path.c_str(), &own) != 0) {
+        facts.error = LastError();
+        return facts;
+    }
+    facts.link = S_ISLNK(own.st_mode);
+    if (!facts.link) {
+        target = own;
+    } else if (stat(path.c_str(), &target) != 0) {
+        facts.error = LastError();
+        // A link to nothing, or one of a circle of links; anything else (a folder on the way
+        // that cannot be searched) leaves the target unknown.
+        if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) facts.kind = EntryKind::Dangling;
+        return facts;
+    }
+    facts.kind = S_ISREG(target.st_mode)   ? EntryKind::File
+                 : S_ISDIR(target.st_mode) ? EntryKind::Folder
+                                           : EntryKind::Other;
+    facts.identity.device = static_cast<std::uint64_t>(target.st_dev);
+    facts.identity.index = static_cast<std::uint64_t>(target.st_ino);
+    return facts;
+}
+
+std::string LinkTarget(const std::string& path) {
+    std::error_code ec;
+    fs::path target = fs::read_symlink(path, ec);
+    return ec ? std::string() : target.string();
+}
+
+std::error_code TryOpen(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return LastError();
+    close(fd);
+    return {};
+}
+
+std::string ReasonText(const std::error_code& error) {
+    if (error == std::errc::permission_denied || error == std::errc::operation_not_permitted)
+        return "permission denied";
+    if (error == std::errc::no_such_file_or_directory) return "no such file or folder";
+    if (error == std::errc::not_a_directory) return "a part of the path is not a folder";
+    if (error == std::errc::too_many_symbolic_link_levels) return "its links lead in a circle";
+    if (error == std::errc::filename_too_long) return "the path is too long";
+    std::string text = error.message();
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
 }
 
 std::string NameKey(const std::string& name) {

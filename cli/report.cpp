@@ -114,6 +114,7 @@ nlohmann::json RecordOf(const Job& job) {
         case Outcome::Skipped:
             r["outcome"] = "skipped";
             r["reason"] = job.reason;
+            if (!job.duplicateOf.empty()) r["duplicate_of"] = job.duplicateOf;
             break;
         default:
             r["outcome"] = "failed";
@@ -171,6 +172,7 @@ int MergeReports(const std::vector<std::string>& reports, std::ostream& out, std
         std::string line;
         std::size_t report;
         std::string outcome;
+        bool duplicate;
     };
     std::vector<Entry> entries;
     nlohmann::json first;
@@ -178,6 +180,7 @@ int MergeReports(const std::vector<std::string>& reports, std::ostream& out, std
     int count = 0;
     bool problems = false;
     std::map<std::string, std::size_t> outcomes;
+    std::size_t duplicates = 0;
     for (std::size_t r = 0; r < reports.size(); ++r) {
         nlohmann::json header;
         std::string error;
@@ -190,8 +193,10 @@ int MergeReports(const std::vector<std::string>& reports, std::ostream& out, std
                                      if (!IsRecord(entry)) return;
                                      Entry e{Field<int>(entry, "argument", -1),
                                              Field<std::string>(entry, "relative", ""),
-                                             line.empty() ? entry.dump() : line, r,
-                                             Field<std::string>(entry, "outcome", "")};
+                                             line.empty() ? entry.dump() : line,
+                                             r,
+                                             Field<std::string>(entry, "outcome", ""),
+                                             entry.contains("duplicate_of")};
                                      if (e.argument < 0 || e.relative.empty()) return;
                                      entries.push_back(std::move(e));
                                  });
@@ -279,9 +284,11 @@ int MergeReports(const std::vector<std::string>& reports, std::ostream& out, std
             entries[i - 1].relative != entries[i].relative) {
             out << entries[i].line << "\n";
             outcomes[entries[i].outcome]++;
+            duplicates += entries[i].duplicate;
         }
     nlohmann::json summary;
     for (const auto& [outcome, n] : outcomes) summary[outcome] = n;
+    summary["duplicates"] = duplicates;
     summary["complete"] = !problems;
     out << nlohmann::json{{"summary", summary}}.dump() << "\n";
     return problems ? 1 : 0;

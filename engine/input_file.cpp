@@ -6,6 +6,12 @@
 
 #include "core/input_check.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "win32/long_path.h"
+#endif
+
 namespace fs = std::filesystem;
 
 namespace vellumor {
@@ -24,7 +30,17 @@ InputVerdict CheckInputFile(const std::string& path) {
     auto fail = [&](EngineFailure failure, const std::string& reason) {
         throw EngineError(failure, "Cannot convert " + name + ": " + reason);
     };
-    // u8path: the UTF-8 name reaches the wide file functions on Windows.
+#ifdef _WIN32
+    // The wide name, in its "\\?\" form beyond MAX_PATH, which the C runtime's stat refuses.
+    const std::wstring wide = win::LongPath(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        fail(EngineFailure::NotFound, GetLastError() == ERROR_ACCESS_DENIED
+                                          ? "cannot open it: permission denied"
+                                          : "cannot open it: no such file");
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) fail(EngineFailure::NotFound, "it is a folder");
+    const fs::path file(wide);
+#else
     const fs::path file = fs::u8path(path);
     std::error_code ec;
     auto status = fs::status(file, ec);
@@ -32,6 +48,7 @@ InputVerdict CheckInputFile(const std::string& path) {
         fail(EngineFailure::NotFound,
              "cannot open it: " + (ec ? ec.message() : std::string("no such file")));
     if (fs::is_directory(status)) fail(EngineFailure::NotFound, "it is a folder");
+#endif
     std::ifstream in(file, std::ios::binary);
     if (!in) fail(EngineFailure::NotFound, "cannot open it: it cannot be read");
     const InputVerdict verdict = CheckStream(in);

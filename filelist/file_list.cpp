@@ -2,10 +2,14 @@
 
 #include <commctrl.h>
 
+#include <stdexcept>
+
 #include "core/list_compare.h"
 #include "core/paths.h"
 #include "win32/guard.h"
 #include "win32/handles.h"
+#include "win32/long_path.h"
+#include "win32/system_text.h"
 #include "win32/unicode.h"
 
 namespace vellumor::filelist {
@@ -18,9 +22,47 @@ struct FindCloser {
 };
 using FindHandle = win::Owned<HANDLE, FindCloser>;
 
+// Long paths (a folder near the limit and a long name) are searched in their "\\?\" form.
 FindHandle FindFirst(const std::string& pattern, WIN32_FIND_DATAW& found) {
-    HANDLE h = FindFirstFileW(win::Widen(pattern).c_str(), &found);
+    HANDLE h = FindFirstFileW(win::LongPath(pattern).c_str(), &found);
     return FindHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
+}
+
+// The message for a folder whose entries cannot be read, naming it.
+std::string CannotReadFolder(const std::string& folder, DWORD error) {
+    std::string reason;
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+            reason = "permission denied";
+            break;
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DIRECTORY:
+        case ERROR_INVALID_NAME:
+            reason = "there is no such folder";
+            break;
+        default:
+            reason = win::SystemErrorText(error);
+            if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z')
+                reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
+    }
+    return "Cannot read the folder " + folder + ": " + reason;
+}
+
+// A link's entry shows the file it leads to: its size and times, as for the file itself. A
+// link that leads nowhere keeps its own entry; its row fails when the run comes to it.
+void FollowLink(const std::string& path, WIN32_FIND_DATAW& found) {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
+    HANDLE h = CreateFileW(win::LongPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    win::Owned<HANDLE, win::CloseKernelHandle> file(h);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(file.get(), &info)) return;
+    found.nFileSizeHigh = info.nFileSizeHigh;
+    found.nFileSizeLow = info.nFileSizeLow;
+    found.ftCreationTime = info.ftCreationTime;
+    found.ftLastWriteTime = info.ftLastWriteTime;
 }
 
 SYSTEMTIME SystemTimeOf(const CivilTime& t) {
@@ -118,6 +160,7 @@ bool FileList::AddFileEntry(const std::string& path) {
     {
         FindHandle search = FindFirst(path, found);
         if (!search) return false;
+        FollowLink(path, found);
         texts = TextsOf(found, formats_);
     }
     AppendRow(FileNameOf(path), path, texts);
@@ -127,16 +170,27 @@ bool FileList::AddFileEntry(const std::string& path) {
 int FileList::AddFolder(const std::string& folder) {
     WIN32_FIND_DATAW found = {};
     FindHandle search = FindFirst(folder + "\\*.*", found);
-    if (!search) return 0;
+    if (!search) {
+        // Nothing to list is no failure; a folder that cannot be read is said once, not taken
+        // for an empty one.
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) return 0;
+        throw std::runtime_error(CannotReadFolder(folder, error));
+    }
     int added = 0;
     do {
         const std::string name = win::Narrow(found.cFileName);
         const std::string extension = ExtensionOf(name);
         if (extension == ".doc" || extension == ".docx") {
-            AppendRow(name, folder + "\\" + name, TextsOf(found, formats_));
+            const std::string path = folder + "\\" + name;
+            FollowLink(path, found);
+            AppendRow(name, path, TextsOf(found, formats_));
             ++added;
         }
     } while (FindNextFileW(search.get(), &found));
+    // The rows found so far stay; a listing that broke off is said like an unreadable folder.
+    if (const DWORD error = GetLastError(); error != ERROR_NO_MORE_FILES)
+        throw std::runtime_error(CannotReadFolder(folder, error));
     return added;
 }
 

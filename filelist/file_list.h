@@ -41,7 +41,9 @@ class FileList {
     // Appends a row for the file at path, unless the directory search cannot find it.
     bool AddFileEntry(const std::string& path);
     // Appends a row for every .doc and .docx entry of one folder (not its sub-folders), in the
-    // order the search returns them. Returns the number of rows appended.
+    // order the search returns them; a link's row shows the file it leads to. Returns the
+    // number of rows appended. Throws, naming the folder, when it cannot be read (the rows
+    // appended until then stay).
     int AddFolder(const std::string& folder);
     // Deletes the selected rows, last to first.
     void RemoveSelected();

@@ -39,8 +39,13 @@ std::string BrowseForFolder(ShellDialogs& dialogs, const std::string& initialFol
     info.lParam = reinterpret_cast<LPARAM>(initial.c_str());
     win::Pidl chosen(dialogs.BrowseForFolder(info));
     if (!chosen) return {};
-    wchar_t path[MAX_PATH + 1] = {};
-    if (!SHGetPathFromIDListW(chosen.get(), path)) return {};
+    // The longer form first, for folders deeper than MAX_PATH.
+    std::wstring path(32768, L'\0');
+    if (!SHGetPathFromIDListEx(chosen.get(), path.data(), static_cast<DWORD>(path.size()),
+                               GPFIDL_DEFAULT) &&
+        !SHGetPathFromIDListW(chosen.get(), path.data()))
+        return {};
+    path.resize(wcslen(path.c_str()));
     return win::Narrow(path);
 }
 

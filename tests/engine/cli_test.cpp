@@ -142,7 +142,11 @@ TEST(Cli, TheRunGoesOnWhenTheEngineHangsOrDies) {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-const std::string kWorker = VELLUMOR_TEST_WORKER;
+// VELLUMOR_TEST_ENGINE runs these tests against another worker with the same fault hooks
+// (the script worker's tests/engine/script_worker_testhooks.py).
+const std::string kWorker = std::getenv("VELLUMOR_TEST_ENGINE")
+                                ? std::getenv("VELLUMOR_TEST_ENGINE")
+                                : VELLUMOR_TEST_WORKER;
 
 // Starts the CLI with default signal handling (as from an interactive shell) and the test
 // worker; VELLUMOR_TEST_RUN marks its processes, so the test can look for leftovers.
@@ -473,4 +477,217 @@ TEST(Cli, PlanOnlyCountsWithoutConverting) {
     Copy("poi_footnote.doc", dir / "in" / "b.doc");
     EXPECT_EQ(RunCli("--plan-only " + Q(dir / "in")), 0);
     EXPECT_EQ(PdfsIn(dir / "in"), std::vector<std::string>{});
+}
+
+// ---- real folders: links, second names, folders and files that cannot be read ----
+
+namespace {
+
+struct Ran {
+    int code = -1;
+    std::string out;  // standard output
+};
+
+Ran RunCliOutput(const std::string& arguments, const std::string& environment = "",
+                 const std::string& asUser = "") {
+    std::string command = environment + " " + asUser + " '" + std::string(VELLUMOR_CLI) + "' " +
+                          arguments + " 2>/dev/null";
+    Ran ran;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return ran;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) ran.out.append(buffer, n);
+    int status = pclose(pipe);
+    ran.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ran;
+}
+
+// The closing summary line of a run.
+std::string SummaryLine(const std::string& out) {
+    auto end = out.find_last_not_of('\n');
+    if (end == std::string::npos) return "";
+    auto start = out.rfind('\n', end);
+    return out.substr(start == std::string::npos ? 0 : start + 1, end - start);
+}
+
+// The records of the first argument by their path below it.
+std::map<std::string, nlohmann::json> ByRelative(const nlohmann::json& records) {
+    std::map<std::string, nlohmann::json> by;
+    for (const auto& r : records)
+        if (r["argument"] == 0) by[r["relative"].get<std::string>()] = r;
+    return by;
+}
+
+}  // namespace
+
+TEST(CliFolders, AFolderOfFortyLinksConvertsFortyDocuments) {
+    TempFolder dir;
+    for (int i = 0; i < 40; ++i) {
+        std::string name = (i < 10 ? "0" : "") + std::to_string(i);
+        Copy(i % 2 ? "poi_footnote.doc" : "poi_Bug54849.docx",
+             dir / "store" / (name + (i % 2 ? ".doc" : ".docx")));
+        fs::create_directories(dir / "links");
+        fs::create_symlink(fs::path("..") / "store" / (name + (i % 2 ? ".doc" : ".docx")),
+                           dir / "links" / ("doc-" + name + (i % 2 ? ".doc" : ".docx")));
+    }
+    fs::path json = dir / "r.json", jsonl = dir / "r.jsonl";
+    Ran ran = RunCliOutput("--jobs 1 -o " + Q(dir / "out") + " --json " + Q(json) + " --jsonl " +
+                           Q(jsonl) + " " + Q(dir / "links"));
+    EXPECT_EQ(ran.code, 0) << ran.out;
+    auto records = ReadJson(json);
+    ASSERT_EQ(records.size(), 40u);
+    for (const auto& r : records) EXPECT_EQ(r["outcome"], "converted") << r.dump();
+    EXPECT_EQ(PdfsIn(dir / "out").size(), 40u);
+    EXPECT_NE(
+        SummaryLine(ran.out).find("40 inputs: 40 converted, 0 duplicates, 0 skipped, 0 failed"),
+        std::string::npos)
+        << ran.out;
+    auto summary = ReadLines(jsonl).back()["summary"];
+    EXPECT_EQ(summary["converted"], 40);
+    EXPECT_EQ(summary["duplicates"], 0);
+}
+
+TEST(CliFolders, SecondNamesAreDuplicatesAndLinksThatLeadNowhereFail) {
+    TempFolder dir;
+    fs::path in = dir / "in";
+    Copy("poi_footnote.doc", in / "a.doc");
+    fs::create_symlink("a.doc", in / "b-link.doc");  // a link to a document of the folder
+    fs::create_hard_link(in / "a.doc", in / "c-hard.doc");
+    fs::create_symlink("0-link.doc", in / "0-link.doc");  // a link to itself: a circle
+    fs::create_symlink("missing.doc", in / "d-dangling.doc");
+    fs::create_symlink("missing-folder", in / "e-dangling");  // not a document name: ignored
+    Copy("poi_Bug54849.docx", dir / "elsewhere" / "x.docx");
+    fs::create_symlink(fs::path("..") / "elsewhere", in / "f-folder");
+    fs::create_symlink(fs::path("..") / "elsewhere", in / "g-folder");  // the same folder again
+    fs::create_directories(in / "sub");
+    fs::create_symlink(fs::path(".."), in / "sub" / "up");  // back up: a loop
+    fs::path json = dir / "r.json", jsonl = dir / "r.jsonl";
+
+    Ran ran = RunCliOutput("--recursive --jobs 1 -o " + Q(dir / "out") + " --keep-tree --json " +
+                           Q(json) + " --jsonl " + Q(jsonl) + " " + Q(in) + " " + Q(in / "a.doc"));
+    EXPECT_EQ(ran.code, 1) << ran.out;
+    auto records = ReadJson(json);
+    auto by = ByRelative(records);
+    ASSERT_EQ(records.size(), 7u) << records.dump(1);
+    // The document itself converts, whichever of its names sorts first.
+    EXPECT_EQ(by["a.doc"]["outcome"], "converted");
+    EXPECT_EQ(by["a.doc"]["input"], (in / "a.doc").string());
+    for (const char* second : {"b-link.doc", "c-hard.doc"}) {
+        EXPECT_EQ(by[second]["outcome"], "skipped") << second;
+        EXPECT_EQ(by[second]["duplicate_of"], (in / "a.doc").string()) << second;
+        EXPECT_EQ(by[second]["reason"], "the same document as " + (in / "a.doc").string());
+    }
+    EXPECT_EQ(by["0-link.doc"]["outcome"], "failed");
+    EXPECT_EQ(by["0-link.doc"]["reason"], "a link that leads in a circle");
+    EXPECT_EQ(by["d-dangling.doc"]["outcome"], "failed");
+    EXPECT_EQ(by["d-dangling.doc"]["reason"], "a link to missing.doc, which does not exist");
+    // A linked folder is searched once, under the first name that reaches it; "up" leads back
+    // to a folder already searched and ends there.
+    EXPECT_EQ(by["f-folder/x.docx"]["outcome"], "converted");
+    EXPECT_TRUE(fs::exists(dir / "out" / "f-folder" / "x.pdf"));
+    EXPECT_EQ(by.count("g-folder/x.docx"), 0u);
+    // The file argument naming a.doc again: the second argument's record, a duplicate.
+    ASSERT_EQ(records[6]["argument"], 1);
+    EXPECT_EQ(records[6]["duplicate_of"], (in / "a.doc").string());
+    EXPECT_EQ(records[6]["reason"], "named more than once");
+
+    EXPECT_NE(SummaryLine(ran.out).find("7 inputs: 2 converted, 3 duplicates, 0 skipped, 2 failed"),
+              std::string::npos)
+        << ran.out;
+    EXPECT_NE(ran.out.find("duplicate " + (in / "b-link.doc").string() + ": the same document as"),
+              std::string::npos)
+        << ran.out;
+    auto summary = ReadLines(jsonl).back()["summary"];
+    EXPECT_EQ(summary["skipped"], 3);
+    EXPECT_EQ(summary["duplicates"], 3);
+    EXPECT_EQ(summary["skipped_other"], 0);
+    EXPECT_EQ(summary["failed"], 2);
+}
+
+TEST(CliFolders, AFileThatVanishesBeforeItsTurnFailsAndTheRunGoesOn) {
+    TempFolder dir;
+    Copy("poi_Bug54849.docx", dir / "in" / "1-hangs.docx");
+    Copy("poi_footnote.doc", dir / "in" / "2-vanishes.doc");
+    Copy("poi_footnote.doc", dir / "in" / "3-fine.doc");
+    fs::path jsonl = dir / "r.jsonl", json = dir / "r.json";
+    pid_t cli = StartCli({"--jobs", "1", "--timeout", "3", "--jsonl", jsonl.string(), "--json",
+                          json.string(), (dir / "in").string()},
+                         dir.path().string(), "hang:hangs");
+    // The header is written once the folder is listed; the first document then hangs a while.
+    auto until = Clock::now() + std::chrono::seconds(30);
+    while (ReadLines(jsonl).empty() && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    fs::remove(dir / "in" / "2-vanishes.doc");
+    EXPECT_EQ(WaitForExit(cli, std::chrono::seconds(180)), 1);
+    auto by = ByRelative(ReadJson(json));
+    EXPECT_EQ(by["1-hangs.docx"]["outcome"], "failed");
+    EXPECT_EQ(by["2-vanishes.doc"]["outcome"], "failed");
+    EXPECT_EQ(by["2-vanishes.doc"]["reason"], "cannot open the file: no such file or folder");
+    EXPECT_EQ(by["3-fine.doc"]["outcome"], "converted");
+}
+
+namespace {
+
+// Runs commands as an ordinary user: root reads every folder whatever its permissions. Empty
+// with why when that cannot be arranged.
+std::string OrdinaryUser(std::string& why) {
+    if (geteuid() != 0) return " ";  // already one
+    if (std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true >/dev/null 2>&1") !=
+        0) {
+        why = "running as root and setpriv cannot switch to user 65534";
+        return "";
+    }
+    return "setpriv --reuid=65534 --regid=65534 --clear-groups";
+}
+
+}  // namespace
+
+TEST(CliFolders, FoldersAndFilesThatCannotBeReadAreFailedRecords) {
+    std::string why;
+    std::string asUser = OrdinaryUser(why);
+    if (asUser.empty()) GTEST_SKIP() << why;
+    TempFolder dir;
+    fs::path in = dir / "in";
+    Copy("poi_footnote.doc", in / "ok.doc");
+    Copy("poi_footnote.doc", in / "closed" / "inside.doc");
+    Copy("poi_footnote.doc", in / "secret.doc");
+    Copy("poi_footnote.doc", in / "deeper" / "fine.doc");
+    fs::create_directories(dir / "cache");
+    // Everything the other user needs: the folders, the documents, a place for the office's
+    // profile; then the folder and the file it must not read.
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+        fs::permissions(entry.path(), entry.is_directory() ? fs::perms::all : fs::perms(0644));
+    }
+    fs::permissions(dir.path(), fs::perms::all);
+    fs::permissions(in / "closed", fs::perms::none);
+    fs::permissions(in / "secret.doc", fs::perms::none);
+    std::string environment = "HOME=" + Q(dir / "cache") + " XDG_CACHE_HOME=" + Q(dir / "cache");
+    fs::path json = dir / "r.json";
+
+    Ran ran =
+        RunCliOutput("--recursive --jobs 1 --json " + Q(json) + " " + Q(in), environment, asUser);
+    EXPECT_EQ(ran.code, 1) << ran.out;
+    auto by = ByRelative(ReadJson(json));
+    ASSERT_EQ(by.size(), 4u) << ReadJson(json).dump(1);
+    EXPECT_EQ(by["closed/"]["outcome"], "failed");
+    EXPECT_EQ(by["closed/"]["input"], (in / "closed").string());
+    EXPECT_EQ(by["closed/"]["reason"],
+              "cannot read the folder " + (in / "closed").string() + ": permission denied");
+    EXPECT_EQ(by["secret.doc"]["outcome"], "failed");
+    EXPECT_EQ(by["secret.doc"]["reason"], "cannot open the file: permission denied");
+    EXPECT_EQ(by["ok.doc"]["outcome"], "converted");
+    EXPECT_EQ(by["deeper/fine.doc"]["outcome"], "converted");
+    EXPECT_NE(SummaryLine(ran.out).find("2 converted, 0 duplicates, 0 skipped, 2 failed"),
+              std::string::npos)
+        << ran.out;
+
+    // A folder argument that cannot be read at all: one record, exit code 1.
+    ran = RunCliOutput("--json " + Q(json) + " " + Q(in / "closed"), environment, asUser);
+    EXPECT_EQ(ran.code, 1) << ran.out;
+    auto records = ReadJson(json);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["relative"], "./");
+    EXPECT_EQ(records[0]["reason"],
+              "cannot read the folder " + (in / "closed").string() + ": permission denied");
+    fs::permissions(in / "closed", fs::perms::all);  // so the folder can be removed
 }

@@ -11,6 +11,8 @@
 
 #include "core/conversion_run.h"
 #include "tests/win/app/form_test_support.h"
+#include "tests/win/wine_host.h"
+#include "win32/long_path.h"
 
 using namespace vellumor;
 using namespace vellumor::test;
@@ -117,6 +119,82 @@ TEST_F(FileListTest, AddFolderTakesDocAndDocxEntriesOfThatFolderOnly) {
     services.BrowseAnswers(empty.Path());
     Click(form->SpeedButton4);
     EXPECT_EQ(Rows(), 5);
+}
+
+// A folder the search cannot read is said once, in the error box, naming the folder; it is
+// never taken for an empty one.
+TEST_F(FileListTest, AddFolderSaysOnceWhenTheFolderCannotBeRead) {
+    app::Application application(services);
+    // Gone between the picker and the search.
+    std::wstring gone;
+    services.onBrowse = [&gone](BROWSEINFOW&) {
+        TempFolder vanishing;
+        gone = vanishing.Path();
+        return ILCreateFromPathW(gone.c_str());  // the folder goes with the TempFolder
+    };
+    Click(form->SpeedButton4);
+    EXPECT_EQ(Rows(), 0);
+    ASSERT_EQ(services.boxes.size(), 1u);
+    EXPECT_EQ(services.boxes[0].text,
+              L"Cannot read the folder " + gone + L": there is no such folder.");
+    EXPECT_EQ(services.boxes[0].flags, static_cast<UINT>(MB_OK | MB_ICONERROR));
+
+    // Closed to this user.
+    TempFolder folder;
+    folder.File(L"inside.doc", 10);
+    if (!test::CloseFolder(folder.Utf8())) {
+        test::OpenFolder(folder.Utf8());
+        GTEST_SKIP() << test::kClosedFolderSkip;
+    }
+    services.BrowseAnswers(folder.Path());
+    Click(form->SpeedButton4);
+    test::OpenFolder(folder.Utf8());
+    EXPECT_EQ(Rows(), 0);
+    ASSERT_EQ(services.boxes.size(), 2u);
+    EXPECT_EQ(services.boxes[1].text,
+              L"Cannot read the folder " + folder.Path() + L": permission denied.");
+}
+
+// Links made on the Linux side show the file they lead to; paths past MAX_PATH and names
+// outside the ANSI code page are listed like any other.
+TEST_F(FileListTest, AddFolderTakesLinksAndLongPaths) {
+    TempFolder folder;
+    folder.File(L"target.docx", 2048);
+    const std::string links = folder.Utf8() + "\\links";
+    CreateDirectoryW(win::Widen(links).c_str(), nullptr);
+    ASSERT_TRUE(test::MakeUnixLink("../target.docx", links + "\\linked.docx"));
+    services.BrowseAnswers(win::Widen(links));
+    Click(form->SpeedButton4);
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(form->FileList().Text(0, 0), "linked.docx");
+    EXPECT_EQ(form->FileList().Text(0, 2), "2KB");
+
+    // A folder of over 200 characters and a name of 100: a path of over 300.
+    const std::string deep =
+        folder.Utf8() + "\\" + std::string(100, 'd') + "\\" + std::string(90, 'e');
+    test::MakeFolders(deep);
+    const std::string name =
+        "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 " + std::string(90, 'n') + ".doc";
+    {
+        HANDLE file = CreateFileW(win::LongPath(deep + "\\" + name).c_str(), GENERIC_WRITE, 0,
+                                  nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(file, std::string(3000, 'x').data(), 3000, &written, nullptr);
+        CloseHandle(file);
+    }
+    ASSERT_GT(win::Widen(deep + "\\" + name).size(), 260u);
+    services.BrowseAnswers(win::Widen(deep));
+    Click(form->SpeedButton4);
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(form->FileList().Text(1, 0), name);
+    EXPECT_EQ(form->FileList().Text(1, 1), deep + "\\" + name);
+    EXPECT_EQ(form->FileList().Text(1, 2), "2KB");
+    // Add finds it too.
+    form->AddFileEntry(deep + "\\" + name);
+    EXPECT_EQ(Rows(), 3);
+    test::RemoveTree(folder.Utf8() + "\\" + std::string(100, 'd'));
+    test::RemoveUnixTree(links);
 }
 
 TEST_F(FileListTest, AddFolderOnADriveRootKeepsTheRootsBackslashInEveryPath) {

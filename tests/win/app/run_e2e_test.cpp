@@ -17,6 +17,8 @@
 #include "app/form_run.h"
 #include "engine/client/worker_engine.h"
 #include "tests/win/app/form_test_support.h"
+#include "tests/win/wine_host.h"
+#include "win32/long_path.h"
 
 using namespace vellumor;
 using namespace vellumor::test;
@@ -31,7 +33,14 @@ std::wstring FromUnix(const std::string& path) {
     return out;
 }
 
-const std::wstring kWorker = FromUnix(VELLUMOR_NATIVE_WORKER);
+// VELLUMOR_TEST_ENGINE names another worker to run them with (the script worker).
+std::wstring TestWorker() {
+    wchar_t other[1024] = {};
+    return GetEnvironmentVariableW(L"VELLUMOR_TEST_ENGINE", other, 1024)
+               ? std::wstring(other)
+               : FromUnix(VELLUMOR_NATIVE_WORKER);
+}
+const std::wstring kWorker = TestWorker();
 const std::wstring kCorpus = FromUnix(VELLUMOR_CORPUS);
 
 bool Exists(const std::wstring& path) {
@@ -177,6 +186,36 @@ TEST_F(EndToEnd, ConvertsRealDocumentsInBothModesWhateverTheirNames) {
     ExpectPdf(docs.Path() + L"\\" + cjkPdf, 1);
     EXPECT_EQ(services.explorerFolders.size(), 3u);
     EXPECT_EQ(services.explorerFolders.back(), out2);
+}
+
+// A folder picked with Add Folder whose documents lie past MAX_PATH, with names the ANSI code
+// page cannot spell: they convert beside their sources and into an output folder.
+TEST_F(EndToEnd, ConvertsPathsLongerThanMaxPathWithNamesOutsideTheCodePage) {
+    const std::string deep =
+        docs.Utf8() + "\\" + std::string(100, 'd') + "\\" + std::string(90, 'e');
+    test::MakeFolders(deep);
+    const std::string stem =
+        "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 \xE6\x96\x87 " + std::string(80, 'n');
+    const std::string source = deep + "\\" + stem + ".doc";
+    ASSERT_GT(win::Widen(source).size(), 260u);
+    ASSERT_TRUE(
+        CopyFileW((kCorpus + L"\\poi_footnote.doc").c_str(), win::LongPath(source).c_str(), FALSE));
+    services.BrowseAnswers(win::Widen(deep));
+    SendMessageW(form->SpeedButton4, BM_CLICK, 0, 0);
+    ASSERT_EQ(form->FileList().Count(), 1);
+
+    SendMessageW(form->RadioButton2, BM_CLICK, 0, 0);  // beside the source
+    Convert();
+    EXPECT_TRUE(services.boxes.empty());
+    EXPECT_EQ(form->Label1->Caption(), "Successed!");
+    EXPECT_EQ(Head(win::LongPath(deep + "\\" + stem + ".pdf")), "%PDF-");
+
+    SendMessageW(form->RadioButton1, BM_CLICK, 0, 0);  // into a folder that is long too
+    SetOutput(win::Widen(deep + "\\out"));
+    Convert();
+    EXPECT_TRUE(services.boxes.empty());
+    EXPECT_EQ(Head(win::LongPath(deep + "\\out\\" + stem + ".pdf")), "%PDF-");
+    test::RemoveTree(docs.Utf8() + "\\" + std::string(100, 'd'));
 }
 
 // A listener on 127.0.0.1 in this (Windows) process, counting the connections it is offered.
