@@ -32,7 +32,21 @@ using rtl::OUString;
 
 namespace {
 
-using ContextGetter = uno::Reference<uno::XComponentContext> (*)();
+// comphelper::getProcessComponentContext returns the context by value up to 7.x and by const
+// reference in later offices. Called with a buffer in the hidden return-slot argument, both
+// hand back the address of a valid reference: the old one builds it in the buffer (and returns
+// the buffer's address), the new one ignores the buffer and returns the address of its own.
+using ContextGetter = const uno::Reference<uno::XComponentContext>* (*)(void* returnSlot);
+
+uno::Reference<uno::XComponentContext> ProcessContext(ContextGetter getter) {
+    alignas(uno::Reference<uno::XComponentContext>) unsigned char
+        slot[sizeof(uno::Reference<uno::XComponentContext>)] = {};
+    const auto* held = getter(slot);
+    uno::Reference<uno::XComponentContext> context = held ? *held : nullptr;
+    if (static_cast<const void*>(held) == slot)
+        reinterpret_cast<uno::Reference<uno::XComponentContext>*>(slot)->~Reference();
+    return context;
+}
 
 beans::PropertyValue Prop(const char* name, const uno::Any& value) {
     beans::PropertyValue p;
@@ -108,7 +122,7 @@ bool OfficeDocuments::Attach(std::string& error) {
             dlsym(RTLD_DEFAULT, "_ZN10comphelper14LibreOfficeKit9setActiveEb")))
         kitActive(false);
     try {
-        state_->context = getter();
+        state_->context = ProcessContext(getter);
         if (!state_->context.is()) {
             error = "the office has no component context";
             return false;
