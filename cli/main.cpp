@@ -387,6 +387,7 @@ int main(int argc, char** argv) {
     std::vector<WorkerEngine*> engines;
     std::atomic<bool> aborting{false};
     std::atomic<bool> isolationWarned{false};
+    std::atomic<bool> officeWarned{false};
     int slotsRunning = threads;
 
     std::vector<std::thread> pool;
@@ -416,6 +417,10 @@ int main(int argc, char** argv) {
                         !why.empty() && !isolationWarned.exchange(true))
                         reporter.Say("vellumor-cli: warning: " + why +
                                      "; documents may reach the network");
+                    if (std::string why = engine.OfficeVersionWarning();
+                        !why.empty() && !officeWarned.exchange(true))
+                        reporter.Say("vellumor-cli: warning: " + why +
+                                     "; documents may convert with faults");
                     if (aborting && job.outcome == Outcome::Failed) {
                         job.outcome = Outcome::Skipped;
                         job.reason = kInterrupted;

@@ -99,6 +99,9 @@ std::string EncodePayload(const Message& m) {
         case MessageType::Ready:
             w.U8(static_cast<std::uint8_t>(m.status));
             w.Str(m.text);
+            w.U16(m.officeMajor);
+            w.U16(m.officeMinor);
+            w.Str(m.isolationProblem);
             break;
         case MessageType::Load:
         case MessageType::Save:
@@ -146,7 +149,8 @@ bool DecodePayload(std::string_view payload, Message& out, std::string* reason) 
             ok = r.U16(m.version) && r.Str(m.token) && r.U32(m.pid);
             break;
         case MessageType::Ready:
-            ok = r.U8(status) && r.Str(m.text);
+            ok = r.U8(status) && r.Str(m.text) && r.U16(m.officeMajor) && r.U16(m.officeMinor) &&
+                 r.Str(m.isolationProblem);
             break;
         case MessageType::Load:
         case MessageType::Save:

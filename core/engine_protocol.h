@@ -14,14 +14,14 @@
 
 namespace vellumor::protocol {
 
-inline constexpr std::uint16_t kVersion = 1;
+inline constexpr std::uint16_t kVersion = 2;
 inline constexpr std::uint32_t kMaxPayload = 1u << 20;  // paths are short; anything bigger is bad
 inline constexpr std::size_t kTokenBytes = 16;          // the token is 32 hexadecimal characters
 inline constexpr const char* kTokenVariable = "VELLUMOR_ENGINE_TOKEN";
 
 enum class MessageType : std::uint8_t {
     Hello = 1,   // worker -> client: version, token, pid
-    Ready = 2,   // worker -> client: status, text (why the office failed to start, if it did)
+    Ready = 2,   // worker -> client: status, text, officeMajor, officeMinor, isolationProblem
     Load = 3,    // client -> worker: id, deadlineMs, text (path), reserved, format, flag
     Save = 4,    // client -> worker: id, deadlineMs, text (path), reserved, format, flag, options
     Quit = 5,    // client -> worker: nothing
@@ -65,9 +65,9 @@ inline std::uint64_t LoadMemoryCeilingBytes(std::int32_t reserved) {
            << 20;
 }
 
-// A worker that could not give itself a network of its own says so in its Ready text, after
-// "; " and this mark: "LibreOffice 7.4; no network isolation: unshare refused (...)".
-inline constexpr const char* kNoIsolationMark = "no network isolation";
+// The oldest office the workers are tested with; an older one is named in failures.
+inline constexpr std::uint16_t kOldestOfficeMajor = 7;
+inline constexpr std::uint16_t kOldestOfficeMinor = 4;
 
 struct Message {
     MessageType type = MessageType::Quit;
@@ -76,7 +76,7 @@ struct Message {
     std::uint32_t pid = 0;
     std::uint32_t id = 0;
     std::uint32_t deadlineMs = 0;
-    std::string text;  // path of Load/Save, message of Ready/Result
+    std::string text;  // path of Load/Save, message of Result, the office's name in Ready
     std::int32_t reserved = 0;
     std::int32_t format = 0;
     bool flag = false;
@@ -85,6 +85,11 @@ struct Message {
     std::int32_t value = 0;
     std::int32_t pages = 0;
     std::uint64_t memoryBytes = 0;
+    // Ready: the office's version (0.0 when unknown) and, when the worker could not give itself
+    // a network of its own, why not (empty: it has none).
+    std::uint16_t officeMajor = 0;
+    std::uint16_t officeMinor = 0;
+    std::string isolationProblem;
 
     bool operator==(const Message&) const = default;
 };

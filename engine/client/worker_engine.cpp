@@ -105,6 +105,8 @@ struct WorkerEngine::Impl {
     std::uint32_t nextId = 1;
     std::uint32_t workerPid = 0;
     std::string isolationWarning;
+    std::string officeName;     // as the worker's greeting names it
+    bool officeTooOld = false;  // older than the oldest office the workers are tested with
     int documents = 0;
     int lastPages = 0;
     std::uint64_t lastMemory = 0;
@@ -345,8 +347,14 @@ struct WorkerEngine::Impl {
                               "The document engine could not start the office" +
                                   (ready.text.empty() ? "" : ": " + ready.text));
         }
-        auto mark = ready.text.find(proto::kNoIsolationMark);
-        isolationWarning = mark == std::string::npos ? "" : ready.text.substr(mark);
+        isolationWarning = ready.isolationProblem.empty()
+                               ? ""
+                               : "no network isolation: " + ready.isolationProblem;
+        officeName = ready.text;
+        officeTooOld = (ready.officeMajor || ready.officeMinor) &&
+                       (ready.officeMajor < proto::kOldestOfficeMajor ||
+                        (ready.officeMajor == proto::kOldestOfficeMajor &&
+                         ready.officeMinor < proto::kOldestOfficeMinor));
         state = State::Ready;
     }
 
@@ -452,15 +460,31 @@ struct WorkerEngine::Impl {
             Command(proto::MessageType::Load, path, static_cast<int>(format), "loading");
         ++documents;
         if (reply.status != proto::Status::Ok)
-            throw EngineError(FailureFor(reply.status),
-                              "Cannot convert " + DisplayNameOf(path) + ": " + reply.text);
+            throw EngineError(FailureFor(reply.status), "Cannot convert " + DisplayNameOf(path) +
+                                                            ": " + reply.text +
+                                                            OldOfficeNote(reply.status));
+    }
+
+    // An office older than any we test with is the likeliest cause of a failure it reports.
+    std::string OldOfficeNote(proto::Status status) const {
+        if (!officeTooOld ||
+            (status != proto::Status::LoadFailed && status != proto::Status::SaveFailed))
+            return "";
+        return " (" + OfficeTooOldText() + ")";
+    }
+
+    std::string OfficeTooOldText() const {
+        return (officeName.empty() ? std::string("the office") : officeName) +
+               " is older than LibreOffice " + std::to_string(proto::kOldestOfficeMajor) + "." +
+               std::to_string(proto::kOldestOfficeMinor) + ", the oldest version tested";
     }
 
     SavedPdf SaveOnce(const std::string& path) {
         proto::Message reply = Command(proto::MessageType::Save, path, kFormatPdf, "saving");
         if (reply.status != proto::Status::Ok)
-            throw EngineError(FailureFor(reply.status),
-                              "Cannot save " + DisplayNameOf(path) + ": " + reply.text);
+            throw EngineError(FailureFor(reply.status), "Cannot save " + DisplayNameOf(path) +
+                                                            ": " + reply.text +
+                                                            OldOfficeNote(reply.status));
         return SavedPdf{reply.pages};
     }
 
@@ -581,6 +605,12 @@ std::uint32_t WorkerEngine::WorkerProcessId() const {
 }
 std::string WorkerEngine::IsolationWarning() const {
     return impl_->isolationWarning;
+}
+std::string WorkerEngine::OfficeVersionWarning() const {
+    return impl_->officeTooOld ? impl_->OfficeTooOldText() : "";
+}
+std::string WorkerEngine::OfficeName() const {
+    return impl_->officeName;
 }
 void WorkerEngine::SetOperationTimeout(std::chrono::milliseconds timeout) {
     impl_->options.operationTimeout = timeout;

@@ -94,6 +94,12 @@ class WorkerEngine : public DocumentEngine, public ConversionEngine {
     // Why the current worker runs without a network of its own ("no network isolation:
     // unshare refused (...)"), from its greeting; empty when it has one, or before the first.
     std::string IsolationWarning() const;
+    // When the current worker's office is older than the oldest one the workers are tested with,
+    // a sentence that says so ("LibreOffice 6.4.7.2 is older than LibreOffice 7.4, the oldest
+    // version tested"); else empty. Failed loads and saves carry it too.
+    std::string OfficeVersionWarning() const;
+    // The office as the current worker's greeting names it ("LibreOffice 25.2.3.2").
+    std::string OfficeName() const;
 
     void SetOperationTimeout(std::chrono::milliseconds timeout);
     void SetPdfA(bool pdfA);

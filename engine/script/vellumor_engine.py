@@ -39,7 +39,7 @@ IS_WINDOWS = os.name == "nt"
 # Tests set this after import: called with the absolute path just before each document loads.
 before_load = None
 
-PROTOCOL_VERSION = 1
+PROTOCOL_VERSION = 2
 MAX_PAYLOAD = 1 << 20
 TOKEN_VARIABLE = "VELLUMOR_ENGINE_TOKEN"
 
@@ -62,7 +62,11 @@ EXIT_MEMORY_CEILING = 7
 LOAD_ALLOW_LOCAL_LINKS = 1
 LOAD_EIGHT_BIT_TEXT = 2  # plain text in an 8-bit Windows code page
 LOAD_CEILING_SHIFT = 8
-NO_ISOLATION_MARK = "no network isolation"
+
+# What a failed load or store says when nothing more is known: the office's own message names
+# its internals (classes, error codes, URLs), which mean nothing to the user.
+COULD_NOT_READ = "the office could not read it; the file may be damaged"
+COULD_NOT_WRITE = "the office could not write a PDF of this document"
 
 OFFICE_START_SECONDS = 60.0
 OFFICE_END_SECONDS = 3.0
@@ -102,6 +106,9 @@ class Message(object):
         self.value = fields.get("value", 0)
         self.pages = fields.get("pages", 0)
         self.memory_bytes = fields.get("memory_bytes", 0)
+        self.office_major = fields.get("office_major", 0)
+        self.office_minor = fields.get("office_minor", 0)
+        self.isolation_problem = fields.get("isolation_problem", b"")
 
 
 def _as_bytes(text):
@@ -119,6 +126,7 @@ def encode_payload(m):
         out += struct.pack("<H", m.version) + _pack_str(m.token) + struct.pack("<I", m.pid)
     elif m.type == READY:
         out += struct.pack("<B", m.status) + _pack_str(m.text)
+        out += struct.pack("<HH", m.office_major, m.office_minor) + _pack_str(m.isolation_problem)
     elif m.type in (LOAD, SAVE):
         out += struct.pack("<II", m.id, m.deadline_ms) + _pack_str(m.text)
         out += struct.pack("<iiB", m.reserved, m.format, 1 if m.flag else 0)
@@ -178,6 +186,8 @@ def decode_payload(payload):
     elif m.type == READY:
         m.status = r.take("<B")
         m.text = r.string()
+        m.office_major, m.office_minor = r.take("<HH")
+        m.isolation_problem = r.string()
     elif m.type in (LOAD, SAVE):
         m.id, m.deadline_ms = r.take("<II")
         m.text = r.string()
@@ -793,6 +803,16 @@ class OfficeGone(Exception):
     """The bridge to the office broke: the office died or was killed."""
 
 
+def office_version(text):
+    """(major, minor) of a version text such as "25.2.3.2"; (0, 0) when it names none."""
+    parts = str(text).split(".")
+    try:
+        major, minor = int(parts[0]), int(parts[1])
+    except (ValueError, IndexError):
+        return 0, 0
+    return (major, minor) if 0 <= major < 65536 and 0 <= minor < 65536 else (0, 0)
+
+
 class Office(object):
     def __init__(self):
         self.context = None
@@ -804,8 +824,8 @@ class Office(object):
         self.jobs = queue.Queue()
 
     def start(self, profile, env):
-        """Starts soffice.bin and connects to it. Returns the product text; raises RuntimeError
-        with the reason when the office cannot be started."""
+        """Starts soffice.bin and connects to it. Returns what product() returns; raises
+        RuntimeError with the reason when the office cannot be started."""
         program = office_program_folder()
         binary = os.path.join(program, "soffice.bin")
         if IS_WINDOWS and not os.path.exists(binary):
@@ -832,7 +852,7 @@ class Office(object):
                 break
             except Exception as e:
                 if not is_uno_exception(e, "com.sun.star.connection.NoConnectException"):
-                    raise RuntimeError("the office did not answer (%s)" % _message(e))
+                    raise RuntimeError("the office did not answer")
             code = State.office.poll()
             if code is not None:
                 if code in OFFICE_RESTART_CODES and restarts < 2:
@@ -873,17 +893,19 @@ class Office(object):
             out.close()
 
     def product(self):
+        """The office's name and version ("LibreOffice 25.2.3.2"), and its major and minor
+        version numbers (0, 0 when unknown)."""
         try:
             provider = self.context.ServiceManager.createInstanceWithContext(
                 "com.sun.star.configuration.ConfigurationProvider", self.context)
             node = provider.createInstanceWithArguments(
                 "com.sun.star.configuration.ConfigurationAccess",
                 (_prop("nodepath", "/org.openoffice.Setup/Product"),))
-            name = node.getByName("ooName")
-            version = node.getByName("ooSetupVersionAboutBox")
-            return ("%s %s" % (name, version)).strip()
+            name = node.getByName("ooName") or "LibreOffice"
+            version = node.getByName("ooSetupVersionAboutBox") or ""
         except Exception:
-            return "the office"
+            name, version = "LibreOffice", ""
+        return ("%s %s" % (name, version)).strip(), office_version(version)
 
     def on_main_thread(self, function, checking=False):
         """Runs function on the office's main thread and returns its result (or raises its
@@ -984,11 +1006,15 @@ class Office(object):
     def store_pdf(self, url, pdfa):
         """None when written, else the office's message."""
         document = self.document
-        filter_data = uno.Any("[]com.sun.star.beans.PropertyValue",
-                              (_prop("SelectPdfVersion", 2 if pdfa else 0),))
         # A write error (a full disk) asks a question; unanswered, the store never returns.
-        props = (_prop("FilterName", "writer_pdf_Export"), _prop("FilterData", filter_data),
+        props = (_prop("FilterName", "writer_pdf_Export"),
                  _prop("InteractionHandler", AbortingInteractionHandler()))
+        if pdfa:
+            # Only PDF/A names a version: the office's own default suits every other PDF, and
+            # naming one makes newer offices fail on some documents.
+            filter_data = uno.Any("[]com.sun.star.beans.PropertyValue",
+                                  (_prop("SelectPdfVersion", 2),))
+            props += (_prop("FilterData", filter_data),)
 
         def run():
             try:
@@ -1116,7 +1142,8 @@ class Worker(object):
         if outcome == LOAD_FAILED_TO_READ:
             if not self.office.answers():
                 raise OfficeGone(why)
-            return self.fail(reply, LOAD_FAILED, "the office could not read it (%s)" % why)
+            # The office's message names its internals, never the user's problem.
+            return self.fail(reply, LOAD_FAILED, COULD_NOT_READ)
         if outcome == LOAD_NOT_TEXT:
             return self.fail(reply, REFUSED, "it is not a text document")
         reply.value = 0
@@ -1154,10 +1181,8 @@ class Worker(object):
                 remove_partial()
                 if not self.office.answers():
                     raise OfficeGone(why)
-                reason = why_store_failed(folder, target, why)
                 return self.fail(reply, SAVE_FAILED,
-                                 (reason or "the office could not write the PDF") +
-                                 (" (%s)" % why if why else ""))
+                                 why_store_failed(folder, target) or COULD_NOT_WRITE)
             try:
                 os.replace(temp, target)
             except OSError as e:
@@ -1185,38 +1210,23 @@ def why_not_writable(folder, error, otherwise):
     return otherwise
 
 
-IO_ACCESS_DENIED, IO_OUT_OF_SPACE, IO_NAME_TOO_LONG, IO_WRITE_PROTECTED = 7, 9, 31, 37
-
-
-def office_io_code(message):
-    """The I/O code of the office's error in its message, "0x11b(Error Area:Io Class:Abort
-    Code:27)" (the low 8 bits), or None."""
-    area = (message or "").rfind("(Error Area:Io ")
-    start = message.rfind("0x", 0, area) if area > 0 else -1
-    if start < 0:
-        return None
-    try:
-        return int(message[start + 2:area], 16) & 0xFF
-    except ValueError:
-        return None
-
-
-def why_store_failed(folder, target, message):
-    """Why the office could not store the PDF, from its error code and a look at the folder (a
-    full disk shows only as an abort). None when nothing is known."""
-    code = office_io_code(message)
-    try:
-        full = not IS_WINDOWS and os.statvfs(folder).f_bavail == 0
-    except OSError:
-        full = False
-    if code == IO_OUT_OF_SPACE or full:
+def why_store_failed(folder, target):
+    """Why the office could not store the PDF, from a look at the folder: the office's own
+    error reaches us only as text, and a full disk shows there merely as an abort. None when
+    nothing is known."""
+    if not IS_WINDOWS:
+        try:
+            fs = os.statvfs(folder)
+        except OSError:
+            fs = None
+        if fs is not None and fs.f_bavail == 0:
+            return why_not_writable(folder, errno.ENOSPC, "")
+        if fs is not None and fs.f_flag & os.ST_RDONLY:
+            return why_not_writable(folder, errno.EROFS, "")
+    elif _windows_disk_full(folder):
         return why_not_writable(folder, errno.ENOSPC, "")
-    if code == IO_ACCESS_DENIED or not os.access(folder, os.W_OK):
+    if not os.access(folder, os.W_OK):
         return why_not_writable(folder, errno.EACCES, "")
-    if code == IO_WRITE_PROTECTED:
-        return why_not_writable(folder, errno.EROFS, "")
-    if code == IO_NAME_TOO_LONG:
-        return why_not_writable(folder, errno.ENAMETOOLONG, "")
     try:
         name_max = os.pathconf(folder, "PC_NAME_MAX") if not IS_WINDOWS else 255
         path_max = os.pathconf(folder, "PC_PATH_MAX") if not IS_WINDOWS else 260
@@ -1225,6 +1235,14 @@ def why_store_failed(folder, target, message):
     if len(os.fsencode(os.path.basename(target))) > name_max or len(os.fsencode(target)) >= path_max:
         return why_not_writable(folder, errno.ENAMETOOLONG, "")
     return None
+
+
+def _windows_disk_full(folder):
+    try:
+        import shutil
+        return shutil.disk_usage(folder).free == 0
+    except OSError:
+        return False
 
 
 def _strerror(e):
@@ -1300,16 +1318,15 @@ def main(argv):
         prepare_profile(profile)
         env = dict(os.environ)
         use_engine_fonts(profile, env)
-        product = office.start(profile, env)
+        product, (major, minor) = office.start(profile, env)
     except Exception as e:
         send(Message(READY, status=START_FAILED, text=str(e) or "the office did not start"))
         State.ending = True
         kill_office()
         return EXIT_START_FAILED
     State.ending = False  # from here on an office that exits has crashed
-    if isolation_problem:
-        product += "; %s: %s" % (NO_ISOLATION_MARK, isolation_problem)
-    send(Message(READY, status=OK, text=product))
+    send(Message(READY, status=OK, text=product, office_major=major, office_minor=minor,
+                 isolation_problem=isolation_problem or ""))
 
     worker = Worker(office, pid)
     serve(worker, State.sock)

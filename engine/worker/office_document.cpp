@@ -11,6 +11,7 @@
 #include <com/sun/star/text/XPageCursor.hpp>
 #include <com/sun/star/text/XTextViewCursorSupplier.hpp>
 #include <com/sun/star/configuration/theDefaultProvider.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/container/XNameReplace.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
@@ -172,6 +173,27 @@ bool OfficeDocuments::Load(const std::string& url, std::string& error, bool& wan
     }
 }
 
+OfficeDocuments::Product OfficeDocuments::Describe() const {
+    Product product;
+    try {
+        auto provider = configuration::theDefaultProvider::get(state_->context);
+        uno::Sequence<uno::Any> path(1);
+        path[0] = uno::Any(Prop("nodepath", uno::Any(OUString("/org.openoffice.Setup/Product"))));
+        uno::Reference<container::XNameAccess> node(
+            provider->createInstanceWithArguments(
+                OUString("com.sun.star.configuration.ConfigurationAccess"), path),
+            uno::UNO_QUERY_THROW);
+        OUString name, version;
+        node->getByName(OUString("ooName")) >>= name;
+        node->getByName(OUString("ooSetupVersionAboutBox")) >>= version;
+        product.name = ToUtf8(name);
+        product.version = ToUtf8(version);
+    } catch (const uno::Exception&) {
+    }
+    if (product.name.empty()) product.name = "LibreOffice";
+    return product;
+}
+
 bool OfficeDocuments::AllowLocalLinks(bool allow, std::string& error) {
     if (state_->linksAllowed == (allow ? 1 : 0)) return true;
     try {
@@ -209,16 +231,21 @@ bool OfficeDocuments::IsText() const {
 bool OfficeDocuments::StorePdf(const std::string& url, bool pdfa, std::string& error) {
     try {
         uno::Reference<frame::XStorable> storable(state_->document, uno::UNO_QUERY_THROW);
-        uno::Sequence<beans::PropertyValue> filterData(1);
-        filterData[0] = Prop("SelectPdfVersion", uno::Any(sal_Int32(pdfa ? 2 : 0)));
-        uno::Sequence<beans::PropertyValue> args(2);
+        uno::Sequence<beans::PropertyValue> args(1);
         args[0] = Prop("FilterName", uno::Any(OUString("writer_pdf_Export")));
-        args[1] = Prop("FilterData", uno::Any(filterData));
+        if (pdfa) {
+            // Only PDF/A names a version: the office's own default suits every other PDF, and
+            // naming one makes newer offices fail on some documents.
+            uno::Sequence<beans::PropertyValue> filterData(1);
+            filterData[0] = Prop("SelectPdfVersion", uno::Any(sal_Int32(2)));
+            args.realloc(2);
+            args[1] = Prop("FilterData", uno::Any(filterData));
+        }
         storable->storeToURL(FromUtf8(url), args);
         return true;
     } catch (const uno::Exception& e) {
+        // The office's message names its internals; the caller explains the failure itself.
         error = ToUtf8(e.Message);
-        if (error.empty()) error = "the office reported an error without a message";
         return false;
     }
 }

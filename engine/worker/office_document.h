@@ -19,6 +19,13 @@ class OfficeDocuments {
     // Finds the running office's component context. False (with a reason) when it cannot.
     bool Attach(std::string& error);
 
+    struct Product {
+        std::string name;     // "LibreOffice"
+        std::string version;  // "25.2.3.2"; empty when the office does not say
+    };
+    // The running office's name and version, from its configuration.
+    Product Describe() const;
+
     // Loads url, replacing the document held. False with the office's reason; wantsPassword
     // tells that the office asked for a password (nothing is ever typed in: the request is
     // cancelled, so the load fails).
@@ -31,7 +38,8 @@ class OfficeDocuments {
     bool Holds() const;
     // True when the document held is a text document (not a spreadsheet or drawing).
     bool IsText() const;
-    // Writes the document held as PDF (PDF/A-2b when pdfa).
+    // Writes the document held as PDF (PDF/A-2b when pdfa). False with the office's message,
+    // which is for diagnosis only: it names the office's internals.
     bool StorePdf(const std::string& url, bool pdfa, std::string& error);
     // The number of pages of the laid-out document, or 0 if unknown.
     int PageCount() const;

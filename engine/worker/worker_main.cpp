@@ -479,31 +479,26 @@ std::string WhyNotWritable(const std::string& folder, int error, const std::stri
     }
 }
 
-// The office's reason for a failed store names its error code, "0x11b(Error Area:Io Class:Abort
-// Code:27)"; the low bits are the I/O code. A full disk shows only as an abort, so the folder
-// is looked at too. Empty when nothing is known.
-std::string WhyStoreFailed(const std::string& folder, const std::string& target,
-                           const std::string& officeMessage) {
-    long code = -1;
-    auto area = officeMessage.rfind("(Error Area:Io ");
-    auto hex = area == std::string::npos ? area : officeMessage.rfind("0x", area);
-    if (hex != std::string::npos)
-        code = std::strtol(officeMessage.c_str() + hex + 2, nullptr, 16) & 0xff;
-    constexpr long kIoAccessDenied = 7, kIoOutOfSpace = 9, kIoNameTooLong = 31,
-                   kIoWriteProtected = 37;
+// Why the office could not store the PDF, from a look at the folder: the office's own error
+// reaches us only as text, and a full disk shows there merely as an abort. Empty when nothing
+// is known.
+std::string WhyStoreFailed(const std::string& folder, const std::string& target) {
     struct statvfs fs {};
-    if (code == kIoOutOfSpace || (statvfs(folder.c_str(), &fs) == 0 && fs.f_bavail == 0))
-        return WhyNotWritable(folder, ENOSPC, "");
-    if (code == kIoAccessDenied || access(folder.c_str(), W_OK) != 0)
-        return WhyNotWritable(folder, EACCES, "");
-    if (code == kIoWriteProtected) return WhyNotWritable(folder, EROFS, "");
+    const bool known = statvfs(folder.c_str(), &fs) == 0;
+    if (known && fs.f_bavail == 0) return WhyNotWritable(folder, ENOSPC, "");
+    if (known && (fs.f_flag & ST_RDONLY)) return WhyNotWritable(folder, EROFS, "");
+    if (access(folder.c_str(), W_OK) != 0) return WhyNotWritable(folder, EACCES, "");
     long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
     std::string name = target.substr(target.find_last_of('/') + 1);
-    if (code == kIoNameTooLong || target.size() >= PATH_MAX ||
-        (nameMax > 0 && static_cast<long>(name.size()) > nameMax))
+    if (target.size() >= PATH_MAX || (nameMax > 0 && static_cast<long>(name.size()) > nameMax))
         return WhyNotWritable(folder, ENAMETOOLONG, "");
     return {};
 }
+
+// What a failed load or store says when nothing more is known: the office's own message names
+// its internals (classes, error codes, URLs), which mean nothing to the user.
+const char* const kCouldNotRead = "the office could not read it; the file may be damaged";
+const char* const kCouldNotWrite = "the office could not write a PDF of this document";
 
 std::string FolderOf(const std::string& path) {
     auto slash = path.find_last_of('/');
@@ -578,15 +573,14 @@ class Worker {
         std::string why;
         bool wantsPassword = false;
         if (!documents_.AllowLocalLinks((command.reserved & proto::kLoadAllowLocalLinks) != 0, why))
-            return Fail(reply, proto::Status::LoadFailed,
-                        "the office's link setting cannot be changed (" + why + ")");
+            return Fail(reply, proto::Status::LoadFailed, "the office's link setting cannot be changed");
         const bool eightBitText = (command.reserved & proto::kLoadEightBitText) != 0;
         if (!documents_.Load(FileUrlFromPath(path), why, wantsPassword, eightBitText)) {
             if (wantsPassword)
                 return Fail(reply, proto::Status::PasswordProtected,
                             "the document is password-protected");
-            return Fail(reply, proto::Status::LoadFailed,
-                        "the office could not read it" + (why.empty() ? "" : " (" + why + ")"));
+            // The office's message names its internals, never the user's problem.
+            return Fail(reply, proto::Status::LoadFailed, kCouldNotRead);
         }
         if (!documents_.IsText()) {
             Drop();
@@ -624,10 +618,8 @@ class Worker {
             documents_.StorePdf(FileUrlFromPath(temp), command.options & proto::kOptionPdfA, why);
         if (!ok || stat(temp.c_str(), &st) != 0 || st.st_size == 0) {
             RemovePartialFolder();
-            std::string reason = WhyStoreFailed(folder, target, why);
-            return Fail(reply, proto::Status::SaveFailed,
-                        (reason.empty() ? "the office could not write the PDF" : reason) +
-                            (why.empty() ? "" : " (" + why + ")"));
+            std::string reason = WhyStoreFailed(folder, target);
+            return Fail(reply, proto::Status::SaveFailed, reason.empty() ? kCouldNotWrite : reason);
         }
         if (rename(temp.c_str(), target.c_str()) != 0) {
             int e = errno;
@@ -645,6 +637,15 @@ class Worker {
 
   private:
 };
+
+// "25.2.3.2" -> 25, 2; nothing known stays 0.0.
+void OfficeVersion(const std::string& version, std::uint16_t& major, std::uint16_t& minor) {
+    unsigned a = 0, b = 0;
+    if (std::sscanf(version.c_str(), "%u.%u", &a, &b) == 2 && a < 65536 && b < 65536) {
+        major = static_cast<std::uint16_t>(a);
+        minor = static_cast<std::uint16_t>(b);
+    }
+}
 
 struct Loop {
     Worker* worker = nullptr;
@@ -686,9 +687,10 @@ int Poll(void* data, int timeoutUs) {
             Send(ready);
             _exit(kExitStartFailed);
         }
-        ready.text = "LibreOffice";
-        if (!g_isolationProblem.empty())
-            ready.text += std::string("; ") + proto::kNoIsolationMark + ": " + g_isolationProblem;
+        auto product = loop->worker->documents_.Describe();
+        ready.text = product.name + (product.version.empty() ? "" : " " + product.version);
+        OfficeVersion(product.version, ready.officeMajor, ready.officeMinor);
+        ready.isolationProblem = g_isolationProblem;
         Send(ready);
     }
     pollfd p[2] = {{g_socket, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};

@@ -18,8 +18,11 @@ Message Sample(MessageType type) {
             m.pid = 4242;
             break;
         case MessageType::Ready:
-            m.status = Status::StartFailed;
-            m.text = "no office";
+            m.status = Status::Ok;
+            m.text = "LibreOffice 25.2.3.2";
+            m.officeMajor = 25;
+            m.officeMinor = 2;
+            m.isolationProblem = "unshare refused (Operation not permitted)";
             break;
         case MessageType::Load:
         case MessageType::Save:

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -89,8 +90,50 @@ inline auto Workers() {
                              std::string(VELLUMOR_SCRIPT_TESTHOOKS));
 }
 
+// A worker parameter that ends in this runs the script worker on the oldest office we support
+// (Debian 12's LibreOffice 7.4, unpacked by scripts/oldest-office) instead of the installed one.
+inline constexpr const char* kOnOldestOffice = "@oldest-office";
+
+// The Python that runs the script worker on the oldest office, or empty when it is not there.
+inline std::string OldestOfficePython() {
+    if (const char* set = getenv("VELLUMOR_OLDEST_OFFICE_PYTHON"); set && *set) return set;
+    std::string cache;
+    if (const char* xdg = getenv("XDG_CACHE_HOME"); xdg && *xdg)
+        cache = xdg;
+    else if (const char* home = getenv("HOME"); home && *home)
+        cache = std::string(home) + "/.cache";
+    std::string python = cache + "/vellumor/office-7.4/python3";
+    return !cache.empty() && access(python.c_str(), X_OK) == 0 ? python : "";
+}
+
+// The workers of the conformance suite: both on the installed office, and the script worker on
+// the oldest office too.
+inline auto ConformanceWorkers() {
+    setenv("VELLUMOR_SCRIPT_WORKER", VELLUMOR_SCRIPT_WORKER, 1);
+    return ::testing::Values(std::string(VELLUMOR_TEST_WORKER),
+                             std::string(VELLUMOR_SCRIPT_TESTHOOKS),
+                             std::string(VELLUMOR_SCRIPT_TESTHOOKS) + kOnOldestOffice);
+}
+
+// The worker program of a parameter; points the client at the oldest office's Python when the
+// parameter asks for it. Empty when that office is not there (the test skips).
+inline std::string UseWorker(const std::string& param) {
+    const std::string mark = kOnOldestOffice;
+    if (param.size() <= mark.size() || param.compare(param.size() - mark.size(), mark.size(), mark)) {
+        unsetenv("VELLUMOR_PYTHON");
+        return param;
+    }
+    std::string python = OldestOfficePython();
+    if (python.empty()) return "";
+    setenv("VELLUMOR_PYTHON", python.c_str(), 1);
+    return param.substr(0, param.size() - mark.size());
+}
+
 inline std::string WorkerName(const ::testing::TestParamInfo<std::string>& info) {
     const std::string& path = info.param;
+    const std::string mark = kOnOldestOffice;
+    if (path.size() > mark.size() && path.compare(path.size() - mark.size(), mark.size(), mark) == 0)
+        return "ScriptWorkerOnOldestOffice";
     return path.size() > 3 && path.compare(path.size() - 3, 3, ".py") == 0 ? "ScriptWorker"
                                                                            : "CppWorker";
 }
