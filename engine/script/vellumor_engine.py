@@ -675,10 +675,15 @@ def isolate_network():
     return None
 
 
+WINE_FONTS = "/usr/share/wine/fonts"
+
+
 def use_engine_fonts(profile, env):
     """Documents name Word's fonts; the office lays them out with metric-compatible ones where
     they are installed. scripts/setup unpacks them into a folder of their own, so the office is
-    pointed at it here and page counts match the native worker's."""
+    pointed at it here and page counts match the native worker's. Installed from the package,
+    they are the system's, except Tahoma: Wine's fonts package keeps it (beside Windows' bitmap
+    faces, which stay out) in a folder of its own."""
     if IS_WINDOWS:
         return
     fonts = env.get("VELLUMOR_ENGINE_FONTS")
@@ -687,15 +692,23 @@ def use_engine_fonts(profile, env):
             fonts = os.path.join(env["XDG_CACHE_HOME"], "vellumor", "engine-fonts")
         elif env.get("HOME"):
             fonts = os.path.join(env["HOME"], ".cache", "vellumor", "engine-fonts")
-    if not fonts or not os.path.isdir(fonts):
+    if fonts and not os.path.isdir(fonts):
+        fonts = None
+    wine_tahoma = os.path.exists(os.path.join(WINE_FONTS, "tahoma.ttf"))
+    if not fonts and not wine_tahoma:
         return
     conf = os.path.join(profile, "fonts.conf")
     base = env.get("FONTCONFIG_FILE", "/etc/fonts/fonts.conf")
     with open(conf, "w", encoding="utf-8") as out:
         out.write('<?xml version="1.0"?>\n<!DOCTYPE fontconfig SYSTEM "fonts.dtd">\n<fontconfig>\n'
-                  '  <include ignore_missing="yes">%s</include>\n'
-                  '  <dir>%s</dir>\n'
-                  '  <cachedir>%s/fontconfig</cachedir>\n</fontconfig>\n' % (base, fonts, profile))
+                  '  <include ignore_missing="yes">%s</include>\n' % base)
+        if fonts:
+            out.write('  <dir>%s</dir>\n' % fonts)
+        if wine_tahoma:
+            out.write('  <dir>%s</dir>\n  <selectfont><rejectfont><glob>%s/*</glob></rejectfont>'
+                      '<acceptfont><glob>%s/tahoma*</glob></acceptfont></selectfont>\n'
+                      % (WINE_FONTS, WINE_FONTS, WINE_FONTS))
+        out.write('  <cachedir>%s/fontconfig</cachedir>\n</fontconfig>\n' % profile)
     env["FONTCONFIG_FILE"] = conf
 
 

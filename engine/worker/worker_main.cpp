@@ -431,9 +431,13 @@ int PdfPageCount(const std::string& path) {
     return best;
 }
 
-// Documents name Word's fonts; the office lays them out with metric-compatible ones (Liberation,
-// Carlito, Caladea) where they are installed. scripts/setup unpacks them into a folder of
-// their own so the rest of the machine keeps its fonts; the office is pointed at it here.
+// Documents name Word's fonts; the office lays them out with metric-compatible ones where they
+// are installed. scripts/setup unpacks them into a folder of their own so the rest of the
+// machine keeps its fonts; the office is pointed at it here. Installed from the package, they
+// are the system's, except Tahoma: Wine's fonts package keeps it (beside Windows' bitmap faces,
+// which stay out) in a folder of its own.
+const char* const kWineFonts = "/usr/share/wine/fonts";
+
 void UseEngineFonts(const std::string& profile) {
     std::string fonts;
     if (const char* env = getenv("VELLUMOR_ENGINE_FONTS"); env && *env) {
@@ -447,16 +451,22 @@ void UseEngineFonts(const std::string& profile) {
             fonts = std::string(home) + "/.cache/vellumor/engine-fonts";
     }
     struct stat st {};
-    if (fonts.empty() || stat(fonts.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+    if (fonts.empty() || stat(fonts.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) fonts.clear();
+    const bool wineTahoma = stat((std::string(kWineFonts) + "/tahoma.ttf").c_str(), &st) == 0;
+    if (fonts.empty() && !wineTahoma) return;
     std::string conf = profile + "/fonts.conf";
     std::string base =
         getenv("FONTCONFIG_FILE") ? getenv("FONTCONFIG_FILE") : "/etc/fonts/fonts.conf";
     {
         std::ofstream out(conf, std::ios::trunc);
         out << "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
-            << "  <include ignore_missing=\"yes\">" << base << "</include>\n"
-            << "  <dir>" << fonts << "</dir>\n"
-            << "  <cachedir>" << profile << "/fontconfig</cachedir>\n</fontconfig>\n";
+            << "  <include ignore_missing=\"yes\">" << base << "</include>\n";
+        if (!fonts.empty()) out << "  <dir>" << fonts << "</dir>\n";
+        if (wineTahoma)
+            out << "  <dir>" << kWineFonts << "</dir>\n  <selectfont><rejectfont><glob>"
+                << kWineFonts << "/*</glob></rejectfont><acceptfont><glob>" << kWineFonts
+                << "/tahoma*</glob></acceptfont></selectfont>\n";
+        out << "  <cachedir>" << profile << "/fontconfig</cachedir>\n</fontconfig>\n";
     }
     setenv("FONTCONFIG_FILE", conf.c_str(), 1);
 }
