@@ -472,78 +472,54 @@ PROFILE_SETTINGS = (
     ("/org.openoffice.Office.Writer/Content/Update", "Field", "false"),
     ("/org.openoffice.Office.Java/VirtualMachine", "Enable", "false"),
     ("/org.openoffice.Office.Common/Font/Substitution", "Replacement", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Bookman Old Style']", "ReplaceFont", "Bookman Old Style"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Bookman Old Style']", "SubstituteFont", "URW Bookman"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Bookman Old Style']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Bookman']", "ReplaceFont", "Bookman"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Bookman']", "SubstituteFont", "URW Bookman"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Bookman']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Century Gothic']", "ReplaceFont", "Century Gothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Century Gothic']", "SubstituteFont", "URW Gothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Century Gothic']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Century Schoolbook']", "ReplaceFont", "Century Schoolbook"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Century Schoolbook']", "SubstituteFont", "C059"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Century Schoolbook']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['New Century Schoolbook']", "ReplaceFont", "New Century Schoolbook"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['New Century Schoolbook']", "SubstituteFont", "C059"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['New Century Schoolbook']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Palatino Linotype']", "ReplaceFont", "Palatino Linotype"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Palatino Linotype']", "SubstituteFont", "P052"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Palatino Linotype']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Palatino']", "ReplaceFont", "Palatino"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Palatino']", "SubstituteFont", "P052"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Palatino']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Book Antiqua']", "ReplaceFont", "Book Antiqua"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Book Antiqua']", "SubstituteFont", "P052"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Book Antiqua']", "Always", "true"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "ReplaceFont", "SimSun"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "SubstituteFont", "Noto Serif CJK SC"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "SubstituteFont", "IPAMincho"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "Always", "true"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "ReplaceFont", "宋体"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "SubstituteFont", "Noto Serif CJK SC"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "SubstituteFont", "IPAMincho"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "Always", "true"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "ReplaceFont", "NSimSun"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "SubstituteFont", "Noto Serif CJK SC"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "SubstituteFont", "IPAMincho"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "Always", "true"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "ReplaceFont", "新宋体"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "SubstituteFont", "Noto Serif CJK SC"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "SubstituteFont", "IPAMincho"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "ReplaceFont", "SimHei"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "SubstituteFont", "Noto Sans CJK SC"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "ReplaceFont", "黑体"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "SubstituteFont", "Noto Sans CJK SC"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "ReplaceFont", "Microsoft YaHei"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "SubstituteFont", "Noto Sans CJK SC"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "ReplaceFont", "微软雅黑"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "SubstituteFont", "Noto Sans CJK SC"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "ReplaceFont", "KaiTi"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "SubstituteFont", "Noto Serif CJK SC"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "ReplaceFont", "楷体"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "SubstituteFont", "Noto Serif CJK SC"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "Always", "true"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "ReplaceFont", "FangSong"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "SubstituteFont", "Noto Serif CJK SC"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "SubstituteFont", "IPAMincho"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "Always", "true"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "ReplaceFont", "仿宋"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "SubstituteFont", "Noto Serif CJK SC"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "SubstituteFont", "IPAMincho"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "ReplaceFont", "KaiTi"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "ReplaceFont", "楷体"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "Always", "true"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "ReplaceFont", "PMingLiU"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "SubstituteFont", "Noto Serif CJK TC"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "SubstituteFont", "IPAMincho"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "Always", "true"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "ReplaceFont", "新細明體"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "SubstituteFont", "Noto Serif CJK TC"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "SubstituteFont", "IPAMincho"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "Always", "true"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "ReplaceFont", "MingLiU"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "SubstituteFont", "Noto Serif CJK TC"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "SubstituteFont", "IPAMincho"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "Always", "true"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "ReplaceFont", "細明體"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "SubstituteFont", "Noto Serif CJK TC"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "SubstituteFont", "IPAMincho"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "ReplaceFont", "SimHei"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "SubstituteFont", "IPAGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "ReplaceFont", "黑体"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "SubstituteFont", "IPAGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "ReplaceFont", "Microsoft YaHei"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "SubstituteFont", "IPAGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "ReplaceFont", "微软雅黑"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "SubstituteFont", "IPAGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "Always", "true"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "ReplaceFont", "MS Mincho"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "SubstituteFont", "IPAMincho"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "Always", "true"),
@@ -568,24 +544,6 @@ PROFILE_SETTINGS = (
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "ReplaceFont", "ＭＳ Ｐゴシック"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "SubstituteFont", "IPAPGothic"),
     ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Gulim']", "ReplaceFont", "Gulim"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Gulim']", "SubstituteFont", "Noto Sans CJK KR"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Gulim']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['굴림']", "ReplaceFont", "굴림"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['굴림']", "SubstituteFont", "Noto Sans CJK KR"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['굴림']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Batang']", "ReplaceFont", "Batang"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Batang']", "SubstituteFont", "Noto Serif CJK KR"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Batang']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['바탕']", "ReplaceFont", "바탕"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['바탕']", "SubstituteFont", "Noto Serif CJK KR"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['바탕']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Malgun Gothic']", "ReplaceFont", "Malgun Gothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Malgun Gothic']", "SubstituteFont", "Noto Sans CJK KR"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Malgun Gothic']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['맑은 고딕']", "ReplaceFont", "맑은 고딕"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['맑은 고딕']", "SubstituteFont", "Noto Sans CJK KR"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['맑은 고딕']", "Always", "true"),
 )
 
 
@@ -675,15 +633,10 @@ def isolate_network():
     return None
 
 
-WINE_FONTS = "/usr/share/wine/fonts"
-
-
 def use_engine_fonts(profile, env):
     """Documents name Word's fonts; the office lays them out with metric-compatible ones where
     they are installed. scripts/setup unpacks them into a folder of their own, so the office is
-    pointed at it here and page counts match the native worker's. Installed from the package,
-    they are the system's, except Tahoma: Wine's fonts package keeps it (beside Windows' bitmap
-    faces, which stay out) in a folder of its own."""
+    pointed at it here and page counts match the native worker's."""
     if IS_WINDOWS:
         return
     fonts = env.get("VELLUMOR_ENGINE_FONTS")
@@ -692,23 +645,15 @@ def use_engine_fonts(profile, env):
             fonts = os.path.join(env["XDG_CACHE_HOME"], "vellumor", "engine-fonts")
         elif env.get("HOME"):
             fonts = os.path.join(env["HOME"], ".cache", "vellumor", "engine-fonts")
-    if fonts and not os.path.isdir(fonts):
-        fonts = None
-    wine_tahoma = os.path.exists(os.path.join(WINE_FONTS, "tahoma.ttf"))
-    if not fonts and not wine_tahoma:
+    if not fonts or not os.path.isdir(fonts):
         return
     conf = os.path.join(profile, "fonts.conf")
     base = env.get("FONTCONFIG_FILE", "/etc/fonts/fonts.conf")
     with open(conf, "w", encoding="utf-8") as out:
         out.write('<?xml version="1.0"?>\n<!DOCTYPE fontconfig SYSTEM "fonts.dtd">\n<fontconfig>\n'
-                  '  <include ignore_missing="yes">%s</include>\n' % base)
-        if fonts:
-            out.write('  <dir>%s</dir>\n' % fonts)
-        if wine_tahoma:
-            out.write('  <dir>%s</dir>\n  <selectfont><rejectfont><glob>%s/*</glob></rejectfont>'
-                      '<acceptfont><glob>%s/tahoma*</glob></acceptfont></selectfont>\n'
-                      % (WINE_FONTS, WINE_FONTS, WINE_FONTS))
-        out.write('  <cachedir>%s/fontconfig</cachedir>\n</fontconfig>\n' % profile)
+                  '  <include ignore_missing="yes">%s</include>\n'
+                  '  <dir>%s</dir>\n'
+                  '  <cachedir>%s/fontconfig</cachedir>\n</fontconfig>\n' % (base, fonts, profile))
     env["FONTCONFIG_FILE"] = conf
 
 

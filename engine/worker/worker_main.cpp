@@ -223,78 +223,54 @@ const char* const kProfileSettings[][3] = {
     {"/org.openoffice.Office.Writer/Content/Update", "Field", "false"},
     {"/org.openoffice.Office.Java/VirtualMachine", "Enable", "false"},
     {"/org.openoffice.Office.Common/Font/Substitution", "Replacement", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Bookman Old Style']", "ReplaceFont", "Bookman Old Style"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Bookman Old Style']", "SubstituteFont", "URW Bookman"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Bookman Old Style']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Bookman']", "ReplaceFont", "Bookman"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Bookman']", "SubstituteFont", "URW Bookman"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Bookman']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Century Gothic']", "ReplaceFont", "Century Gothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Century Gothic']", "SubstituteFont", "URW Gothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Century Gothic']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Century Schoolbook']", "ReplaceFont", "Century Schoolbook"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Century Schoolbook']", "SubstituteFont", "C059"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Century Schoolbook']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['New Century Schoolbook']", "ReplaceFont", "New Century Schoolbook"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['New Century Schoolbook']", "SubstituteFont", "C059"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['New Century Schoolbook']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Palatino Linotype']", "ReplaceFont", "Palatino Linotype"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Palatino Linotype']", "SubstituteFont", "P052"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Palatino Linotype']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Palatino']", "ReplaceFont", "Palatino"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Palatino']", "SubstituteFont", "P052"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Palatino']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Book Antiqua']", "ReplaceFont", "Book Antiqua"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Book Antiqua']", "SubstituteFont", "P052"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Book Antiqua']", "Always", "true"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "ReplaceFont", "SimSun"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "SubstituteFont", "Noto Serif CJK SC"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "SubstituteFont", "IPAMincho"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "Always", "true"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "ReplaceFont", "宋体"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "SubstituteFont", "Noto Serif CJK SC"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "SubstituteFont", "IPAMincho"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "Always", "true"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "ReplaceFont", "NSimSun"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "SubstituteFont", "Noto Serif CJK SC"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "SubstituteFont", "IPAMincho"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "Always", "true"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "ReplaceFont", "新宋体"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "SubstituteFont", "Noto Serif CJK SC"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "SubstituteFont", "IPAMincho"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "ReplaceFont", "SimHei"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "SubstituteFont", "Noto Sans CJK SC"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "ReplaceFont", "黑体"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "SubstituteFont", "Noto Sans CJK SC"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "ReplaceFont", "Microsoft YaHei"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "SubstituteFont", "Noto Sans CJK SC"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "ReplaceFont", "微软雅黑"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "SubstituteFont", "Noto Sans CJK SC"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "ReplaceFont", "KaiTi"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "SubstituteFont", "Noto Serif CJK SC"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "ReplaceFont", "楷体"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "SubstituteFont", "Noto Serif CJK SC"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "Always", "true"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "ReplaceFont", "FangSong"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "SubstituteFont", "Noto Serif CJK SC"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "SubstituteFont", "IPAMincho"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "Always", "true"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "ReplaceFont", "仿宋"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "SubstituteFont", "Noto Serif CJK SC"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "SubstituteFont", "IPAMincho"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "ReplaceFont", "KaiTi"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "SubstituteFont", "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "ReplaceFont", "楷体"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "SubstituteFont", "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "Always", "true"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "ReplaceFont", "PMingLiU"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "SubstituteFont", "Noto Serif CJK TC"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "SubstituteFont", "IPAMincho"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "Always", "true"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "ReplaceFont", "新細明體"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "SubstituteFont", "Noto Serif CJK TC"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "SubstituteFont", "IPAMincho"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "Always", "true"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "ReplaceFont", "MingLiU"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "SubstituteFont", "Noto Serif CJK TC"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "SubstituteFont", "IPAMincho"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "Always", "true"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "ReplaceFont", "細明體"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "SubstituteFont", "Noto Serif CJK TC"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "SubstituteFont", "IPAMincho"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "ReplaceFont", "SimHei"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "SubstituteFont", "IPAGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "ReplaceFont", "黑体"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "SubstituteFont", "IPAGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "ReplaceFont", "Microsoft YaHei"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "SubstituteFont", "IPAGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "ReplaceFont", "微软雅黑"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "SubstituteFont", "IPAGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "Always", "true"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "ReplaceFont", "MS Mincho"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "SubstituteFont", "IPAMincho"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "Always", "true"},
@@ -319,24 +295,6 @@ const char* const kProfileSettings[][3] = {
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "ReplaceFont", "ＭＳ Ｐゴシック"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "SubstituteFont", "IPAPGothic"},
     {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Gulim']", "ReplaceFont", "Gulim"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Gulim']", "SubstituteFont", "Noto Sans CJK KR"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Gulim']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['굴림']", "ReplaceFont", "굴림"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['굴림']", "SubstituteFont", "Noto Sans CJK KR"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['굴림']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Batang']", "ReplaceFont", "Batang"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Batang']", "SubstituteFont", "Noto Serif CJK KR"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Batang']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['바탕']", "ReplaceFont", "바탕"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['바탕']", "SubstituteFont", "Noto Serif CJK KR"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['바탕']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Malgun Gothic']", "ReplaceFont", "Malgun Gothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Malgun Gothic']", "SubstituteFont", "Noto Sans CJK KR"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Malgun Gothic']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['맑은 고딕']", "ReplaceFont", "맑은 고딕"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['맑은 고딕']", "SubstituteFont", "Noto Sans CJK KR"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['맑은 고딕']", "Always", "true"},
 };
 
 // The settings as the profile's registrymodifications.xcu: one item per property; the
@@ -431,13 +389,9 @@ int PdfPageCount(const std::string& path) {
     return best;
 }
 
-// Documents name Word's fonts; the office lays them out with metric-compatible ones where they
-// are installed. scripts/setup unpacks them into a folder of their own so the rest of the
-// machine keeps its fonts; the office is pointed at it here. Installed from the package, they
-// are the system's, except Tahoma: Wine's fonts package keeps it (beside Windows' bitmap faces,
-// which stay out) in a folder of its own.
-const char* const kWineFonts = "/usr/share/wine/fonts";
-
+// Documents name Word's fonts; the office lays them out with metric-compatible ones (Liberation,
+// Carlito, Caladea) where they are installed. scripts/setup unpacks them into a folder of
+// their own so the rest of the machine keeps its fonts; the office is pointed at it here.
 void UseEngineFonts(const std::string& profile) {
     std::string fonts;
     if (const char* env = getenv("VELLUMOR_ENGINE_FONTS"); env && *env) {
@@ -451,22 +405,16 @@ void UseEngineFonts(const std::string& profile) {
             fonts = std::string(home) + "/.cache/vellumor/engine-fonts";
     }
     struct stat st {};
-    if (fonts.empty() || stat(fonts.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) fonts.clear();
-    const bool wineTahoma = stat((std::string(kWineFonts) + "/tahoma.ttf").c_str(), &st) == 0;
-    if (fonts.empty() && !wineTahoma) return;
+    if (fonts.empty() || stat(fonts.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
     std::string conf = profile + "/fonts.conf";
     std::string base =
         getenv("FONTCONFIG_FILE") ? getenv("FONTCONFIG_FILE") : "/etc/fonts/fonts.conf";
     {
         std::ofstream out(conf, std::ios::trunc);
         out << "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
-            << "  <include ignore_missing=\"yes\">" << base << "</include>\n";
-        if (!fonts.empty()) out << "  <dir>" << fonts << "</dir>\n";
-        if (wineTahoma)
-            out << "  <dir>" << kWineFonts << "</dir>\n  <selectfont><rejectfont><glob>"
-                << kWineFonts << "/*</glob></rejectfont><acceptfont><glob>" << kWineFonts
-                << "/tahoma*</glob></acceptfont></selectfont>\n";
-        out << "  <cachedir>" << profile << "/fontconfig</cachedir>\n</fontconfig>\n";
+            << "  <include ignore_missing=\"yes\">" << base << "</include>\n"
+            << "  <dir>" << fonts << "</dir>\n"
+            << "  <cachedir>" << profile << "/fontconfig</cachedir>\n</fontconfig>\n";
     }
     setenv("FONTCONFIG_FILE", conf.c_str(), 1);
 }

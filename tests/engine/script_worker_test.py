@@ -129,36 +129,13 @@ class Files(unittest.TestCase):
                 self.assertEqual(props["Always"], "true")
                 self.assertEqual(props["ReplaceFont"], node.getAttribute("oor:name"))
                 pairs[props["ReplaceFont"]] = props["SubstituteFont"]
-        self.assertEqual(pairs.get("Bookman Old Style"), "URW Bookman")
+        self.assertEqual(pairs.get("MS Mincho"), "IPAMincho")
         self.assertIn("宋体", pairs)
         self.assertIn('"Replacement" oor:op="fuse"><value>true', ve.profile_settings_text(False))
         # Windows has the fonts themselves; a replacement there would only lose them.
         on_windows = ve.profile_settings_text(windows=True)
         self.assertNotIn("Font/Substitution", on_windows)
         self.assertIn('"DisableMacrosExecution" oor:op="fuse"><value>true', on_windows)
-
-    def test_fonts_config_takes_the_engine_fonts_and_only_wines_tahoma(self):
-        with tempfile.TemporaryDirectory() as d:
-            fonts, wine, profile = (os.path.join(d, n) for n in ("fonts", "wine", "profile"))
-            for folder in (fonts, wine, profile):
-                os.makedirs(folder)
-            saved = ve.WINE_FONTS
-            try:
-                ve.WINE_FONTS = wine
-                env = {"VELLUMOR_ENGINE_FONTS": os.path.join(d, "missing")}
-                ve.use_engine_fonts(profile, env)
-                self.assertNotIn("FONTCONFIG_FILE", env)  # nothing to add: the system's fonts
-
-                open(os.path.join(wine, "tahoma.ttf"), "w").close()
-                env = {"VELLUMOR_ENGINE_FONTS": fonts}
-                ve.use_engine_fonts(profile, env)
-                with open(env["FONTCONFIG_FILE"]) as f:
-                    conf = f.read()
-            finally:
-                ve.WINE_FONTS = saved
-            self.assertIn("<dir>%s</dir>" % fonts, conf)
-            self.assertIn("<rejectfont><glob>%s/*</glob></rejectfont>" % wine, conf)
-            self.assertIn("<acceptfont><glob>%s/tahoma*</glob></acceptfont>" % wine, conf)
 
     def test_both_workers_give_the_office_the_same_settings(self):
         # A setting added to one worker only would leave documents less guarded in the other.
