@@ -143,7 +143,7 @@ class Files(unittest.TestCase):
             source = f.read()
         table = source[source.index("kProfileSettings[][3] = {"):]
         table = table[:table.index("};")]
-        cpp = re.findall(r'\{"([^"]+)", "([^"]+)", "([^"]+)"\}', table)
+        cpp = re.findall(r'\{"([^"]+)",\s*"([^"]+)",\s*"([^"]+)"\}', table)
         self.assertGreater(len(cpp), 10)
         self.assertEqual(sorted(cpp), sorted(ve.PROFILE_SETTINGS))
 
