@@ -454,8 +454,10 @@ def profile_folder():
 # What the office may do with a document, set in the profile before the office reads it:
 # macros and plug-ins never run (a Word document's VBA project is not even loaded), nothing a
 # document links to is fetched or read (the office treats every document as untrusted), links
-# and fields keep what the document stored. The C++ worker writes the same file (PrepareProfile
-# in engine/worker/worker_main.cpp).
+# and fields keep what the document stored. Fonts Word documents name that the office does not
+# map by itself are replaced by metric-compatible ones from the engine's fonts, so lines and
+# pages break as in Word. The C++ worker writes the same file (PrepareProfile in
+# engine/worker/worker_main.cpp). A path ending in ['name'] is a member of a set.
 PROFILE_SETTINGS = (
     ("/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3"),
     ("/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true"),
@@ -469,17 +471,114 @@ PROFILE_SETTINGS = (
     ("/org.openoffice.Office.Writer/Content/Update", "Link", "0"),
     ("/org.openoffice.Office.Writer/Content/Update", "Field", "false"),
     ("/org.openoffice.Office.Java/VirtualMachine", "Enable", "false"),
+    ("/org.openoffice.Office.Common/Font/Substitution", "Replacement", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "ReplaceFont", "SimSun"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "ReplaceFont", "宋体"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "ReplaceFont", "NSimSun"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "ReplaceFont", "新宋体"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "ReplaceFont", "FangSong"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "ReplaceFont", "仿宋"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "ReplaceFont", "KaiTi"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "ReplaceFont", "楷体"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "ReplaceFont", "PMingLiU"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "ReplaceFont", "新細明體"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "ReplaceFont", "MingLiU"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "ReplaceFont", "細明體"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "ReplaceFont", "SimHei"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "SubstituteFont", "IPAGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "ReplaceFont", "黑体"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "SubstituteFont", "IPAGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "ReplaceFont", "Microsoft YaHei"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "SubstituteFont", "IPAGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "ReplaceFont", "微软雅黑"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "SubstituteFont", "IPAGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "ReplaceFont", "MS Mincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ 明朝']", "ReplaceFont", "ＭＳ 明朝"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ 明朝']", "SubstituteFont", "IPAMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ 明朝']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PMincho']", "ReplaceFont", "MS PMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PMincho']", "SubstituteFont", "IPAPMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PMincho']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐ明朝']", "ReplaceFont", "ＭＳ Ｐ明朝"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐ明朝']", "SubstituteFont", "IPAPMincho"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐ明朝']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Gothic']", "ReplaceFont", "MS Gothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Gothic']", "SubstituteFont", "IPAGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Gothic']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ ゴシック']", "ReplaceFont", "ＭＳ ゴシック"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ ゴシック']", "SubstituteFont", "IPAGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ ゴシック']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PGothic']", "ReplaceFont", "MS PGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PGothic']", "SubstituteFont", "IPAPGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PGothic']", "Always", "true"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "ReplaceFont", "ＭＳ Ｐゴシック"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "SubstituteFont", "IPAPGothic"),
+    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "Always", "true"),
 )
 
 
-def profile_settings_text():
-    item = ('<item oor:path="%s"><prop oor:name="%s" oor:op="fuse"><value>%s</value></prop>'
-            '</item>\n')
+FONT_SUBSTITUTION = "/org.openoffice.Office.Common/Font/Substitution"
+
+
+def profile_settings_text(windows=IS_WINDOWS):
+    """The settings as the profile's registrymodifications.xcu: one item per property; the
+    properties of a set member together, as one node the set gets. Windows has Word's fonts
+    themselves: there the font replacements are left out."""
+    prop = '<prop oor:name="%s" oor:op="fuse"><value>%s</value></prop>'
+    lines = []
+    member = None  # the set member whose node is open
+    for path, name, value in PROFILE_SETTINGS:
+        if windows and path.startswith(FONT_SUBSTITUTION):
+            continue
+        if member is not None and path != member:
+            lines.append("</node></item>\n")
+            member = None
+        if not path.endswith("']"):
+            lines.append('<item oor:path="%s">%s</item>\n' % (path, prop % (name, value)))
+            continue
+        if member is None:
+            at = path.rindex("['")
+            lines.append('<item oor:path="%s"><node oor:name="%s" oor:op="replace">'
+                         % (path[:at], path[at + 2:-2]))
+            member = path
+        lines.append(prop % (name, value))
+    if member is not None:
+        lines.append("</node></item>\n")
     return ('<?xml version="1.0" encoding="UTF-8"?>\n'
             '<oor:items xmlns:oor="http://openoffice.org/2001/registry" '
             'xmlns:xs="http://www.w3.org/2001/XMLSchema" '
             'xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">\n' +
-            "".join(item % setting for setting in PROFILE_SETTINGS) + "</oor:items>\n")
+            "".join(lines) + "</oor:items>\n")
 
 
 def prepare_profile(folder):

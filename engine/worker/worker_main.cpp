@@ -206,7 +206,9 @@ std::string ProfileFolder() {
 // macros and plug-ins never run (a Word document's VBA project is not even loaded), nothing a
 // document links to is fetched or read (pictures, style sheets, included files, OLE links: the
 // office treats every document as untrusted), links and fields keep what the document stored.
-// The script worker writes the same file.
+// Fonts Word documents name that the office does not map by itself are replaced by
+// metric-compatible ones from the engine's fonts, so lines and pages break as in Word.
+// The script worker writes the same file. A path ending in ['name'] is a member of a set.
 const char* const kProfileSettings[][3] = {
     {"/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3"},
     {"/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true"},
@@ -220,17 +222,158 @@ const char* const kProfileSettings[][3] = {
     {"/org.openoffice.Office.Writer/Content/Update", "Link", "0"},
     {"/org.openoffice.Office.Writer/Content/Update", "Field", "false"},
     {"/org.openoffice.Office.Java/VirtualMachine", "Enable", "false"},
+    {"/org.openoffice.Office.Common/Font/Substitution", "Replacement", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "ReplaceFont",
+     "SimSun"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "ReplaceFont", "宋体"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "ReplaceFont",
+     "NSimSun"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "ReplaceFont",
+     "新宋体"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "ReplaceFont",
+     "FangSong"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "ReplaceFont", "仿宋"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "ReplaceFont", "KaiTi"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "ReplaceFont", "楷体"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "ReplaceFont",
+     "PMingLiU"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "ReplaceFont",
+     "新細明體"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "ReplaceFont",
+     "MingLiU"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "ReplaceFont",
+     "細明體"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "ReplaceFont",
+     "SimHei"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "SubstituteFont",
+     "IPAGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "ReplaceFont", "黑体"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "SubstituteFont",
+     "IPAGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "ReplaceFont",
+     "Microsoft YaHei"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']",
+     "SubstituteFont", "IPAGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "Always",
+     "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "ReplaceFont",
+     "微软雅黑"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "SubstituteFont",
+     "IPAGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "ReplaceFont",
+     "MS Mincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ 明朝']", "ReplaceFont",
+     "ＭＳ 明朝"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ 明朝']", "SubstituteFont",
+     "IPAMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ 明朝']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PMincho']", "ReplaceFont",
+     "MS PMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PMincho']", "SubstituteFont",
+     "IPAPMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PMincho']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐ明朝']", "ReplaceFont",
+     "ＭＳ Ｐ明朝"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐ明朝']", "SubstituteFont",
+     "IPAPMincho"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐ明朝']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Gothic']", "ReplaceFont",
+     "MS Gothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Gothic']", "SubstituteFont",
+     "IPAGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Gothic']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ ゴシック']", "ReplaceFont",
+     "ＭＳ ゴシック"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ ゴシック']", "SubstituteFont",
+     "IPAGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ ゴシック']", "Always",
+     "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PGothic']", "ReplaceFont",
+     "MS PGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PGothic']", "SubstituteFont",
+     "IPAPGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PGothic']", "Always", "true"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "ReplaceFont",
+     "ＭＳ Ｐゴシック"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']",
+     "SubstituteFont", "IPAPGothic"},
+    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "Always",
+     "true"},
 };
 
+// The settings as the profile's registrymodifications.xcu: one item per property; the
+// properties of a set member together, as one node the set gets.
 std::string ProfileSettingsText() {
     std::string text =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
         "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
-    for (const auto& setting : kProfileSettings)
-        text += std::string("<item oor:path=\"") + setting[0] + "\"><prop oor:name=\"" +
-                setting[1] + "\" oor:op=\"fuse\"><value>" + setting[2] + "</value></prop></item>\n";
+    std::string member;  // the set member whose node is open
+    for (const auto& setting : kProfileSettings) {
+        const std::string path = setting[0];
+        if (!member.empty() && path != member) {
+            text += "</node></item>\n";
+            member.clear();
+        }
+        const std::string prop = std::string("<prop oor:name=\"") + setting[1] +
+                                 "\" oor:op=\"fuse\"><value>" + setting[2] + "</value></prop>";
+        const bool inSet = path.size() > 4 && path.compare(path.size() - 2, 2, "']") == 0;
+        if (!inSet) {
+            text += "<item oor:path=\"" + path + "\">" + prop + "</item>\n";
+            continue;
+        }
+        if (member.empty()) {
+            const std::size_t at = path.rfind("['");
+            text += "<item oor:path=\"" + path.substr(0, at) + "\"><node oor:name=\"" +
+                    path.substr(at + 2, path.size() - at - 4) + "\" oor:op=\"replace\">";
+            member = path;
+        }
+        text += prop;
+    }
+    if (!member.empty()) text += "</node></item>\n";
     return text + "</oor:items>\n";
 }
 

@@ -127,13 +127,39 @@ class Files(unittest.TestCase):
             self.assertIn('"DisableMacrosExecution" oor:op="fuse"><value>true', xcu)
             self.assertIn('"FirstRun" oor:op="fuse"><value>false', xcu)
 
+    def test_font_replacements_are_set_members_and_stay_off_windows(self):
+        # The office reads a set member only as a whole node: a property item for a member
+        # that does not exist yet is dropped, and the replacement would silently not happen.
+        import xml.dom.minidom
+        oor = "http://openoffice.org/2001/registry"
+        items = xml.dom.minidom.parseString(ve.profile_settings_text(windows=False).encode())
+        pairs = {}
+        for item in items.getElementsByTagName("item"):
+            for node in item.getElementsByTagName("node"):
+                self.assertEqual(item.getAttribute("oor:path"),
+                                 "/org.openoffice.Office.Common/Font/Substitution/FontPairs")
+                self.assertEqual(node.getAttribute("oor:op"), "replace")
+                props = {p.getAttributeNS(oor, "name") or p.getAttribute("oor:name"):
+                         p.getElementsByTagName("value")[0].firstChild.data
+                         for p in node.getElementsByTagName("prop")}
+                self.assertEqual(props["Always"], "true")
+                self.assertEqual(props["ReplaceFont"], node.getAttribute("oor:name"))
+                pairs[props["ReplaceFont"]] = props["SubstituteFont"]
+        self.assertEqual(pairs.get("MS Mincho"), "IPAMincho")
+        self.assertIn("宋体", pairs)
+        self.assertIn('"Replacement" oor:op="fuse"><value>true', ve.profile_settings_text(False))
+        # Windows has the fonts themselves; a replacement there would only lose them.
+        on_windows = ve.profile_settings_text(windows=True)
+        self.assertNotIn("Font/Substitution", on_windows)
+        self.assertIn('"DisableMacrosExecution" oor:op="fuse"><value>true', on_windows)
+
     def test_both_workers_give_the_office_the_same_settings(self):
         # A setting added to one worker only would leave documents less guarded in the other.
         with open(os.path.join(HERE, "..", "..", "engine", "worker", "worker_main.cpp")) as f:
             source = f.read()
         table = source[source.index("kProfileSettings[][3] = {"):]
         table = table[:table.index("};")]
-        cpp = re.findall(r'\{"([^"]+)", "([^"]+)", "([^"]+)"\}', table)
+        cpp = re.findall(r'\{"([^"]+)",\s*"([^"]+)",\s*"([^"]+)"\}', table)
         self.assertGreater(len(cpp), 10)
         self.assertEqual(sorted(cpp), sorted(ve.PROFILE_SETTINGS))
 

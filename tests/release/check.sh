@@ -73,6 +73,10 @@ depends="$(dpkg-deb -f "$deb_file" Depends)"
 for d in libreoffice-writer libreoffice-core wine wine32; do
     check "package depends on $d" grep -qE "(^|[ ,|])$d( |,|\$|-nogui)" <<<"$depends"
 done
+# An installed Vellumor lays documents out with the fonts the tests measure with.
+for d in $(sed -n '/^font_files=(/,/^)/p' scripts/setup | grep -o '"fonts-[a-z0-9-]*' | tr -d '"' | sort -u); do
+    check "package depends on the engine's fonts ($d)" grep -qE "(^|[ ,|])$d( |,|\$)" <<<"$depends"
+done
 
 unpacked="$(mktemp -d)"
 dpkg-deb -x "$deb_file" "$unpacked"
