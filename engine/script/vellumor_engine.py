@@ -61,6 +61,9 @@ EXIT_MEMORY_CEILING = 7
 # document links to; bits 8 and up are the memory ceiling in MiB (0: none).
 LOAD_ALLOW_LOCAL_LINKS = 1
 LOAD_EIGHT_BIT_TEXT = 2  # plain text in an 8-bit Windows code page
+LOAD_REFUSE_TEXT_IMPORT = 4  # the office's detection decides; what it reads only as text is junk
+# The input check's reason for binary junk (core/input_check.h), given for such a text import too.
+UNRECOGNISED_CONTENT = "not a Word document (unrecognised content)"
 LOAD_CEILING_SHIFT = 8
 NO_ISOLATION_MARK = "no network isolation"
 
@@ -227,6 +230,13 @@ def is_text_document(document):
     return any(document.supportsService(name) for name in (
         "com.sun.star.text.TextDocument", "com.sun.star.text.GenericTextDocument",
         "com.sun.star.text.WebDocument"))
+
+
+def imported_as_text(document):
+    """Whether the office read the document with one of its plain-text import filters ("Text",
+    "Text (encoded)" and their web and master-document variants)."""
+    name = next((a.Value for a in document.getArgs() if a.Name == "FilterName"), "")
+    return name == "Text" or name.startswith("Text (")
 
 
 def partial_folder_name(pid):
@@ -786,7 +796,7 @@ class MainThreadEntry(unohelper.Base, XCallback):
             job = self.office.jobs.get()
 
 
-LOAD_DONE, LOAD_PASSWORD, LOAD_FAILED_TO_READ, LOAD_NOT_TEXT = range(4)
+LOAD_DONE, LOAD_PASSWORD, LOAD_FAILED_TO_READ, LOAD_NOT_TEXT, LOAD_TEXT_IMPORT = range(5)
 
 
 class OfficeGone(Exception):
@@ -937,9 +947,10 @@ class Office(object):
         node.commitChanges()
         self.links_allowed = allow
 
-    def load(self, url, allow_local_links=False, eight_bit_text=False):
+    def load(self, url, allow_local_links=False, eight_bit_text=False, refuse_text_import=False):
         """Loads the document on the office's main thread: (LOAD_DONE, None) when it is held,
-        LOAD_FAILED_TO_READ with the office's message, LOAD_PASSWORD or LOAD_NOT_TEXT. Only a
+        LOAD_FAILED_TO_READ with the office's message, LOAD_PASSWORD, LOAD_NOT_TEXT, or
+        LOAD_TEXT_IMPORT when refuse_text_import and the office read it as plain text. Only a
         text document is kept."""
         handler = AbortingInteractionHandler()
         props = (
@@ -976,6 +987,9 @@ class Office(object):
             if not is_text_document(document):
                 _close(document)
                 return LOAD_NOT_TEXT, None
+            if refuse_text_import and imported_as_text(document):
+                _close(document)
+                return LOAD_TEXT_IMPORT, None
             self.document = document  # from here on the main thread stays with us
             return LOAD_DONE, None
 
@@ -1110,7 +1124,8 @@ class Worker(object):
             before_load(path)
         outcome, why = self.office.load(
             file_url(path), bool(command.reserved & LOAD_ALLOW_LOCAL_LINKS),
-            bool(command.reserved & LOAD_EIGHT_BIT_TEXT))
+            bool(command.reserved & LOAD_EIGHT_BIT_TEXT),
+            bool(command.reserved & LOAD_REFUSE_TEXT_IMPORT))
         if outcome == LOAD_PASSWORD:
             return self.fail(reply, PASSWORD_PROTECTED, "the document is password-protected")
         if outcome == LOAD_FAILED_TO_READ:
@@ -1119,6 +1134,8 @@ class Worker(object):
             return self.fail(reply, LOAD_FAILED, "the office could not read it (%s)" % why)
         if outcome == LOAD_NOT_TEXT:
             return self.fail(reply, REFUSED, "it is not a text document")
+        if outcome == LOAD_TEXT_IMPORT:
+            return self.fail(reply, REFUSED, "it is " + UNRECOGNISED_CONTENT)
         reply.value = 0
 
     def save(self, command, reply):

@@ -192,6 +192,20 @@ bool OfficeDocuments::IsText() const {
                          info->supportsService(OUString("com.sun.star.text.WebDocument")));
 }
 
+std::string OfficeDocuments::ImportFilter() const {
+    try {
+        uno::Reference<frame::XModel> model(state_->document, uno::UNO_QUERY);
+        if (!model.is()) return {};
+        const auto args = model->getArgs();
+        for (const auto& arg : args) {
+            OUString name;
+            if (arg.Name == "FilterName" && (arg.Value >>= name)) return ToUtf8(name);
+        }
+    } catch (const uno::Exception&) {
+    }
+    return {};
+}
+
 bool OfficeDocuments::StorePdf(const std::string& url, bool pdfa, std::string& error) {
     try {
         uno::Reference<frame::XStorable> storable(state_->document, uno::UNO_QUERY_THROW);

@@ -41,6 +41,7 @@
 
 #include "core/engine_codes.h"
 #include "core/engine_protocol.h"
+#include "core/input_check.h"
 #include "engine/worker/file_url.h"
 #include "engine/worker/office_document.h"
 
@@ -452,6 +453,13 @@ class Worker {
         if (!documents_.IsText()) {
             Drop();
             return Fail(reply, proto::Status::Refused, "it is not a text document");
+        }
+        // Content the input check could not name that the office only reads as text is junk.
+        if ((command.reserved & proto::kLoadRefuseTextImport) &&
+            vellumor::IsPlainTextImport(documents_.ImportFilter())) {
+            Drop();
+            return Fail(reply, proto::Status::Refused,
+                        std::string("it is ") + vellumor::kUnrecognisedContent);
         }
         reply.value = 0;
     }
