@@ -586,9 +586,12 @@ struct Signature {
     const char* bytes;
     std::size_t length;
     const char* reason;
+    std::size_t at = 0;  // where the bytes stand
 };
 
-// Formats that could pass for text at their start, or that deserve a reason of their own.
+// Formats that could pass for text at their start, or that deserve a reason of their own; large
+// media files and programs among them, which would otherwise cost the office a long text import
+// before the worker refuses them.
 constexpr Signature kSignatures[] = {
     {"%PDF-", 5, "a PDF file, not a Word document"},
     {"\x89PNG", 4, "a PNG image, not a Word document"},
@@ -600,7 +603,37 @@ constexpr Signature kSignatures[] = {
     {"\xFD"
      "7zXZ",
      5, "a compressed archive, not a Word document"},
+    {"\x28\xB5\x2F\xFD", 4, "a compressed archive, not a Word document"},
+    {"BZh", 3, "a compressed archive, not a Word document"},  // with the block mark below
+    {"II*\0", 4, "a TIFF image, not a Word document"},
+    {"MM\0*", 4, "a TIFF image, not a Word document"},
+    {"RIFF", 4, "a sound, video or picture file, not a Word document"},
+    {"OggS\0", 5, "a sound or video file, not a Word document"},
+    {"fLaC", 4, "a sound file, not a Word document"},
+    {"\x1A\x45\xDF\xA3", 4, "a video file, not a Word document"},
+    {"ftyp", 4, "a video or picture file, not a Word document", 4},
+    {"\x7F"
+     "ELF",
+     4, "a program, not a Word document"},
+    {"SQLite format 3\0", 16, "a database, not a Word document"},
 };
+
+bool Matches(const unsigned char* bytes, std::size_t n, const Signature& signature) {
+    if (n < signature.at + signature.length ||
+        std::memcmp(bytes + signature.at, signature.bytes, signature.length) != 0)
+        return false;
+    if (std::strcmp(signature.bytes, "BZh") == 0)  // a level digit, then the first block's mark
+        return n >= 10 && bytes[3] >= '1' && bytes[3] <= '9' &&
+               std::memcmp(bytes + 4, "\x31\x41\x59\x26\x53\x59", 6) == 0;
+    return true;
+}
+
+// A Windows program: "MZ", and at the offset stored at 0x3C the "PE" header.
+bool IsWindowsProgram(const unsigned char* bytes, std::size_t n) {
+    if (n < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
+    const std::uint32_t pe = U32(bytes + 0x3C);
+    return pe <= n - 4 && std::memcmp(bytes + pe, "PE\0\0", 4) == 0;
+}
 
 }  // namespace
 
@@ -644,8 +677,8 @@ InputVerdict CheckContent(const ByteSource& read, std::uint64_t size) {
         Contains(lower, "text/html"))
         return Verdict(InputKind::WordHtml);
     for (const auto& signature : kSignatures)
-        if (n >= signature.length && std::memcmp(bytes, signature.bytes, signature.length) == 0)
-            return Refuse(signature.reason);
+        if (Matches(bytes, n, signature)) return Refuse(signature.reason);
+    if (IsWindowsProgram(bytes, n)) return Refuse("a program, not a Word document");
 
     ByteTextScanner scanner(utf8Mark);
     const TextScan scan = ScanText(read, size, textStart, scanner);

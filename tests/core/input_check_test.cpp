@@ -310,6 +310,29 @@ TEST(InputCheck, RefusesJunkArchivesAndOtherOfficeFiles) {
     ExpectRefused(Zip({"photo.jpg", "notes.txt"}), "zip archive");
     ExpectRefused(std::string("PK\x05\x06", 4) + std::string(18, '\0'), "zip archive");
     ExpectRefused("\x1F\x8B\x08\x00\x00\x00", "compressed archive");
+    // Media files and programs are named, not left to a long text import by the office.
+    const std::string tail(100, '\x01');
+    ExpectRefused(std::string("RIFF\x24\0\0\0WAVEfmt ", 16) + tail, "sound, video");
+    ExpectRefused(std::string("\0\0\0\x18"
+                              "ftypmp42",
+                              12) +
+                      tail,
+                  "video");
+    ExpectRefused(std::string("\x1A\x45\xDF\xA3", 4) + tail, "video");
+    ExpectRefused(std::string("II*\0", 4) + tail, "TIFF");
+    ExpectRefused(
+        "\x7F"
+        "ELF\x02\x01\x01" +
+            tail,
+        "program");
+    ExpectRefused(std::string("BZh91AY&SY", 10) + tail, "compressed archive");
+    std::string windowsProgram = "MZ" + std::string(0x80, '\0');
+    Put32(windowsProgram, 0x3C, 0x40);
+    windowsProgram.replace(0x40, 4, std::string("PE\0\0", 4));
+    ExpectRefused(windowsProgram, "program");
+    // Text that merely starts like one of them is still text.
+    EXPECT_EQ(Kind("MZ is a postal code prefix\n"), InputKind::PlainText);
+    EXPECT_EQ(Kind("BZh is not bzip2 here\n"), InputKind::PlainText);
 }
 
 // Hostile sizes and links end in a refusal, not a loop or a read past the end.
