@@ -47,9 +47,9 @@ inline constexpr std::uint32_t kOptionPdfA = 1;  // write PDF/A-2b
 // Load's reserved field: bit 0 lets the office read the local files a document links to
 // (pictures, included text; never the network); bit 1 says the file is plain text in an 8-bit
 // Windows code page (the office would take it for UTF-8); bit 2 says the input check could not
-// name the content: the office's own detection decides, and a document the office imports with
-// a plain-text filter is closed and answered Refused, "it is " + kUnrecognisedContent
-// (core/input_check.h); bits 8 to 30 are the memory ceiling in MiB for this document's Load and
+// name the content: the office's own detection decides, and a file it would import with a
+// plain-text filter is answered Refused, "it is " + kUnrecognisedContent (core/input_check.h),
+// without being loaded; bits 8 to 30 are the memory ceiling in MiB for this document's Load and
 // Save (0: none). A worker above the ceiling ends (exit code WorkerExit::MemoryCeiling).
 inline constexpr std::int32_t kLoadAllowLocalLinks = 1;
 inline constexpr std::int32_t kLoadEightBitText = 2;

@@ -232,11 +232,23 @@ def is_text_document(document):
         "com.sun.star.text.WebDocument"))
 
 
-def imported_as_text(document):
-    """Whether the office read the document with one of its plain-text import filters ("Text",
-    "Text (encoded)" and their web and master-document variants)."""
-    name = next((a.Value for a in document.getArgs() if a.Name == "FilterName"), "")
-    return name == "Text" or name.startswith("Text (")
+def detected_filter(context, url):
+    """The import filter the office's own type detection picks for url, or "": detection only,
+    quick even where the import would be slow."""
+    try:
+        detection = context.ServiceManager.createInstanceWithContext(
+            "com.sun.star.document.TypeDetection", context)
+        _, descriptor = detection.queryTypeByDescriptor((_prop("URL", url),), True)
+        return next((p.Value for p in descriptor if p.Name == "FilterName"), "")
+    except Exception as e:
+        if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+            raise
+        return ""
+
+
+def is_plain_text_import(filter_name):
+    # "Text", "Text (encoded)" and their web and master-document variants.
+    return filter_name == "Text" or filter_name.startswith("Text (")
 
 
 def partial_folder_name(pid):
@@ -950,8 +962,8 @@ class Office(object):
     def load(self, url, allow_local_links=False, eight_bit_text=False, refuse_text_import=False):
         """Loads the document on the office's main thread: (LOAD_DONE, None) when it is held,
         LOAD_FAILED_TO_READ with the office's message, LOAD_PASSWORD, LOAD_NOT_TEXT, or
-        LOAD_TEXT_IMPORT when refuse_text_import and the office read it as plain text. Only a
-        text document is kept."""
+        LOAD_TEXT_IMPORT when refuse_text_import and the office would read it as plain text.
+        Only a text document is kept."""
         handler = AbortingInteractionHandler()
         props = (
             _prop("Hidden", True),
@@ -969,6 +981,10 @@ class Office(object):
                       _prop("FilterOptions", "MS_1252,CRLF,,"))
 
         def run():
+            # Binary data the office would only import as text is junk, and its import can take
+            # minutes: asked before loading.
+            if refuse_text_import and is_plain_text_import(detected_filter(self.context, url)):
+                return LOAD_TEXT_IMPORT, None
             try:
                 self.allow_local_links(allow_local_links)
                 document = self.desktop.loadComponentFromURL(url, "_blank", 0, props)
@@ -987,9 +1003,6 @@ class Office(object):
             if not is_text_document(document):
                 _close(document)
                 return LOAD_NOT_TEXT, None
-            if refuse_text_import and imported_as_text(document):
-                _close(document)
-                return LOAD_TEXT_IMPORT, None
             self.document = document  # from here on the main thread stays with us
             return LOAD_DONE, None
 

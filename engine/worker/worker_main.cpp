@@ -442,6 +442,12 @@ class Worker {
         if (!documents_.AllowLocalLinks((command.reserved & proto::kLoadAllowLocalLinks) != 0, why))
             return Fail(reply, proto::Status::LoadFailed,
                         "the office's link setting cannot be changed (" + why + ")");
+        // Content the input check could not name that the office would only import as text is
+        // junk; asked before loading, as a text import of binary data can take minutes.
+        if ((command.reserved & proto::kLoadRefuseTextImport) &&
+            vellumor::IsPlainTextImport(documents_.DetectedFilter(FileUrlFromPath(path))))
+            return Fail(reply, proto::Status::Refused,
+                        std::string("it is ") + vellumor::kUnrecognisedContent);
         const bool eightBitText = (command.reserved & proto::kLoadEightBitText) != 0;
         if (!documents_.Load(FileUrlFromPath(path), why, wantsPassword, eightBitText)) {
             if (wantsPassword)
@@ -453,13 +459,6 @@ class Worker {
         if (!documents_.IsText()) {
             Drop();
             return Fail(reply, proto::Status::Refused, "it is not a text document");
-        }
-        // Content the input check could not name that the office only reads as text is junk.
-        if ((command.reserved & proto::kLoadRefuseTextImport) &&
-            vellumor::IsPlainTextImport(documents_.ImportFilter())) {
-            Drop();
-            return Fail(reply, proto::Status::Refused,
-                        std::string("it is ") + vellumor::kUnrecognisedContent);
         }
         reply.value = 0;
     }
