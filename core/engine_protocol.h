@@ -46,19 +46,22 @@ inline constexpr std::uint32_t kOptionPdfA = 1;  // write PDF/A-2b
 
 // Load's reserved field: bit 0 lets the office read the local files a document links to
 // (pictures, included text; never the network); bit 1 says the file is plain text in an 8-bit
-// Windows code page (the office would take it for UTF-8); bits 8 to 30 are the memory ceiling in
-// MiB for this document's Load and Save (0: none). A worker above the ceiling ends (exit code
-// WorkerExit::MemoryCeiling).
+// Windows code page (the office would take it for UTF-8); bit 2 says the input check could not
+// name the content: the office's own detection decides, and a file it would import with a
+// plain-text filter is answered Refused, "it is " + kUnrecognisedContent (core/input_check.h),
+// without being loaded; bits 8 to 30 are the memory ceiling in MiB for this document's Load and
+// Save (0: none). A worker above the ceiling ends (exit code WorkerExit::MemoryCeiling).
 inline constexpr std::int32_t kLoadAllowLocalLinks = 1;
 inline constexpr std::int32_t kLoadEightBitText = 2;
+inline constexpr std::int32_t kLoadRefuseTextImport = 4;
 inline constexpr int kLoadCeilingShift = 8;
 inline constexpr std::uint32_t kMaxCeilingMiB = (1u << 23) - 1;
 inline std::int32_t LoadReserved(bool allowLocalLinks, std::uint32_t ceilingMiB,
-                                 bool eightBitText = false) {
+                                 bool eightBitText = false, bool refuseTextImport = false) {
     if (ceilingMiB > kMaxCeilingMiB) ceilingMiB = kMaxCeilingMiB;
-    return static_cast<std::int32_t>((ceilingMiB << kLoadCeilingShift) |
-                                     (allowLocalLinks ? kLoadAllowLocalLinks : 0) |
-                                     (eightBitText ? kLoadEightBitText : 0));
+    return static_cast<std::int32_t>(
+        (ceilingMiB << kLoadCeilingShift) | (allowLocalLinks ? kLoadAllowLocalLinks : 0) |
+        (eightBitText ? kLoadEightBitText : 0) | (refuseTextImport ? kLoadRefuseTextImport : 0));
 }
 inline std::uint64_t LoadMemoryCeilingBytes(std::int32_t reserved) {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(reserved)) >> kLoadCeilingShift)

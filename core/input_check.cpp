@@ -31,6 +31,12 @@ InputVerdict Verdict(InputKind kind) {
 InputVerdict Refuse(std::string reason) {
     return {InputKind::Refused, std::move(reason), TextEncoding::None};
 }
+// Content not named here goes to the office's own type detection.
+InputVerdict OfficeDetects(InputKind kind) {
+    InputVerdict verdict{kind, kUnrecognisedContent, TextEncoding::None};
+    verdict.officeDetects = true;
+    return verdict;
+}
 
 // Compound file names compare without regard to case. Only ASCII letters are folded: every
 // name looked for is ASCII, and a non-ASCII unit must never fold onto one of them.
@@ -210,12 +216,18 @@ class CompoundFile {
     std::vector<std::uint32_t> rootChildren_;
 };
 
-// The Word 6 to 2003 header (FIB) at the start of the WordDocument stream.
+// The Word 6 to 2003 header (FIB) at the start of the WordDocument stream: wIdent, nFib, and a
+// flag word at 0x0A. Word 97 and later write wIdent 0xA5EC and nFib 0xC1 or more (0xC0 in a few
+// early files); Word 6 and 95 write 0xA5DC (or 0xA5EC) with nFib 101 (Word 6.0) to 105 (Word 95).
+// Other builds, the Far East editions of Word 95 among them (wIdent 0xA697, 0xA699, 0x8098,
+// 0x8099), write values of their own, and the office reads many of them: a WordDocument stream
+// names the file a Word document whatever its header, and only the flags are read from headers
+// whose layout is known.
 constexpr std::uint16_t kWordIdent = 0xA5EC;
-constexpr std::uint16_t kWordIdentOld = 0xA5DC;  // written by some Word 6 era programs
-constexpr std::uint16_t kFibWord6First = 101;    // Word 6.0 is 101, Word 95 is 104
+constexpr std::uint16_t kWordIdentOld = 0xA5DC;
+constexpr std::uint16_t kFibWord6First = 101;
 constexpr std::uint16_t kFibWord95Last = 105;
-constexpr std::uint16_t kFibWord97First = 0xC0;  // Word 97 and later write 0xC1 here
+constexpr std::uint16_t kFibWord97First = 0xC0;
 constexpr std::uint16_t kFibEncrypted = 0x0100;
 constexpr std::uint16_t kFibObfuscated = 0x8000;
 
@@ -226,18 +238,18 @@ InputVerdict CheckWordStream(CompoundFile& cf) {
     std::uint16_t ident = U16(fib);
     std::uint16_t nFib = U16(fib + 2);
     std::uint16_t flags = U16(fib + 0x0A);
-    if (ident != kWordIdent && ident != kWordIdentOld)
-        return Refuse("a damaged Word document (unknown header)");
-    if (nFib >= kFibWord6First && nFib <= kFibWord95Last) {
+    const bool knownIdent = ident == kWordIdent || ident == kWordIdentOld;
+    if (knownIdent && nFib >= kFibWord6First && nFib <= kFibWord95Last) {
         if (flags & kFibEncrypted) return Verdict(InputKind::Encrypted);
         return Verdict(InputKind::WordBinary);
     }
-    if (nFib >= kFibWord97First) {
+    if (knownIdent && nFib >= kFibWord97First) {
         // A missing or damaged table stream is left to the office: it reads some such files.
         if (flags & (kFibEncrypted | kFibObfuscated)) return Verdict(InputKind::Encrypted);
         return Verdict(InputKind::WordBinary);
     }
-    return Refuse("a damaged Word document (unknown version)");
+    // A variant not known here: the office decides, and a text import of it is refused.
+    return OfficeDetects(InputKind::WordBinary);
 }
 
 InputVerdict CheckOle2(const ByteSource& read, std::uint64_t size) {
@@ -534,13 +546,52 @@ std::size_t SkipSpace(const std::string& s, std::size_t i) {
     return i;
 }
 
+// WordPerfect before 5.0 carries no signature. Its files are text, single-byte codes 0x80 to 0xBF
+// and function groups 0xC0 to 0xFE that end with their own first byte: after a length fixed per
+// code, or (-1) wherever that byte comes again; 0xFF never stands alone. The office's WordPerfect
+// import recognises the format the same way. 8-bit text that has this structure throughout, with
+// at least one group of fixed length (which real text hardly ever closes), is such a document.
+constexpr short kWordPerfect4GroupLength[0xFF - 0xC0] = {
+    6, 4,   3,  5,   5, 6,  4,  6,  8,  42, 3,  6,  4,  3,  4,  3,   // 0xC0
+    6, -1,  -1, 4,   4, 4,  6,  -1, 4,  4,  4,  4,  -1, 24, 4,  -1,  // 0xD0
+    4, 3,   -1, 150, 6, 23, 11, 3,  3,  -1, -1, -1, 4,  -1, 44, 18,  // 0xE0
+    6, 106, -1, 100, 4, -1, 5,  -1, -1, -1, -1, -1, -1, -1, -1,      // 0xF0
+};
+
+bool LooksLikeWordPerfect4(const ByteSource& read, std::uint64_t size) {
+    const std::uint64_t end = std::min(size, kTextScanLimit);
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(end));
+    if (read(0, bytes.data(), bytes.size()) != bytes.size()) return false;
+    bool fixedGroup = false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char code = bytes[i];
+        if (code < 0xC0) continue;
+        if (code == 0xFF) return false;
+        const int length = kWordPerfect4GroupLength[code - 0xC0];
+        std::size_t close = i + 1;
+        if (length > 0)
+            close = i + static_cast<std::size_t>(length) - 1;
+        else
+            while (close < bytes.size() && bytes[close] != code) ++close;
+        // A group cut by the scan limit, not by the end of the file, is judged by what was read.
+        if (close >= bytes.size()) return end < size && fixedGroup;
+        if (bytes[close] != code) return false;
+        fixedGroup = fixedGroup || length > 0;
+        i = close;
+    }
+    return fixedGroup;
+}
+
 struct Signature {
     const char* bytes;
     std::size_t length;
     const char* reason;
+    std::size_t at = 0;  // where the bytes stand
 };
 
-// Formats that could pass for text at their start, or that deserve a reason of their own.
+// Formats that could pass for text at their start, or that deserve a reason of their own; large
+// media files and programs among them, which would otherwise cost the office a long text import
+// before the worker refuses them.
 constexpr Signature kSignatures[] = {
     {"%PDF-", 5, "a PDF file, not a Word document"},
     {"\x89PNG", 4, "a PNG image, not a Word document"},
@@ -552,7 +603,37 @@ constexpr Signature kSignatures[] = {
     {"\xFD"
      "7zXZ",
      5, "a compressed archive, not a Word document"},
+    {"\x28\xB5\x2F\xFD", 4, "a compressed archive, not a Word document"},
+    {"BZh", 3, "a compressed archive, not a Word document"},  // with the block mark below
+    {"II*\0", 4, "a TIFF image, not a Word document"},
+    {"MM\0*", 4, "a TIFF image, not a Word document"},
+    {"RIFF", 4, "a sound, video or picture file, not a Word document"},
+    {"OggS\0", 5, "a sound or video file, not a Word document"},
+    {"fLaC", 4, "a sound file, not a Word document"},
+    {"\x1A\x45\xDF\xA3", 4, "a video file, not a Word document"},
+    {"ftyp", 4, "a video or picture file, not a Word document", 4},
+    {"\x7F"
+     "ELF",
+     4, "a program, not a Word document"},
+    {"SQLite format 3\0", 16, "a database, not a Word document"},
 };
+
+bool Matches(const unsigned char* bytes, std::size_t n, const Signature& signature) {
+    if (n < signature.at + signature.length ||
+        std::memcmp(bytes + signature.at, signature.bytes, signature.length) != 0)
+        return false;
+    if (std::strcmp(signature.bytes, "BZh") == 0)  // a level digit, then the first block's mark
+        return n >= 10 && bytes[3] >= '1' && bytes[3] <= '9' &&
+               std::memcmp(bytes + 4, "\x31\x41\x59\x26\x53\x59", 6) == 0;
+    return true;
+}
+
+// A Windows program: "MZ", and at the offset stored at 0x3C the "PE" header.
+bool IsWindowsProgram(const unsigned char* bytes, std::size_t n) {
+    if (n < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
+    const std::uint32_t pe = U32(bytes + 0x3C);
+    return pe <= n - 4 && std::memcmp(bytes + pe, "PE\0\0", 4) == 0;
+}
 
 }  // namespace
 
@@ -596,12 +677,25 @@ InputVerdict CheckContent(const ByteSource& read, std::uint64_t size) {
         Contains(lower, "text/html"))
         return Verdict(InputKind::WordHtml);
     for (const auto& signature : kSignatures)
-        if (n >= signature.length && std::memcmp(bytes, signature.bytes, signature.length) == 0)
-            return Refuse(signature.reason);
+        if (Matches(bytes, n, signature)) return Refuse(signature.reason);
+    if (IsWindowsProgram(bytes, n)) return Refuse("a program, not a Word document");
 
     ByteTextScanner scanner(utf8Mark);
-    return TextVerdict(ScanText(read, size, textStart, scanner), scanner,
-                       "not a Word document (unrecognised content)");
+    const TextScan scan = ScanText(read, size, textStart, scanner);
+    if (!utf8Mark) {
+        // Binary content without a name here (WordPerfect before 5.0, formats of other word
+        // processors, or junk) is the office's to judge; so is 8-bit "text" built like an early
+        // WordPerfect document, which a text import would garble.
+        if (scan == TextScan::NotText) return OfficeDetects(InputKind::Unknown);
+        if (scan == TextScan::Text && scanner.Encoding() == TextEncoding::EightBit &&
+            LooksLikeWordPerfect4(read, size))
+            return OfficeDetects(InputKind::Unknown);
+    }
+    return TextVerdict(scan, scanner, kUnrecognisedContent);
+}
+
+bool IsPlainTextImport(const std::string& filterName) {
+    return filterName == "Text" || filterName.rfind("Text (", 0) == 0;
 }
 
 InputVerdict CheckBytes(const std::string& bytes) {

@@ -1,7 +1,9 @@
 // What the workers accept before the office sees a file: the kinds of content Word itself opens
 // under .doc and .docx names and the office reads faithfully (including plain text and
-// WordPerfect). Everything else is refused with a reason, so random bytes, zero-filled files or a
-// spreadsheet never turn into a PDF of garbage. Portable; no office code here.
+// WordPerfect). What it can name but must not convert is refused with a reason (empty and
+// zero-filled files, spreadsheets, presentations, images, archives). Content it cannot name goes
+// to the office's own type detection, and the worker refuses it when the office would only import
+// it as plain text, so random bytes never turn into a PDF of garbage. Portable; no office code.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +27,7 @@ enum class InputKind {
     Encrypted,          // encrypted package or Word binary: accepted, the office tries the default
                         // password and the worker refuses it if a password is asked for
     WordPerfect,
+    Unknown,  // not named here: the office's type detection decides (see officeDetects)
 };
 
 // How PlainText is encoded, so the worker can tell the office: text that is not valid UTF-8 is
@@ -35,10 +38,23 @@ struct InputVerdict {
     InputKind kind = InputKind::Refused;
     std::string reason;  // for Refused: a phrase such as "an Excel workbook, not a Word document"
     TextEncoding text = TextEncoding::None;  // for PlainText
+    // The office's own type detection decides what the content is, and the worker refuses it
+    // (as kUnrecognisedContent) when the office picks a plain-text import: set for Unknown and
+    // for a Word binary whose header is of a variant the check does not know.
+    bool officeDetects = false;
     bool accepted() const {
         return kind != InputKind::Refused && kind != InputKind::PasswordProtected;
     }
 };
+
+// Why content the office could only import as plain text is refused ("it is " in front): the
+// reason the check gives binary junk, and the one the workers give when the office's detection
+// picks a text import for such content.
+inline constexpr const char* kUnrecognisedContent = "not a Word document (unrecognised content)";
+
+// Whether an import filter of the office (its FilterName) reads the file as plain text: "Text",
+// "Text (encoded)" and their variants for web and master documents.
+bool IsPlainTextImport(const std::string& filterName);
 
 // Random access to the content: reads up to size bytes at offset, returns what it read.
 using ByteSource = std::function<std::size_t(std::uint64_t offset, void* buffer, std::size_t size)>;

@@ -23,7 +23,11 @@ class InputCheckedEngine : public DocumentEngine {
   public:
     explicit InputCheckedEngine(std::unique_ptr<DocumentEngine> inner) : inner_(std::move(inner)) {}
     int Load(const std::string& path, int reserved, int format, bool flag) override {
-        CheckInputFile(path);
+        // The control does not say which import its office chose, so content the check cannot
+        // name, which the workers leave to the office's detection, stays refused here.
+        if (CheckInputFile(path).kind == InputKind::Unknown)
+            throw EngineError(EngineFailure::Refused, "Cannot convert " + DisplayNameOf(path) +
+                                                          ": it is " + kUnrecognisedContent);
         return inner_->Load(path, reserved, format, flag);
     }
     int Save(const std::string& path, int reserved, int format, bool flag) override {

@@ -115,7 +115,8 @@ struct WorkerEngine::Impl {
     std::string loadedPath;
     SourceFormat loadedFormat = SourceFormat::Docx;
     int deathsThisDocument = 0;
-    bool eightBitText = false;  // the document is text in an 8-bit code page
+    bool eightBitText = false;      // the document is text in an 8-bit code page
+    bool refuseTextImport = false;  // the office's detection decides; a text import is junk
     // Abort() runs on another thread: it kills the worker it finds here and no other starts.
     std::atomic<bool> aborted{false};
     std::mutex abortMutex;
@@ -377,8 +378,8 @@ struct WorkerEngine::Impl {
         request.format = format;
         if (options.pdfA) request.options |= proto::kOptionPdfA;
         if (type == proto::MessageType::Load)
-            request.reserved =
-                proto::LoadReserved(options.allowLocalLinks, options.memoryLimitMiB, eightBitText);
+            request.reserved = proto::LoadReserved(options.allowLocalLinks, options.memoryLimitMiB,
+                                                   eightBitText, refuseTextImport);
         const std::string name = DisplayNameOf(path);
         if (!wp::SendAll(connection, proto::EncodeFrame(request))) {
             std::string how = Describe(Ended());
@@ -501,6 +502,7 @@ struct WorkerEngine::Impl {
         const InputVerdict verdict = CheckInputFile(path);
         const InputKind kind = verdict.kind;
         eightBitText = kind == InputKind::PlainText && verdict.text == TextEncoding::EightBit;
+        refuseTextImport = verdict.officeDetects;
         loadedPath = path;
         loadedFormat = format;
         RecycleIfDue();
@@ -520,6 +522,11 @@ struct WorkerEngine::Impl {
                     throw EngineError(EngineFailure::PasswordProtected,
                                       "Cannot convert " + DisplayNameOf(path) +
                                           ": the document is password-protected");
+                // Content the check could not name and the office could not read either.
+                if (kind == InputKind::Unknown && e.failure() == EngineFailure::LoadFailed)
+                    throw EngineError(
+                        EngineFailure::Refused,
+                        "Cannot convert " + DisplayNameOf(path) + ": it is " + verdict.reason);
                 throw;
             }
         }

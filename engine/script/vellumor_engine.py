@@ -61,6 +61,9 @@ EXIT_MEMORY_CEILING = 7
 # document links to; bits 8 and up are the memory ceiling in MiB (0: none).
 LOAD_ALLOW_LOCAL_LINKS = 1
 LOAD_EIGHT_BIT_TEXT = 2  # plain text in an 8-bit Windows code page
+LOAD_REFUSE_TEXT_IMPORT = 4  # the office's detection decides; what it reads only as text is junk
+# The input check's reason for binary junk (core/input_check.h), given for such a text import too.
+UNRECOGNISED_CONTENT = "not a Word document (unrecognised content)"
 LOAD_CEILING_SHIFT = 8
 
 # What a failed load or store says when nothing more is known: the office's own message names
@@ -237,6 +240,25 @@ def is_text_document(document):
     return any(document.supportsService(name) for name in (
         "com.sun.star.text.TextDocument", "com.sun.star.text.GenericTextDocument",
         "com.sun.star.text.WebDocument"))
+
+
+def detected_filter(context, url):
+    """The import filter the office's own type detection picks for url, or "": detection only,
+    quick even where the import would be slow."""
+    try:
+        detection = context.ServiceManager.createInstanceWithContext(
+            "com.sun.star.document.TypeDetection", context)
+        _, descriptor = detection.queryTypeByDescriptor((_prop("URL", url),), True)
+        return next((p.Value for p in descriptor if p.Name == "FilterName"), "")
+    except Exception as e:
+        if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+            raise
+        return ""
+
+
+def is_plain_text_import(filter_name):
+    # "Text", "Text (encoded)" and their web and master-document variants.
+    return filter_name == "Text" or filter_name.startswith("Text (")
 
 
 def partial_folder_name(pid):
@@ -895,7 +917,7 @@ class MainThreadEntry(unohelper.Base, XCallback):
             job = self.office.jobs.get()
 
 
-LOAD_DONE, LOAD_PASSWORD, LOAD_FAILED_TO_READ, LOAD_NOT_TEXT = range(4)
+LOAD_DONE, LOAD_PASSWORD, LOAD_FAILED_TO_READ, LOAD_NOT_TEXT, LOAD_TEXT_IMPORT = range(5)
 
 
 class OfficeGone(Exception):
@@ -1058,10 +1080,11 @@ class Office(object):
         node.commitChanges()
         self.links_allowed = allow
 
-    def load(self, url, allow_local_links=False, eight_bit_text=False):
+    def load(self, url, allow_local_links=False, eight_bit_text=False, refuse_text_import=False):
         """Loads the document on the office's main thread: (LOAD_DONE, None) when it is held,
-        LOAD_FAILED_TO_READ with the office's message, LOAD_PASSWORD or LOAD_NOT_TEXT. Only a
-        text document is kept."""
+        LOAD_FAILED_TO_READ with the office's message, LOAD_PASSWORD, LOAD_NOT_TEXT, or
+        LOAD_TEXT_IMPORT when refuse_text_import and the office would read it as plain text.
+        Only a text document is kept."""
         handler = AbortingInteractionHandler()
         props = (
             _prop("Hidden", True),
@@ -1079,6 +1102,10 @@ class Office(object):
                       _prop("FilterOptions", "MS_1252,CRLF,,"))
 
         def run():
+            # Binary data the office would only import as text is junk, and its import can take
+            # minutes: asked before loading.
+            if refuse_text_import and is_plain_text_import(detected_filter(self.context, url)):
+                return LOAD_TEXT_IMPORT, None
             try:
                 self.allow_local_links(allow_local_links)
                 document = self.desktop.loadComponentFromURL(url, "_blank", 0, props)
@@ -1235,7 +1262,8 @@ class Worker(object):
             before_load(path)
         outcome, why = self.office.load(
             file_url(path), bool(command.reserved & LOAD_ALLOW_LOCAL_LINKS),
-            bool(command.reserved & LOAD_EIGHT_BIT_TEXT))
+            bool(command.reserved & LOAD_EIGHT_BIT_TEXT),
+            bool(command.reserved & LOAD_REFUSE_TEXT_IMPORT))
         if outcome == LOAD_PASSWORD:
             return self.fail(reply, PASSWORD_PROTECTED, "the document is password-protected")
         if outcome == LOAD_FAILED_TO_READ:
@@ -1245,6 +1273,8 @@ class Worker(object):
             return self.fail(reply, LOAD_FAILED, COULD_NOT_READ)
         if outcome == LOAD_NOT_TEXT:
             return self.fail(reply, REFUSED, "it is not a text document")
+        if outcome == LOAD_TEXT_IMPORT:
+            return self.fail(reply, REFUSED, "it is " + UNRECOGNISED_CONTENT)
         reply.value = 0
 
     def save(self, command, reply):

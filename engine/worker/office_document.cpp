@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <utility>
+
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XController.hpp>
@@ -19,6 +21,7 @@
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
+#include <com/sun/star/document/XTypeDetection.hpp>
 #include <com/sun/star/task/PasswordRequest.hpp>
 #include <com/sun/star/task/XInteractionAbort.hpp>
 #include <com/sun/star/task/XInteractionHandler.hpp>
@@ -221,6 +224,24 @@ bool OfficeDocuments::IsText() const {
     return info.is() && (info->supportsService(OUString("com.sun.star.text.TextDocument")) ||
                          info->supportsService(OUString("com.sun.star.text.GenericTextDocument")) ||
                          info->supportsService(OUString("com.sun.star.text.WebDocument")));
+}
+
+std::string OfficeDocuments::DetectedFilter(const std::string& url) const {
+    try {
+        uno::Reference<document::XTypeDetection> detection(
+            state_->context->getServiceManager()->createInstanceWithContext(
+                OUString("com.sun.star.document.TypeDetection"), state_->context),
+            uno::UNO_QUERY_THROW);
+        uno::Sequence<beans::PropertyValue> descriptor(1);
+        descriptor[0] = Prop("URL", uno::Any(FromUtf8(url)));
+        detection->queryTypeByDescriptor(descriptor, true);
+        for (const auto& property : std::as_const(descriptor)) {
+            OUString name;
+            if (property.Name == "FilterName" && (property.Value >>= name)) return ToUtf8(name);
+        }
+    } catch (const uno::Exception&) {
+    }
+    return {};
 }
 
 bool OfficeDocuments::StorePdf(const std::string& url, bool pdfa, std::string& error) {

@@ -38,6 +38,9 @@ class OfficeDocuments {
     bool Holds() const;
     // True when the document held is a text document (not a spreadsheet or drawing).
     bool IsText() const;
+    // The import filter the office's own type detection picks for url (its FilterName), or ""
+    // when it recognises nothing: detection only, quick even where the import would be slow.
+    std::string DetectedFilter(const std::string& url) const;
     // Writes the document held as PDF (PDF/A-2b when pdfa). False with the office's message,
     // which is for diagnosis only: it names the office's internals.
     bool StorePdf(const std::string& url, bool pdfa, std::string& error);

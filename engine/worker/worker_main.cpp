@@ -41,6 +41,7 @@
 
 #include "core/engine_codes.h"
 #include "core/engine_protocol.h"
+#include "core/input_check.h"
 #include "engine/worker/file_url.h"
 #include "engine/worker/office_document.h"
 
@@ -579,6 +580,12 @@ class Worker {
         if (!documents_.AllowLocalLinks((command.reserved & proto::kLoadAllowLocalLinks) != 0, why))
             return Fail(reply, proto::Status::LoadFailed,
                         "the office's link setting cannot be changed");
+        // Content the input check could not name that the office would only import as text is
+        // junk; asked before loading, as a text import of binary data can take minutes.
+        if ((command.reserved & proto::kLoadRefuseTextImport) &&
+            vellumor::IsPlainTextImport(documents_.DetectedFilter(FileUrlFromPath(path))))
+            return Fail(reply, proto::Status::Refused,
+                        std::string("it is ") + vellumor::kUnrecognisedContent);
         const bool eightBitText = (command.reserved & proto::kLoadEightBitText) != 0;
         if (!documents_.Load(FileUrlFromPath(path), why, wantsPassword, eightBitText)) {
             if (wantsPassword)

@@ -143,3 +143,14 @@ TEST(EngineProtocol, ReadyCarriesTheOfficeVersionAndTheIsolationState) {
         "\x12\x00\x00\x00\x02\x00\x02\x00\x00\x00LO\x19\x00\x02\x00\x02\x00\x00\x00no", 22);
     EXPECT_EQ(EncodeFrame(ready), expected);
 }
+
+// Load's reserved bits stay apart from each other and from the memory ceiling above them.
+TEST(EngineProtocol, LoadReservedKeepsItsBitsApart) {
+    EXPECT_EQ(LoadReserved(true, 0), kLoadAllowLocalLinks);
+    EXPECT_EQ(LoadReserved(false, 0, true), kLoadEightBitText);
+    EXPECT_EQ(LoadReserved(false, 0, false, true), kLoadRefuseTextImport);
+    const std::int32_t all = LoadReserved(true, kMaxCeilingMiB + 5, true, true);
+    EXPECT_EQ(all & 0xFF, kLoadAllowLocalLinks | kLoadEightBitText | kLoadRefuseTextImport);
+    EXPECT_EQ(LoadMemoryCeilingBytes(all), static_cast<std::uint64_t>(kMaxCeilingMiB) << 20);
+    EXPECT_EQ(LoadMemoryCeilingBytes(LoadReserved(false, 4096, false, true)), 4096ull << 20);
+}

@@ -71,6 +71,15 @@ InputKind Kind(const std::string& bytes) {
     return CheckBytes(bytes).kind;
 }
 
+// Content the check leaves to the office's detection, with the reason a text import of it gets.
+void ExpectOfficeDetects(const std::string& bytes, InputKind kind = InputKind::Unknown) {
+    auto v = CheckBytes(bytes);
+    EXPECT_EQ(v.kind, kind);
+    EXPECT_TRUE(v.accepted());
+    EXPECT_TRUE(v.officeDetects);
+    EXPECT_EQ(v.reason, kUnrecognisedContent);
+}
+
 void ExpectRefused(const std::string& bytes, const std::string& phrase) {
     auto v = CheckBytes(bytes);
     EXPECT_EQ(v.kind, InputKind::Refused) << phrase;
@@ -109,10 +118,6 @@ TEST(InputCheck, RefusesWhatIsNotAWordDocument) {
     // Plain text is no longer refused: see ConvertsPlainTextAsText.
     refused("<?xml version=\"1.0\"?><svg/>", "not a Word document");
     refused(Corpus("poi_TestRobert_Flaherty.doc"), "Excel workbook");
-    std::mt19937 random(42);
-    std::string noise(100000, '\0');
-    for (auto& c : noise) c = static_cast<char>(random());
-    refused(noise, "not a Word document");
     // A compound file cut short is not read past its end.
     refused(Corpus("poi_footnote.doc").substr(0, 1000), "damaged");
     refused(std::string("PK\x03\x04", 4) + std::string(100, 'x'), "zip archive");
@@ -172,10 +177,9 @@ TEST(InputCheck, RecognisesEveryWordBinaryGenerationByItsHeader) {
     // A small WordDocument stream sits in the mini stream.
     EXPECT_EQ(Kind(CompoundFileBuilder().Stream(u"WordDocument", Fib(104, 0, 700)).Build()),
               InputKind::WordBinary);
-    ExpectRefused(WordFile(45, 0), "unknown version");  // a Word 2 number inside a compound file
-    ExpectRefused(WordFile(150, 0), "unknown version");
-    ExpectRefused(CompoundFileBuilder().Stream(u"WordDocument", Fib(193, 0, 8192, 0x1234)).Build(),
-                  "unknown header");
+    EXPECT_FALSE(CheckBytes(WordFile(104, 0)).officeDetects);
+    EXPECT_FALSE(CheckBytes(WordFile(193, 0)).officeDetects);
+    // A stream too short for any Word header is damaged.
     ExpectRefused(CompoundFileBuilder().Stream(u"WordDocument", Fib(193, 0, 20)).Build(),
                   "header cannot be read");
 
@@ -192,6 +196,40 @@ TEST(InputCheck, RecognisesEveryWordBinaryGenerationByItsHeader) {
     Put32(backwards, 0x18, 0x1000);
     ExpectRefused(backwards, "Word 2");
     ExpectRefused(word2.substr(0, 10), "Word 2");
+}
+
+// A WordDocument stream names a Word document whatever its header: the Far East editions of
+// Word 95 write identifiers of their own, and other builds numbers the check does not know. The
+// office's detection decides; their flags are not read, so none is taken for encryption.
+TEST(InputCheck, WordBinariesOfUnknownHeaderVariantsGoToTheOffice) {
+    auto variant = [](std::uint16_t ident, std::uint16_t nFib, std::uint16_t flags = 0) {
+        return CompoundFileBuilder()
+            .Stream(u"WordDocument", Fib(nFib, flags, 8192, ident))
+            .Stream(u"1Table", std::string(600, 'x'))
+            .Build();
+    };
+    for (std::uint16_t ident : {0xA697, 0xA699, 0x8098, 0x8099})
+        ExpectOfficeDetects(variant(ident, 104), InputKind::WordBinary);
+    ExpectOfficeDetects(variant(0xA699, 104, 0x0100), InputKind::WordBinary);
+    ExpectOfficeDetects(variant(0x1234, 193), InputKind::WordBinary);
+    ExpectOfficeDetects(variant(0xA5EC, 45), InputKind::WordBinary);  // a Word 2 number
+    ExpectOfficeDetects(variant(0xA5DC, 150), InputKind::WordBinary);
+    // In the mini stream too; and what is not a Word document under a Word name stays refused.
+    ExpectOfficeDetects(
+        CompoundFileBuilder().Stream(u"WordDocument", Fib(104, 0, 700, 0xA699)).Build(),
+        InputKind::WordBinary);
+    ExpectRefused(CompoundFileBuilder()
+                      .Stream(u"Workbook", Fib(104, 0, 8192, 0xA699))
+                      .Stream(u"Book", std::string(100, '\0'))
+                      .Build(),
+                  "Excel workbook");
+    EXPECT_EQ(Kind(CompoundFileBuilder()
+                       .Stream(u"WordDocument", Fib(104, 0, 8192, 0xA699))
+                       .Stream(u"EncryptionInfo", std::string(200, '\0'))
+                       .Build()),
+              InputKind::Encrypted);
+    std::string cut = variant(0xA699, 104);
+    ExpectRefused(cut.substr(0, cut.size() / 2), "damaged");
 }
 
 TEST(InputCheck, AcceptsWordPerfectDocumentsByTheirHeader) {
@@ -233,14 +271,16 @@ TEST(InputCheck, ConvertsPlainTextAsText) {
                               "B\0",
                               8),
                   "UTF-16");  // lone surrogate
+    // Text that says it is UTF-8 and is not, or only white space, is refused; binary bytes in
+    // text are left to the office (see ContentTheCheckCannotNameGoesToTheOffice).
     ExpectRefused("\xEF\xBB\xBFnot \xC3 UTF-8", "not a Word document");
-    ExpectRefused("text\x1A with more after the end mark", "not a Word document");
-    ExpectRefused("control \x01\x02 bytes", "not a Word document");
     ExpectRefused(" \r\n\t \n", "blank");
+    ExpectOfficeDetects("text\x1A with more after the end mark");
+    ExpectOfficeDetects("control \x01\x02 bytes");
     // Binary after a long text start is still found.
     std::string textThenBinary(200000, 'a');
     textThenBinary[150000] = '\0';
-    ExpectRefused(textThenBinary, "not a Word document");
+    ExpectOfficeDetects(textThenBinary);
     ExpectRefused("%PDF-1.4 all ASCII\n", "PDF");
 }
 
@@ -263,13 +303,6 @@ TEST(InputCheck, RecognisesMarkupInAnyEncoding) {
 TEST(InputCheck, RefusesJunkArchivesAndOtherOfficeFiles) {
     ExpectRefused(std::string(4096, '\0'), "zero-filled");
     ExpectRefused(std::string(1, '\0'), "zero-filled");
-    std::mt19937 random(7);
-    for (std::size_t size : {1, 3, 7, 511, 513, 70000}) {
-        std::string noise(size, '\0');
-        for (auto& c : noise) c = static_cast<char>(random());
-        noise[0] = '\x01';  // no accidental header
-        ExpectRefused(noise, "not a Word document");
-    }
     EXPECT_EQ(Kind(Zip({"[Content_Types].xml", "Word/Document.xml"})), InputKind::WordOoxml);
     ExpectRefused(Zip({"[Content_Types].xml", "xl/workbook.xml"}), "Excel workbook");
     ExpectRefused(Zip({"[Content_Types].xml", "PPT/presentation.xml"}), "PowerPoint");
@@ -277,6 +310,29 @@ TEST(InputCheck, RefusesJunkArchivesAndOtherOfficeFiles) {
     ExpectRefused(Zip({"photo.jpg", "notes.txt"}), "zip archive");
     ExpectRefused(std::string("PK\x05\x06", 4) + std::string(18, '\0'), "zip archive");
     ExpectRefused("\x1F\x8B\x08\x00\x00\x00", "compressed archive");
+    // Media files and programs are named, not left to a long text import by the office.
+    const std::string tail(100, '\x01');
+    ExpectRefused(std::string("RIFF\x24\0\0\0WAVEfmt ", 16) + tail, "sound, video");
+    ExpectRefused(std::string("\0\0\0\x18"
+                              "ftypmp42",
+                              12) +
+                      tail,
+                  "video");
+    ExpectRefused(std::string("\x1A\x45\xDF\xA3", 4) + tail, "video");
+    ExpectRefused(std::string("II*\0", 4) + tail, "TIFF");
+    ExpectRefused(
+        "\x7F"
+        "ELF\x02\x01\x01" +
+            tail,
+        "program");
+    ExpectRefused(std::string("BZh91AY&SY", 10) + tail, "compressed archive");
+    std::string windowsProgram = "MZ" + std::string(0x80, '\0');
+    Put32(windowsProgram, 0x3C, 0x40);
+    windowsProgram.replace(0x40, 4, std::string("PE\0\0", 4));
+    ExpectRefused(windowsProgram, "program");
+    // Text that merely starts like one of them is still text.
+    EXPECT_EQ(Kind("MZ is a postal code prefix\n"), InputKind::PlainText);
+    EXPECT_EQ(Kind("BZh is not bzip2 here\n"), InputKind::PlainText);
 }
 
 // Hostile sizes and links end in a refusal, not a loop or a read past the end.
@@ -312,4 +368,51 @@ TEST(InputCheck, DamagedCompoundFilesAreRefusedQuickly) {
     Put32(farStart, entry1 + 0x74, 0x7FFFFFFF);
     ExpectRefused(farStart, "damaged");
     for (std::size_t cut : {8u, 100u, 511u, 513u, 1024u}) ExpectRefused(good.substr(0, cut), "");
+}
+
+// What the check cannot name goes to the office's own detection: the worker refuses it as
+// kUnrecognisedContent when the office would only import it as text (random bytes, binary data),
+// and converts what the office recognises (WordPerfect before 5.0 carries no signature). Named
+// junk is refused here with its reason.
+TEST(InputCheck, ContentTheCheckCannotNameGoesToTheOffice) {
+    std::mt19937 random(7);
+    for (std::size_t size : {1, 3, 7, 511, 513, 70000}) {
+        std::string noise(size, '\0');
+        for (auto& c : noise) c = static_cast<char>(random());
+        noise[0] = '\x01';  // no accidental header
+        ExpectOfficeDetects(noise);
+    }
+    ExpectRefused("", "empty file");
+    ExpectRefused(std::string(70000, '\0'), "zero-filled");
+    ExpectRefused(std::string("\x89PNG\r\n\x1A\n", 8) + std::string(100, '\x01'), "PNG image");
+
+    // WordPerfect 4: text, single-byte codes and function groups closed by their own first
+    // byte (0xC0 takes 6 bytes, 0xD1 runs to the next 0xD1).
+    const std::string wp4 =
+        "\xC0\x20\x2A\x20\x4A\xC0"
+        "Dear reader,\r\n\xD1 header \xD1\x83"
+        "this was written with WordPerfect 4.2.\r\n";
+    EXPECT_EQ(CheckBytes(wp4.substr(6)).kind, InputKind::PlainText);  // without a fixed group
+    ExpectOfficeDetects(wp4);  // passes as 8-bit text, but text import would garble it
+    ExpectOfficeDetects(std::string("\xC0\x00\x0A\x00\x4A\xC0", 6) + "binary margins\r\n");
+    // 8-bit text whose letters do not close such groups stays text.
+    EXPECT_EQ(Kind("caf\xE9 cr\xE8me \xE0 la fa\xE7on\r\n"), InputKind::PlainText);
+    EXPECT_EQ(Kind("\xC0\x20\x2A\x20\x4A\xC0 but then \xFF stands alone\r\n"),
+              InputKind::PlainText);
+    EXPECT_EQ(Kind("\xC0\x20\x2A\x20\x4A\xC0 and a group cut at the end \xC1\x20"),
+              InputKind::PlainText);
+    // Beyond the text scan a cut group is not held against it.
+    std::string longWp4 = wp4 + std::string(2u << 20, 'a');
+    longWp4[(1u << 20) - 2] = '\xD1';
+    ExpectOfficeDetects(longWp4);
+}
+
+TEST(InputCheck, NamesTheOfficesPlainTextImports) {
+    for (const char* text :
+         {"Text", "Text (encoded)", "Text (StarWriter/Web)", "Text (encoded) (StarWriter/Web)",
+          "Text (encoded) (StarWriter/GlobalDocument)"})
+        EXPECT_TRUE(IsPlainTextImport(text)) << text;
+    for (const char* other : {"", "MS Word 97", "MS WinWord 6.0", "MS Word 95", "WordPerfect",
+                              "Rich Text Format", "Office Open XML Text", "TextDocument"})
+        EXPECT_FALSE(IsPlainTextImport(other)) << other;
 }

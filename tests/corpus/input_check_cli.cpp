@@ -34,6 +34,8 @@ const char* KindName(vellumor::InputKind kind) {
             return "Encrypted";
         case InputKind::WordPerfect:
             return "WordPerfect";
+        case InputKind::Unknown:
+            return "Unknown";
     }
     return "?";
 }
@@ -50,7 +52,9 @@ int main(int argc, char** argv) {
             continue;
         }
         const auto verdict = vellumor::CheckStream(in);
-        std::cout << argv[i] << '\t' << KindName(verdict.kind) << '\t' << verdict.reason << '\n';
+        std::cout << argv[i] << '\t' << KindName(verdict.kind)
+                  << (verdict.officeDetects ? " (the office detects)" : "") << '\t'
+                  << verdict.reason << '\n';
     }
     return status;
 }

@@ -13,11 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <regex>
 #include <set>
 #include <signal.h>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -340,6 +342,54 @@ TEST_P(Conformance, PlainTextConvertsWithItsLettersInEitherEncoding) {
                   std::string::npos)
             << c.name << ": " << text;
     }
+}
+
+// What the input check cannot name is the office's to judge: a Word 95 document of a Far East
+// edition (its own header identifier) and a WordPerfect 4.2 document convert; binary junk the
+// office would read as text, or not read at all, is refused with the check's reason.
+TEST_P(Conformance, TheOfficeJudgesWhatTheInputCheckCannotName) {
+    TempFolder dir;
+    auto engine = MakeEngine();
+    auto textOf = [&](const std::string& source, const char* pdfName) {
+        std::string pdf = (dir.path() / pdfName).string();
+        engine->Load(source, 0, 9, false);
+        engine->Save(pdf, 0, 12, false);
+        return CommandOutput("pdftotext '" + pdf + "' - 2>/dev/null");
+    };
+
+    std::ifstream in(fs::path(VELLUMOR_CORPUS) / "poi_Word95.doc", std::ios::binary);
+    std::string word95((std::istreambuf_iterator<char>(in)), {});
+    std::size_t fib = 0;  // the WordDocument stream's header, in a 64-byte mini sector
+    auto u16 = [&](std::size_t at) {
+        return static_cast<unsigned char>(word95[at]) | static_cast<unsigned char>(word95[at + 1])
+                                                            << 8;
+    };
+    while (fib + 4 <= word95.size() && !((u16(fib) == 0xA5DC || u16(fib) == 0xA5EC) &&
+                                         u16(fib + 2) >= 101 && u16(fib + 2) <= 105))
+        fib += 64;
+    ASSERT_LT(fib + 4, word95.size());
+    word95[fib] = '\x99';  // wIdent 0xA699
+    word95[fib + 1] = '\xA6';
+    EXPECT_NE(textOf(Write(dir.path(), "fe95.doc", word95), "fe95.pdf")
+                  .find("The quick brown fox jumps over the lazy dog"),
+              std::string::npos);
+
+    using namespace std::string_literals;
+    const std::string wordPerfect4 = "\xC0\x00\x0A\x00\x4A\xC0"s + "Written with WordPerfect 4.2\r";
+    EXPECT_NE(textOf(Write(dir.path(), "wp4.doc", wordPerfect4), "wp4.pdf")
+                  .find("Written with WordPerfect 4.2"),
+              std::string::npos);
+
+    std::mt19937 random(11);
+    std::string noise(2u << 20, '\0');  // the office's text import of it would take minutes
+    for (auto& c : noise) c = static_cast<char>(random());
+    noise[0] = '\x01';
+    const std::string controls = "binary \x01\x02 data\0\0 here"s;
+    for (const auto& [name, bytes] : {std::pair{"noise.doc", noise}, {"controls.doc", controls}})
+        EXPECT_EQ(FailureOf([&] { engine->Load(Write(dir.path(), name, bytes), 0, 9, false); }),
+                  std::string("Cannot convert ") + name +
+                      ": it is not a Word document (unrecognised content)");
+    EXPECT_EQ(engine->WorkersStarted(), 1);
 }
 
 TEST(WorkerEngine, AMissingWorkerIsReportedOnFirstUse) {

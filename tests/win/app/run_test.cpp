@@ -513,6 +513,18 @@ TEST_F(ConversionInWindow, TheRegisteredControlIsHostedInItsPanelBelowTheSetting
         EXPECT_THROW(
             form->DocEngineControl1->Load(win::Narrow(docs.File(L"empty.docx", 0)), 0, 13, false),
             EngineError);
+        // Nor does binary content the check cannot name, which the workers leave to the office's
+        // detection: the control does not say whether its office read it as text.
+        try {
+            form->DocEngineControl1->Load(
+                win::Narrow(docs.File(L"junk.doc", std::string("binary \x01\x02 data\0", 15))), 0,
+                9, false);
+            ADD_FAILURE() << "binary junk reached the control";
+        } catch (const EngineError& e) {
+            EXPECT_STREQ(
+                e.what(),
+                "Cannot convert junk.doc: it is not a Word document (unrecognised content)");
+        }
         EXPECT_EQ(testctl::log().calls.size(), 2u);
         EXPECT_EQ(form->Label1->Caption(), "Successed!");
         form.reset();
