@@ -125,6 +125,7 @@ bool FileList::AddFileEntry(const std::string& path) {
 }
 
 int FileList::AddFolder(const std::string& folder) {
+    BulkAppend bulk(*this);
     WIN32_FIND_DATAW found = {};
     FindHandle search = FindFirst(folder + "\\*.*", found);
     if (!search) return 0;
@@ -138,6 +139,54 @@ int FileList::AddFolder(const std::string& folder) {
         }
     } while (FindNextFileW(search.get(), &found));
     return added;
+}
+
+int FileList::AddDropped(const std::vector<std::string>& paths) {
+    BulkAppend bulk(*this);
+    int added = 0;
+    for (const std::string& path : paths) {
+        const DWORD attributes = GetFileAttributesW(win::Widen(path).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            added += AddFolder(path);
+        } else {
+            const std::string extension = ExtensionOf(path);
+            if ((extension == ".doc" || extension == ".docx") && AddFileEntry(path)) ++added;
+        }
+    }
+    return added;
+}
+
+// The list is painted this often while a bulk append runs.
+constexpr DWORD kBulkPaintMs = 40;
+
+FileList::BulkAppend::BulkAppend(FileList& list)
+    : list_(list), outer_(list.bulk_), shownAt_(GetTickCount()) {
+    if (outer_) return;
+    list_.bulk_ = this;
+    SendMessageW(list_.list_, WM_SETREDRAW, FALSE, 0);
+}
+
+FileList::BulkAppend::~BulkAppend() {
+    if (outer_) return;
+    list_.bulk_ = nullptr;
+    SendMessageW(list_.list_, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list_.list_, nullptr, TRUE);
+}
+
+void FileList::BulkAppend::RowAppended() {
+    if (outer_) return outer_->RowAppended();
+    if (GetTickCount() - shownAt_ >= kBulkPaintMs) Show();
+}
+
+// Paints what is in the list so far, and whatever else of the window waits for paint.
+void FileList::BulkAppend::Show() {
+    SendMessageW(list_.list_, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list_.list_, nullptr, TRUE);
+    RedrawWindow(GetAncestor(list_.list_, GA_ROOT), nullptr, nullptr,
+                 RDW_UPDATENOW | RDW_ALLCHILDREN);
+    SendMessageW(list_.list_, WM_SETREDRAW, FALSE, 0);
+    shownAt_ = GetTickCount();
 }
 
 void FileList::AppendRow(const std::string& name, const std::string& path,
@@ -156,6 +205,7 @@ void FileList::AppendRow(const std::string& name, const std::string& path,
         sub.pszText = cells[column].data();
         SendMessageW(list_, LVM_SETITEMTEXTW, row, (LPARAM)&sub);
     }
+    if (bulk_) bulk_->RowAppended();
 }
 
 void FileList::RemoveSelected() {
@@ -171,16 +221,31 @@ void FileList::RemoveAll() {
 }
 
 namespace {
+// The rows' texts in the sorted column, by each row's place when the sort began.
 int CALLBACK CompareRows(LPARAM row1, LPARAM row2, LPARAM context) {
-    return win::Guarded([&] {
-        const auto& compare = *reinterpret_cast<const std::function<int(int, int)>*>(context);
-        return compare(static_cast<int>(row1), static_cast<int>(row2));
-    });
+    const auto& texts = *reinterpret_cast<const std::vector<std::string>*>(context);
+    return CompareListText(texts[static_cast<size_t>(row1)], texts[static_cast<size_t>(row2)]);
 }
 }  // namespace
 
-void FileList::Sort(const std::function<int(int, int)>& compare) {
-    SendMessageW(list_, LVM_SORTITEMSEX, (WPARAM)&compare, (LPARAM)CompareRows);
+void FileList::Sort(int column) {
+    // Each row is given its place as its value, and its text is read once: the list's sort
+    // then compares by value, without looking rows up or reading texts at every comparison.
+    const int count = Count();
+    std::vector<std::string> texts;
+    texts.reserve(static_cast<size_t>(count));
+    SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
+    for (int row = 0; row < count; ++row) {
+        texts.push_back(Text(row, column));
+        LVITEMW item = {};
+        item.mask = LVIF_PARAM;
+        item.iItem = row;
+        item.lParam = row;
+        SendMessageW(list_, LVM_SETITEMW, 0, (LPARAM)&item);
+    }
+    SendMessageW(list_, LVM_SORTITEMS, (WPARAM)&texts, (LPARAM)CompareRows);
+    SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list_, nullptr, TRUE);
 }
 
 int FileList::Compare(int row1, int row2, int column) const {
@@ -192,7 +257,7 @@ int FileList::Count() const {
 }
 
 std::string FileList::Text(int row, int column) const {
-    std::wstring text(1024, L'\0');
+    std::wstring text(MAX_PATH + 1, L'\0');
     for (;;) {
         LVITEMW item = {};
         item.iSubItem = column;

@@ -47,21 +47,43 @@ class FileList {
     void RemoveSelected();
     // Deletes every row, with redrawing suspended meanwhile.
     void RemoveAll();
-    // Sorts with the list's own sort; compare(row1, row2) orders two rows by their positions
-    // at the start of the sort.
-    void Sort(const std::function<int(int, int)>& compare);
+    // Sorts ascending by a column's texts with the list's own sort (rows keep their selection).
+    // Each row's text is read once, not at every comparison.
+    void Sort(int column);
     // The list comparison of two rows' texts in a column.
     int Compare(int row1, int row2, int column) const;
+
+    // Adds what a drop from the shell names: a folder as AddFolder adds it, a .doc or .docx
+    // file as AddFileEntry does; anything else is left out. Returns the rows appended.
+    int AddDropped(const std::vector<std::string>& paths);
 
     int Count() const;
     std::string Text(int row, int column) const;
     bool Selected(int row) const;
 
   private:
+    // While one is alive, rows go in with the list's redrawing off; the list is painted again
+    // every few dozen milliseconds, so a big folder fills in view and the window never freezes.
+    class BulkAppend {
+      public:
+        explicit BulkAppend(FileList& list);
+        ~BulkAppend();
+        BulkAppend(const BulkAppend&) = delete;
+        BulkAppend& operator=(const BulkAppend&) = delete;
+        void RowAppended();
+
+      private:
+        void Show();
+        FileList& list_;
+        BulkAppend* outer_;
+        DWORD shownAt_;
+    };
+
     void AppendRow(const std::string& name, const std::string& path, const EntryTexts& texts);
 
     HWND list_;
     TimeFormats formats_ = UserTimeFormats();
+    BulkAppend* bulk_ = nullptr;
 };
 
 }  // namespace vellumor::filelist
