@@ -601,7 +601,10 @@ LRESULT CALLBACK TForm1::ListSubclass(HWND window, UINT message, WPARAM wParam, 
                                       UINT_PTR, DWORD_PTR self) {
     if (message == WM_DROPFILES) {
         const auto drop = reinterpret_cast<HDROP>(wParam);
-        win::Guarded([&] { reinterpret_cast<TForm1*>(self)->ListView1DropFiles(drop); });
+        win::Guarded([&] {
+            reinterpret_cast<TForm1*>(self)->ListView1DropFiles(drop);
+            return 0;
+        });
         DragFinish(drop);
         return 0;
     }

@@ -409,3 +409,59 @@ TEST_F(LookAheadRun, AStopAfterRowsWereDoneAheadLeavesNothingBehindOnDisk) {
 }
 
 }  // namespace
+
+#ifdef VELLUMOR_REAL_WORKER
+#include "engine/client/worker_engine.h"
+
+namespace {
+
+// The same through the real worker client and the script worker on real documents: a broken third
+// row, a run that stops, and the PDFs compared by name and page count with one worker's.
+class LookAheadRealWorker : public LookAheadRun {
+  protected:
+    static std::unique_ptr<WorkerEngine> NewWorker() {
+        WorkerEngineOptions options;
+        options.workerPath = VELLUMOR_REAL_WORKER;
+        options.operationTimeout = std::chrono::seconds(90);
+        return std::make_unique<WorkerEngine>(options);
+    }
+    std::string Corpus(const std::string& name, const std::string& as) {
+        fs::copy_file(fs::path(VELLUMOR_CORPUS) / name, root / "docs" / as);
+        return (root / "docs").string() + "\\" + as;
+    }
+    // One worker in the run's order, over the real client.
+    class OneRealWorker : public DocumentEngine {
+      public:
+        std::unique_ptr<WorkerEngine> worker = NewWorker();
+        int Load(const std::string& p, int r, int f, bool b) override {
+            return worker->Load(p, r, f, b);
+        }
+        int Save(const std::string& p, int r, int f, bool b) override {
+            return worker->Save(p, r, f, b);
+        }
+    };
+};
+
+TEST_F(LookAheadRealWorker, RealDocumentsGiveTheSameStepsAndPdfsAsOneWorker) {
+    const std::vector<std::string> rows = {
+        Corpus("docx4j_tables.docx", "a.docx"), Corpus("poi_Bug45473.doc", "b.doc"),
+        Doc("broken.docx", std::string("PK\x03\x04 not a zip at all", 24)),
+        Corpus("docx4j_tables.docx", "d.docx")};
+    OneRealWorker one;
+    Outcome single = RunWith(one, rows, "one");
+    Outcome ahead;
+    {
+        LookAheadEngine engine([] { return NewWorker(); }, LookAheadOptions{2});
+        ahead = RunWith(engine, rows, "ahead");
+    }
+    EXPECT_EQ(ahead.seen, single.seen);
+    ASSERT_EQ(ahead.pdfs.size(), 2u);
+    for (const auto& [name, bytes] : single.pdfs) {
+        ASSERT_TRUE(ahead.pdfs.count(name)) << name;
+        EXPECT_EQ(ahead.pdfs[name].substr(0, 5), "%PDF-");
+        EXPECT_EQ(ahead.pdfs[name].size() / 1000, bytes.size() / 1000) << name;
+    }
+}
+
+}  // namespace
+#endif
