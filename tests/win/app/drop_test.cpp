@@ -36,7 +36,7 @@ HDROP MakeDrop(const std::vector<std::wstring>& paths) {
 }
 
 // Every row's five texts, top to bottom.
-std::vector<std::vector<std::string>> Rows(app::TForm1& form) {
+std::vector<std::vector<std::string>> RowTexts(app::TForm1& form) {
     std::vector<std::vector<std::string>> rows;
     for (int row = 0; row < form.FileList().Count(); ++row) {
         rows.emplace_back();
@@ -84,8 +84,8 @@ TEST_F(DropTest, DroppedDocumentsAndFoldersGiveTheRowsAddAndAddFolderGive) {
 
     form->Label1->SetCaption("Successed!");
     Drop({a, text, upper, macro, missing, inner});
-    EXPECT_EQ(Rows(*form), Rows(other));
-    EXPECT_EQ(Rows(*form).size(), 4u);
+    EXPECT_EQ(RowTexts(*form), RowTexts(other));
+    EXPECT_EQ(RowTexts(*form).size(), 4u);
     EXPECT_EQ(form->Label1->Caption(), "") << "a drop clears the status label as Add does";
 
     // Nothing a document: nothing added.
