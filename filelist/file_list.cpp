@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <unordered_map>
+
 #include "core/list_compare.h"
 #include "core/paths.h"
 #include "win32/guard.h"
@@ -112,7 +114,38 @@ std::vector<std::string> ChooseFiles(ShellDialogs& dialogs, HWND owner,
     return paths;
 }
 
+struct FileList::FormatCache {
+    TimeFormats user = UserTimeFormats();
+    std::unordered_map<int, std::string> dates, times;
+};
+
+FileList::FileList(HWND listView) : list_(listView), formatCache_(std::make_shared<FormatCache>()) {
+    std::weak_ptr<FormatCache> cache = formatCache_;
+    formats_.shortDate = [cache](const CivilTime& t) {
+        auto c = cache.lock();
+        const int key = t.year * 10000 + t.month * 100 + t.day;
+        auto it = c->dates.find(key);
+        if (it == c->dates.end()) it = c->dates.emplace(key, c->user.shortDate(t)).first;
+        return it->second;
+    };
+    formats_.longTime = [cache](const CivilTime& t) {
+        auto c = cache.lock();
+        const int key = t.hour * 10000 + t.minute * 100 + t.second;
+        auto it = c->times.find(key);
+        if (it == c->times.end()) it = c->times.emplace(key, c->user.longTime(t)).first;
+        return it->second;
+    };
+}
+
+// A change of the regional settings shows from the next adding operation on.
+void FileList::ForgetFormats() {
+    formatCache_->user = UserTimeFormats();
+    formatCache_->dates.clear();
+    formatCache_->times.clear();
+}
+
 bool FileList::AddFileEntry(const std::string& path) {
+    if (!bulk_) ForgetFormats();
     WIN32_FIND_DATAW found = {};
     EntryTexts texts;
     {
@@ -164,6 +197,7 @@ FileList::BulkAppend::BulkAppend(FileList& list)
     : list_(list), outer_(list.bulk_), shownAt_(GetTickCount()) {
     if (outer_) return;
     list_.bulk_ = this;
+    list_.ForgetFormats();
     SendMessageW(list_.list_, WM_SETREDRAW, FALSE, 0);
 }
 
@@ -194,9 +228,10 @@ void FileList::AppendRow(const std::string& name, const std::string& path,
     std::wstring cells[5] = {win::Widen(name), win::Widen(path), win::Widen(texts.size),
                              win::Widen(texts.created), win::Widen(texts.written)};
     LVITEMW item = {};
-    item.mask = LVIF_TEXT;
+    item.mask = LVIF_TEXT | LVIF_PARAM;
     item.iItem = Count();
     item.pszText = cells[0].data();
+    item.lParam = ++lastSerial_;  // names the row while the list sorts
     const int row = static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, (LPARAM)&item));
     if (row < 0) return;
     for (int column = 1; column < 5; ++column) {
@@ -221,31 +256,30 @@ void FileList::RemoveAll() {
 }
 
 namespace {
-// The rows' texts in the sorted column, by each row's place when the sort began.
-int CALLBACK CompareRows(LPARAM row1, LPARAM row2, LPARAM context) {
-    const auto& texts = *reinterpret_cast<const std::vector<std::string>*>(context);
-    return CompareListText(texts[static_cast<size_t>(row1)], texts[static_cast<size_t>(row2)]);
+// The rows' texts in the sorted column, by each row's serial.
+int CALLBACK CompareRows(LPARAM serial1, LPARAM serial2, LPARAM context) {
+    const auto& texts = *reinterpret_cast<const std::unordered_map<LPARAM, std::string>*>(context);
+    const auto first = texts.find(serial1), second = texts.find(serial2);
+    if (first == texts.end() || second == texts.end()) return 0;
+    return CompareListText(first->second, second->second);
 }
 }  // namespace
 
 void FileList::Sort(int column) {
-    // Each row is given its place as its value, and its text is read once: the list's sort
-    // then compares by value, without looking rows up or reading texts at every comparison.
+    // Each row's text is read once, under the serial the row was given when it was appended:
+    // the list's sort then compares by serial, without looking rows up or reading texts at
+    // every comparison.
     const int count = Count();
-    std::vector<std::string> texts;
+    std::unordered_map<LPARAM, std::string> texts;
     texts.reserve(static_cast<size_t>(count));
-    SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
     for (int row = 0; row < count; ++row) {
-        texts.push_back(Text(row, column));
         LVITEMW item = {};
         item.mask = LVIF_PARAM;
         item.iItem = row;
-        item.lParam = row;
-        SendMessageW(list_, LVM_SETITEMW, 0, (LPARAM)&item);
+        SendMessageW(list_, LVM_GETITEMW, 0, (LPARAM)&item);
+        texts[item.lParam] = Text(row, column);
     }
     SendMessageW(list_, LVM_SORTITEMS, (WPARAM)&texts, (LPARAM)CompareRows);
-    SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(list_, nullptr, TRUE);
 }
 
 int FileList::Compare(int row1, int row2, int column) const {

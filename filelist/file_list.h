@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,7 @@ EntryTexts TextsOf(const WIN32_FIND_DATAW& found, const TimeFormats& formats);
 
 class FileList {
   public:
-    explicit FileList(HWND listView) : list_(listView) {}
+    explicit FileList(HWND listView);
     HWND Window() const { return list_; }
 
     // Appends a row for the file at path, unless the directory search cannot find it.
@@ -81,9 +82,16 @@ class FileList {
 
     void AppendRow(const std::string& name, const std::string& path, const EntryTexts& texts);
 
+    // The user's formats, remembering the texts of the dates and times met during one adding
+    // operation: a folder's files mostly share a few days.
+    struct FormatCache;
+    void ForgetFormats();
+
     HWND list_;
-    TimeFormats formats_ = UserTimeFormats();
+    std::shared_ptr<FormatCache> formatCache_;
+    TimeFormats formats_;
     BulkAppend* bulk_ = nullptr;
+    LPARAM lastSerial_ = 0;
 };
 
 }  // namespace vellumor::filelist
