@@ -4,6 +4,7 @@
 #include "app/Unit1.h"
 #include "app/application.h"
 #include "app/form_run.h"
+#include "engine/client/look_ahead_engine.h"
 #include "engine/client/worker_engine.h"
 #include "win32/guard.h"
 
@@ -11,10 +12,11 @@ namespace {
 
 // The LibreOffice worker: vellumor-engine.exe beside the program (under Wine the Linux
 // worker), else the script worker beside it, run by the installed office's python.exe; null
-// when neither can run. It starts now, while the window is made, and the first conversion
-// waits for it, so the first paint never does.
+// when neither can run. Its first worker starts now, while the window is made, and the first
+// conversion waits for it, so the first paint never does; a run adds one worker per core and
+// converts the rows ahead of the one it saves.
 std::unique_ptr<vellumor::DocumentEngine> MakeWorker() {
-    return vellumor::MakeWorkerEngineIn(vellumor::ProgramFolder());
+    return vellumor::MakeLookAheadEngineIn(vellumor::ProgramFolder());
 }
 
 }  // namespace

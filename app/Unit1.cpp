@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 #include <windowsx.h>
 
 #include <map>
@@ -70,6 +71,9 @@ TForm1::TForm1(Services& services, HINSTANCE module) : services_(services) {
     for (Control* c : layout_->All())
         if (c->container) c->container->SetSink(sink);
     Form->onResize = [this] { FormResize(); };
+    // Files and folders dropped from the shell onto the list reach ListView1DropFiles.
+    SetWindowSubclass(ListView1, &TForm1::ListSubclass, 1, reinterpret_cast<DWORD_PTR>(this));
+    DragAcceptFiles(ListView1, TRUE);
     CreateTooltips();
     FormCreate();
 }
@@ -83,6 +87,7 @@ TForm1::~TForm1() {
         c->onResize = nullptr;
     }
     if (tooltip_) DestroyWindow(tooltip_);
+    if (IsWindow(ListView1)) RemoveWindowSubclass(ListView1, &TForm1::ListSubclass, 1);
     fileList_.reset();
     layout_.reset();
 }
@@ -574,7 +579,36 @@ void TForm1::RemoveAll1Click() {
 void TForm1::ListView1ColumnClick(int column) {
     if (run_.InProgress()) return;
     sortColumn_ = column;
-    fileList_->Sort([this](int row1, int row2) { return ListView1Compare(row1, row2); });
+    fileList_->Sort(column);
+}
+
+void TForm1::ListView1DropFiles(HDROP drop) {
+    std::vector<std::string> paths;
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        std::wstring path(static_cast<size_t>(length) + 1, L'\0');
+        DragQueryFileW(drop, i, path.data(), length + 1);
+        path.resize(length);
+        paths.push_back(win::Narrow(path));
+    }
+    // As Add and Add Folder do, the drop clears the status label first.
+    Label1->SetCaption("");
+    fileList_->AddDropped(paths);
+}
+
+LRESULT CALLBACK TForm1::ListSubclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                      UINT_PTR, DWORD_PTR self) {
+    if (message == WM_DROPFILES) {
+        const auto drop = reinterpret_cast<HDROP>(wParam);
+        win::Guarded([&] {
+            reinterpret_cast<TForm1*>(self)->ListView1DropFiles(drop);
+            return 0;
+        });
+        DragFinish(drop);
+        return 0;
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
 }
 
 int TForm1::ListView1Compare(int row1, int row2) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <functional>
 #include <memory>
@@ -106,6 +107,9 @@ class TForm1 {
     void Remove1Click();
     void RemoveAll1Click();
     void ListView1ColumnClick(int column);
+    // Files and folders dropped onto the list: a folder is added as Add Folder adds one, a
+    // .doc or .docx file as Add adds it; anything else is left out.
+    void ListView1DropFiles(HDROP drop);
     int ListView1Compare(int row1, int row2);
     filelist::FileList& FileList() { return *fileList_; }
     int SortColumn() const { return sortColumn_; }
@@ -132,6 +136,8 @@ class TForm1 {
     HandlerTable Handlers();
     void BindControls();
     void CreateTooltips();
+    static LRESULT CALLBACK ListSubclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR id, DWORD_PTR self);
     bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void Popup(HMENU menu, POINT screen);
     void SetBackground(HWND control, COLORREF color);

@@ -1,8 +1,8 @@
 #include "app/form_run.h"
 
-#include "engine/input_file.h"
-
 #include <commctrl.h>
+
+#include <optional>
 
 #include "app/Unit1.h"
 #include "app/application.h"
@@ -101,6 +101,28 @@ void FormRunHost::Load(const std::string& path, int format) {
 
 void FormRunHost::Save(const std::string& path, int format) {
     Engine().Save(path, 0, format, false);
+}
+
+// An engine that converts ahead is shown the rows after this one as the list names them now:
+// path, load format and PDF, built the way the run builds them.
+void FormRunHost::RowReached(int row, int rows, const std::string& folder) {
+    auto* ahead = dynamic_cast<LookAhead*>(form_.DocEngineControl1.get());
+    if (!ahead) return;
+    const OutputMode mode = form_.Mode();
+    filelist::FileList& list = form_.FileList();
+    ahead->RowReached(row, rows, [&](int r) -> std::optional<PlannedConversion> {
+        if (r < 0 || r >= list.Count()) return std::nullopt;
+        PlannedConversion plan;
+        plan.source = list.Text(r, 1);
+        plan.format = LoadFormatFor(ExtensionOf(plan.source));
+        if (plan.format == 0) return std::nullopt;
+        plan.pdfPath = PdfPathFor(OutputPathFor(plan.source, folder, mode));
+        return plan;
+    });
+}
+
+void FormRunHost::RunEnded() {
+    if (auto* ahead = dynamic_cast<LookAhead*>(form_.DocEngineControl1.get())) ahead->RunEnded();
 }
 
 void FormRunHost::ShowLoadFailure() {

@@ -45,6 +45,8 @@ class FormRunHost : public RunHost {
     void PumpMessages() override;
     void Load(const std::string& path, int format) override;
     void Save(const std::string& path, int format) override;
+    void RowReached(int row, int rows, const std::string& folder) override;
+    void RunEnded() override;
     void ShowLoadFailure() override;
     void OpenExplorer(const std::string& folder) override;
 

@@ -48,6 +48,23 @@ class ProgressUpdate {
     int exceptionsAtStart_ = std::uncaught_exceptions();
 };
 
+// Tells the host that the run is over when the run's frame goes, exceptions included.
+class EndNotice {
+  public:
+    explicit EndNotice(RunHost& host) : host_(host) {}
+    ~EndNotice() {
+        try {
+            host_.RunEnded();
+        } catch (...) {
+        }
+    }
+    EndNotice(const EndNotice&) = delete;
+    EndNotice& operator=(const EndNotice&) = delete;
+
+  private:
+    RunHost& host_;
+};
+
 }  // namespace
 
 RunEnd ConversionRun::Run(RunHost& host) {
@@ -63,6 +80,7 @@ RunEnd ConversionRun::Run(RunHost& host) {
     host.EnsureFolder(folder);
 
     const int rows = host.RowCount();
+    EndNotice end(host);
     for (int row = 0; row < rows; ++row) {
         host.PumpMessages();
         if (stopRequested_) {
@@ -72,6 +90,7 @@ RunEnd ConversionRun::Run(RunHost& host) {
             return RunEnd::Stopped;
         }
 
+        host.RowReached(row, rows, folder);
         const std::string source = host.RowPath(row);
         bool loaded = false;
         try {

@@ -42,6 +42,13 @@ class RunHost {
     virtual void Load(const std::string& path, int format) = 0;
     virtual void Save(const std::string& path, int format) = 0;
 
+    // Before each row's load: the run is at row `row` of the `rows` it walks, with the output
+    // folder it read at its start. Nothing shows; an engine that converts ahead looks here at
+    // the rows after it.
+    virtual void RowReached(int /*row*/, int /*rows*/, const std::string& /*folder*/) {}
+    // The run is over, however it ended (completed, stopped, failed, or left by a failure).
+    virtual void RunEnded() {}
+
     // The "Failed to open the word file." box, titled "Error".
     virtual void ShowLoadFailure() = 0;
     // The file explorer on the output folder, after a run that went through the whole list.

@@ -5,6 +5,8 @@
 // converter use: load a path in a named format, save a PDF and learn its page count.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -63,6 +65,30 @@ class ConversionEngine {
     // Both throw EngineError; paths are UTF-8.
     virtual void LoadDocument(const std::string& path, SourceFormat format) = 0;
     virtual SavedPdf SavePdf(const std::string& path) = 0;
+    // From any thread: ends the operation in progress; it and every later one fail.
+    virtual void Abort() {}
+};
+
+// One row of a run as the list names it at the moment it is asked: the source, its load
+// format and the PDF the run would save it to.
+struct PlannedConversion {
+    std::string source;
+    int format = 0;
+    std::string pdfPath;
+};
+// The plan of a row by its position; empty when the position names no row or no document.
+using ConversionPlan = std::function<std::optional<PlannedConversion>(int row)>;
+
+// An engine that converts the rows after the current one while the run works on it. The run's
+// Load and Save see no difference; what is done ahead is used only when they ask for exactly it.
+class LookAhead {
+  public:
+    virtual ~LookAhead() = default;
+    // The run is about to load row `row` of the `rows` it walks; plan names rows as the list
+    // shows them now. Called on the run's thread only.
+    virtual void RowReached(int row, int rows, const ConversionPlan& plan) = 0;
+    // The run is over (completed, stopped, failed): whatever was done ahead is thrown away.
+    virtual void RunEnded() = 0;
 };
 
 }  // namespace vellumor

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <stdexcept>
+#include <unordered_map>
 
 #include "core/list_compare.h"
 #include "core/paths.h"
@@ -154,7 +155,38 @@ std::vector<std::string> ChooseFiles(ShellDialogs& dialogs, HWND owner,
     return paths;
 }
 
+struct FileList::FormatCache {
+    TimeFormats user = UserTimeFormats();
+    std::unordered_map<int, std::string> dates, times;
+};
+
+FileList::FileList(HWND listView) : list_(listView), formatCache_(std::make_shared<FormatCache>()) {
+    std::weak_ptr<FormatCache> cache = formatCache_;
+    formats_.shortDate = [cache](const CivilTime& t) {
+        auto c = cache.lock();
+        const int key = t.year * 10000 + t.month * 100 + t.day;
+        auto it = c->dates.find(key);
+        if (it == c->dates.end()) it = c->dates.emplace(key, c->user.shortDate(t)).first;
+        return it->second;
+    };
+    formats_.longTime = [cache](const CivilTime& t) {
+        auto c = cache.lock();
+        const int key = t.hour * 10000 + t.minute * 100 + t.second;
+        auto it = c->times.find(key);
+        if (it == c->times.end()) it = c->times.emplace(key, c->user.longTime(t)).first;
+        return it->second;
+    };
+}
+
+// A change of the regional settings shows from the next adding operation on.
+void FileList::ForgetFormats() {
+    formatCache_->user = UserTimeFormats();
+    formatCache_->dates.clear();
+    formatCache_->times.clear();
+}
+
 bool FileList::AddFileEntry(const std::string& path) {
+    if (!bulk_) ForgetFormats();
     WIN32_FIND_DATAW found = {};
     EntryTexts texts;
     {
@@ -168,6 +200,7 @@ bool FileList::AddFileEntry(const std::string& path) {
 }
 
 int FileList::AddFolder(const std::string& folder) {
+    BulkAppend bulk(*this);
     WIN32_FIND_DATAW found = {};
     FindHandle search = FindFirst(folder + "\\*.*", found);
     if (!search) {
@@ -194,14 +227,64 @@ int FileList::AddFolder(const std::string& folder) {
     return added;
 }
 
+int FileList::AddDropped(const std::vector<std::string>& paths) {
+    BulkAppend bulk(*this);
+    int added = 0;
+    for (const std::string& path : paths) {
+        const DWORD attributes = GetFileAttributesW(win::Widen(path).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            added += AddFolder(path);
+        } else {
+            const std::string extension = ExtensionOf(path);
+            if ((extension == ".doc" || extension == ".docx") && AddFileEntry(path)) ++added;
+        }
+    }
+    return added;
+}
+
+// The list is painted this often while a bulk append runs.
+constexpr DWORD kBulkPaintMs = 40;
+
+FileList::BulkAppend::BulkAppend(FileList& list)
+    : list_(list), outer_(list.bulk_), shownAt_(GetTickCount()) {
+    if (outer_) return;
+    list_.bulk_ = this;
+    list_.ForgetFormats();
+    SendMessageW(list_.list_, WM_SETREDRAW, FALSE, 0);
+}
+
+FileList::BulkAppend::~BulkAppend() {
+    if (outer_) return;
+    list_.bulk_ = nullptr;
+    SendMessageW(list_.list_, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list_.list_, nullptr, TRUE);
+}
+
+void FileList::BulkAppend::RowAppended() {
+    if (outer_) return outer_->RowAppended();
+    if (GetTickCount() - shownAt_ >= kBulkPaintMs) Show();
+}
+
+// Paints what is in the list so far, and whatever else of the window waits for paint.
+void FileList::BulkAppend::Show() {
+    SendMessageW(list_.list_, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list_.list_, nullptr, TRUE);
+    RedrawWindow(GetAncestor(list_.list_, GA_ROOT), nullptr, nullptr,
+                 RDW_UPDATENOW | RDW_ALLCHILDREN);
+    SendMessageW(list_.list_, WM_SETREDRAW, FALSE, 0);
+    shownAt_ = GetTickCount();
+}
+
 void FileList::AppendRow(const std::string& name, const std::string& path,
                          const EntryTexts& texts) {
     std::wstring cells[5] = {win::Widen(name), win::Widen(path), win::Widen(texts.size),
                              win::Widen(texts.created), win::Widen(texts.written)};
     LVITEMW item = {};
-    item.mask = LVIF_TEXT;
+    item.mask = LVIF_TEXT | LVIF_PARAM;
     item.iItem = Count();
     item.pszText = cells[0].data();
+    item.lParam = ++lastSerial_;  // names the row while the list sorts
     const int row = static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, (LPARAM)&item));
     if (row < 0) return;
     for (int column = 1; column < 5; ++column) {
@@ -210,6 +293,7 @@ void FileList::AppendRow(const std::string& name, const std::string& path,
         sub.pszText = cells[column].data();
         SendMessageW(list_, LVM_SETITEMTEXTW, row, (LPARAM)&sub);
     }
+    if (bulk_) bulk_->RowAppended();
 }
 
 void FileList::RemoveSelected() {
@@ -225,16 +309,30 @@ void FileList::RemoveAll() {
 }
 
 namespace {
-int CALLBACK CompareRows(LPARAM row1, LPARAM row2, LPARAM context) {
-    return win::Guarded([&] {
-        const auto& compare = *reinterpret_cast<const std::function<int(int, int)>*>(context);
-        return compare(static_cast<int>(row1), static_cast<int>(row2));
-    });
+// The rows' texts in the sorted column, by each row's serial.
+int CALLBACK CompareRows(LPARAM serial1, LPARAM serial2, LPARAM context) {
+    const auto& texts = *reinterpret_cast<const std::unordered_map<LPARAM, std::string>*>(context);
+    const auto first = texts.find(serial1), second = texts.find(serial2);
+    if (first == texts.end() || second == texts.end()) return 0;
+    return CompareListText(first->second, second->second);
 }
 }  // namespace
 
-void FileList::Sort(const std::function<int(int, int)>& compare) {
-    SendMessageW(list_, LVM_SORTITEMSEX, (WPARAM)&compare, (LPARAM)CompareRows);
+void FileList::Sort(int column) {
+    // Each row's text is read once, under the serial the row was given when it was appended:
+    // the list's sort then compares by serial, without looking rows up or reading texts at
+    // every comparison.
+    const int count = Count();
+    std::unordered_map<LPARAM, std::string> texts;
+    texts.reserve(static_cast<size_t>(count));
+    for (int row = 0; row < count; ++row) {
+        LVITEMW item = {};
+        item.mask = LVIF_PARAM;
+        item.iItem = row;
+        SendMessageW(list_, LVM_GETITEMW, 0, (LPARAM)&item);
+        texts[item.lParam] = Text(row, column);
+    }
+    SendMessageW(list_, LVM_SORTITEMS, (WPARAM)&texts, (LPARAM)CompareRows);
 }
 
 int FileList::Compare(int row1, int row2, int column) const {
@@ -246,7 +344,7 @@ int FileList::Count() const {
 }
 
 std::string FileList::Text(int row, int column) const {
-    std::wstring text(1024, L'\0');
+    std::wstring text(MAX_PATH + 1, L'\0');
     for (;;) {
         LVITEMW item = {};
         item.iSubItem = column;

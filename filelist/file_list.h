@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,7 @@ EntryTexts TextsOf(const WIN32_FIND_DATAW& found, const TimeFormats& formats);
 
 class FileList {
   public:
-    explicit FileList(HWND listView) : list_(listView) {}
+    explicit FileList(HWND listView);
     HWND Window() const { return list_; }
 
     // Appends a row for the file at path, unless the directory search cannot find it.
@@ -49,21 +50,50 @@ class FileList {
     void RemoveSelected();
     // Deletes every row, with redrawing suspended meanwhile.
     void RemoveAll();
-    // Sorts with the list's own sort; compare(row1, row2) orders two rows by their positions
-    // at the start of the sort.
-    void Sort(const std::function<int(int, int)>& compare);
+    // Sorts ascending by a column's texts with the list's own sort (rows keep their selection).
+    // Each row's text is read once, not at every comparison.
+    void Sort(int column);
     // The list comparison of two rows' texts in a column.
     int Compare(int row1, int row2, int column) const;
+
+    // Adds what a drop from the shell names: a folder as AddFolder adds it, a .doc or .docx
+    // file as AddFileEntry does; anything else is left out. Returns the rows appended.
+    int AddDropped(const std::vector<std::string>& paths);
 
     int Count() const;
     std::string Text(int row, int column) const;
     bool Selected(int row) const;
 
   private:
+    // While one is alive, rows go in with the list's redrawing off; the list is painted again
+    // every few dozen milliseconds, so a big folder fills in view and the window never freezes.
+    class BulkAppend {
+      public:
+        explicit BulkAppend(FileList& list);
+        ~BulkAppend();
+        BulkAppend(const BulkAppend&) = delete;
+        BulkAppend& operator=(const BulkAppend&) = delete;
+        void RowAppended();
+
+      private:
+        void Show();
+        FileList& list_;
+        BulkAppend* outer_;
+        DWORD shownAt_;
+    };
+
     void AppendRow(const std::string& name, const std::string& path, const EntryTexts& texts);
 
+    // The user's formats, remembering the texts of the dates and times met during one adding
+    // operation: a folder's files mostly share a few days.
+    struct FormatCache;
+    void ForgetFormats();
+
     HWND list_;
-    TimeFormats formats_ = UserTimeFormats();
+    std::shared_ptr<FormatCache> formatCache_;
+    TimeFormats formats_;
+    BulkAppend* bulk_ = nullptr;
+    LPARAM lastSerial_ = 0;
 };
 
 }  // namespace vellumor::filelist

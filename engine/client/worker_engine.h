@@ -75,7 +75,7 @@ class WorkerEngine : public DocumentEngine, public ConversionEngine {
     void Start();
     // From any thread: kills the worker now and starts no other. The operation in progress
     // and every later one fail with EngineError.
-    void Abort();
+    void Abort() override;
 
     int Load(const std::string& path, int reserved, int format, bool flag) override;
     int Save(const std::string& path, int reserved, int format, bool flag) override;

@@ -62,6 +62,23 @@ bool RandomBytes(std::uint8_t* out, std::size_t size);
 std::string WorkerPath(const std::string& path, bool workerIsUnix);
 
 std::string ExecutableFolder();
+
+// A file's size and last-write time (in the system's own ticks), to tell whether it changed.
+struct FileFacts {
+    bool exists = false;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    bool operator==(const FileFacts& other) const {
+        return exists == other.exists && size == other.size && modified == other.modified;
+    }
+};
+FileFacts FactsOf(const std::string& path);
+// A new folder of this process's own under the system's temporary folder; empty on failure.
+std::string MakePrivateFolder(const std::string& prefix);
+// Puts the finished file from under the name to, replacing what is there. Across volumes it is
+// copied beside the target first and renamed there, so the target folder never shows a part.
+bool MoveIntoPlace(const std::string& from, const std::string& to);
+void RemoveFile(const std::string& path);
 bool FileExists(const std::string& path);
 bool RunningUnderWine();
 char PathSeparator();

@@ -327,4 +327,51 @@ char PathSeparator() {
     return '\\';
 }
 
+FileFacts FactsOf(const std::string& path) {
+    FileFacts facts;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) return facts;
+    facts.exists = true;
+    facts.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    facts.modified = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+        data.ftLastWriteTime.dwLowDateTime);
+    return facts;
+}
+
+std::string MakePrivateFolder(const std::string& prefix) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (!length || length > MAX_PATH) return {};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::uint8_t bytes[6];
+        if (!RandomBytes(bytes, sizeof bytes)) return {};
+        std::string name = prefix + std::to_string(GetCurrentProcessId()) + "-";
+        for (std::uint8_t b : bytes)
+            name += "0123456789abcdef"[b >> 4], name += "0123456789abcdef"[b & 15];
+        const std::wstring folder = std::wstring(temp) + Widen(name);
+        if (CreateDirectoryW(folder.c_str(), nullptr)) return Narrow(folder);
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return {};
+    }
+    return {};
+}
+
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
+    const std::wstring source = Widen(from), target = Widen(to);
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
+    const std::wstring part = target + L".vellumor-part-" + std::to_wstring(GetCurrentProcessId());
+    if (CopyFileW(source.c_str(), part.c_str(), FALSE) &&
+        MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(source.c_str());
+        return true;
+    }
+    DeleteFileW(part.c_str());
+    return false;
+}
+
+void RemoveFile(const std::string& path) {
+    DeleteFileW(Widen(path).c_str());
+}
+
 }  // namespace vellumor::worker_platform

@@ -67,6 +67,12 @@ class FakeHost : public RunHost {
         if (failingSaves.count(path)) throw std::runtime_error("Disk full");
     }
     void ShowLoadFailure() override { log.push_back("box load failure"); }
+    std::vector<std::string> hooks;  // RowReached and RunEnded, with the last engine call
+    void RowReached(int row, int count, const std::string& f) override {
+        hooks.push_back("row " + std::to_string(row) + "/" + std::to_string(count) + " " + f +
+                        (log.empty() ? "" : " after " + log.back()));
+    }
+    void RunEnded() override { hooks.push_back("ended after " + (log.empty() ? "" : log.back())); }
     void OpenExplorer(const std::string& f) override { log.push_back("explorer " + f); }
 };
 
@@ -312,4 +318,40 @@ TEST(ConversionRun, HandlerThrowingDuringTheProgressPumpAfterAFailedSaveKeepsThe
         EXPECT_STREQ(e.what(), "Disk full");
     }
     EXPECT_FALSE(run.InProgress());
+}
+
+TEST(ConversionRun, TheHostHearsOfEachRowBeforeItsLoadAndOfTheEndHoweverTheRunEnds) {
+    FakeHost done;
+    done.existingFolders = {"D:\\Output"};
+    done.rows = {"C:\\a.doc", "C:\\b.doc"};
+    ConversionRun run;
+    run.Run(done);
+    EXPECT_THAT(done.hooks, ElementsAre("row 0/2 D:\\Output",
+                                        "row 1/2 D:\\Output after save D:\\Output\\a.pdf 12",
+                                        "ended after explorer D:\\Output"));
+
+    FakeHost failedLoad = done;
+    failedLoad.hooks.clear();
+    failedLoad.log.clear();
+    failedLoad.pumps = 0;
+    failedLoad.failingLoads = {"C:\\b.doc"};
+    run.Run(failedLoad);
+    EXPECT_EQ(failedLoad.hooks.back(), "ended after box load failure");
+
+    FakeHost failedSave = done;
+    failedSave.hooks.clear();
+    failedSave.log.clear();
+    failedSave.pumps = 0;
+    failedSave.failingSaves = {"D:\\Output\\a.pdf"};
+    EXPECT_THROW(run.Run(failedSave), std::runtime_error);
+    EXPECT_EQ(failedSave.hooks.back(), "ended after save D:\\Output\\a.pdf 12");
+
+    FakeHost stopped = done;
+    stopped.hooks.clear();
+    stopped.log.clear();
+    stopped.pumps = 0;
+    stopped.onPump = {nullptr, [&] { run.RequestStop(); }};
+    EXPECT_EQ(run.Run(stopped), RunEnd::Stopped);
+    EXPECT_THAT(stopped.hooks,
+                ElementsAre("row 0/2 D:\\Output", "ended after save D:\\Output\\a.pdf 12"));
 }

@@ -11,10 +11,12 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/application.h"
 #include "app/form_run.h"
+#include "engine/client/look_ahead_engine.h"
 #include "engine/client/worker_engine.h"
 #include "tests/win/app/form_test_support.h"
 #include "tests/win/wine_host.h"
@@ -397,6 +399,57 @@ TEST(EndToEndScriptWorker, TheWindowConvertsThroughTheScriptBesideTheProgram) {
     EXPECT_EQ(Head(output.Path() + L"\\poi_Bug54849.pdf"), "%PDF-");
     EXPECT_EQ(Head(output.Path() + L"\\poi_footnote.pdf"), "%PDF-");
     form.reset();
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+// The engine the program starts with, converting ahead on every core through the script
+// worker: a broken third file ends the run with the first two PDFs only, as with one worker,
+// and nothing done ahead is left on disk.
+TEST(EndToEndScriptWorker, TheWindowConvertsAheadAndABrokenThirdFileKeepsOnlyTheFirstTwo) {
+    const std::wstring script = FromUnix(VELLUMOR_SCRIPT_WORKER);
+    if (!Exists(script)) GTEST_SKIP() << "no script worker at " << VELLUMOR_SCRIPT_WORKER;
+    if (!Exists(kCorpus)) GTEST_SKIP() << "no corpus at " << VELLUMOR_CORPUS;
+    TempFolder program, docs, output;
+    ASSERT_TRUE(
+        CopyFileW(script.c_str(), (program.Path() + L"\\vellumor_engine.py").c_str(), FALSE));
+    RunServices services;
+    auto form = std::make_unique<app::TForm1>(services);
+    form->DocEngineControl1 = app::MakeStartupEngine(
+        *form, [&] { return MakeLookAheadEngineIn(win::Narrow(program.Path())); });
+    auto* ahead = dynamic_cast<LookAheadEngine*>(form->DocEngineControl1.get());
+    ASSERT_NE(ahead, nullptr);
+    form->Show(SW_SHOWNOACTIVATE);
+    const std::pair<const wchar_t*, const wchar_t*> rows[] = {
+        {L"poi_footnote.doc", L"1.doc"},
+        {L"mammoth_strict-format.docx", L"2.docx"},
+        {L"poi_truncated62886.docx", L"3.docx"},
+        {L"poi_table-merges.doc", L"4.doc"},
+        {L"poi_Bug54849.docx", L"5.docx"}};
+    for (const auto& [name, as] : rows) {
+        const std::wstring target = docs.Path() + L"\\" + as;
+        ASSERT_TRUE(CopyFileW((kCorpus + L"\\" + name).c_str(), target.c_str(), FALSE));
+        form->AddFileEntry(win::Narrow(target));
+    }
+    SetWindowTextW(form->LabeledEdit2, output.Path().c_str());
+    SendMessageW(form->SpeedButton11, BM_CLICK, 0, 0);
+
+    EXPECT_EQ(Head(output.Path() + L"\\1.pdf"), "%PDF-");
+    EXPECT_EQ(Head(output.Path() + L"\\2.pdf"), "%PDF-");
+    for (const wchar_t* name : {L"3.pdf", L"4.pdf", L"5.pdf"})
+        EXPECT_FALSE(Exists(output.Path() + L"\\" + name)) << win::Narrow(name);
+    ASSERT_EQ(services.boxes.size(), 1u);
+    EXPECT_EQ(services.boxes[0].text, L"Failed to open the word file.");
+    EXPECT_EQ(form->Label1->Caption(), "");
+    EXPECT_TRUE(services.explorerFolders.empty());
+    EXPECT_EQ(ahead->RowsTakenAhead(), 2);
+    EXPECT_LE(ahead->WorkersStarted(), static_cast<int>(std::thread::hardware_concurrency()));
+    const std::wstring privateFolder = win::Widen(ahead->PrivateFolder());
+    form.reset();
+    if (!privateFolder.empty()) {
+        EXPECT_FALSE(Exists(privateFolder));
+    }
     MSG m;
     while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
     }
