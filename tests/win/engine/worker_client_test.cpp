@@ -73,7 +73,7 @@ TEST(WorkerClientUnderWine, ConvertsARealDocxThroughTheLinuxWorker) {
     std::string bytes = ReadAll(pdf);
     ASSERT_GT(bytes.size(), 1000u);
     EXPECT_EQ(bytes.substr(0, 5), "%PDF-");
-    EXPECT_EQ(engine.LastPageCount(), 2);
+    EXPECT_EQ(engine.LastPageCount(), 1);  // as Word lays it out
 
     // A refusal comes back as an engine error naming the file, and the worker goes on.
     std::string zeros = folder + "\\zeros.doc";
