@@ -95,10 +95,23 @@ rm -rf "$unpacked"
 if [ "$(id -u)" -eq 0 ] && [ "${VELLUMOR_SKIP_INSTALL_CHECK:-}" = "" ]; then
     work="$(mktemp -d)"
     cp "$root/../shared/corpus/poi_Bug54849.docx" "$work/sample.docx"
-    check "package installs" dpkg -i "$deb_file"
+    # apt brings the dependencies this machine lacks (the engine's fonts, which setup keeps in
+    # a folder of the engine's own); they are removed again after the check.
+    brought=()
+    for dependency in $(dpkg-deb -f "$deb_file" Depends | tr ',|' '\n\n' | sed 's/(.*//; s/ //g'); do
+        dpkg-query -W -f='${Status}' "$dependency" 2>/dev/null | grep -q "ok installed" ||
+            brought+=("$dependency")
+    done
+    check "package installs" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends "$(realpath "$deb_file")"
     check "installed vellumor-cli converts a document" bash -c \
         "/usr/bin/vellumor-cli -o '$work/out' '$work/sample.docx' && pdfinfo '$work/out/sample.pdf' | grep '^Pages:' >/dev/null"
     check "package removes cleanly" dpkg -r vellumor
+    for dependency in "${brought[@]}"; do
+        if dpkg-query -W -f='${Status}' "$dependency" 2>/dev/null | grep -q "ok installed"; then
+            DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "$dependency" >/dev/null 2>&1 || true
+        fi
+    done
     rm -rf "$work"
 fi
 
