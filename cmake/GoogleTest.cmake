@@ -17,6 +17,7 @@ endif()
 # Registers a GoogleTest program with ctest, one ctest entry per test case. Discovery runs when
 # ctest runs, so Windows programs are listed under Wine inside xvfb-run, not at build time.
 function(vellumor_add_gtest target)
+    # A test that skips (GTEST_SKIP) shows as skipped in ctest's summary, not as passed.
     gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-        PROPERTIES TIMEOUT 300 ${ARGN})
+        PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]" ${ARGN})
 endfunction()

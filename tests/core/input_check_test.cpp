@@ -10,6 +10,7 @@
 #include <sstream>
 #include <utility>
 #include <vector>
+#include "tests/support/corpus.h"
 
 using namespace vellumor;
 using namespace vellumor::test;
@@ -90,6 +91,7 @@ void ExpectRefused(const std::string& bytes, const std::string& phrase) {
 }  // namespace
 
 TEST(InputCheck, AcceptsWhatWordOpens) {
+    VELLUMOR_REQUIRE_CORPUS();
     EXPECT_EQ(CheckBytes(Corpus("poi_58067.docx")).kind, InputKind::WordOoxml);
     EXPECT_EQ(CheckBytes(Corpus("poi_footnote.doc")).kind, InputKind::WordBinary);
     EXPECT_EQ(CheckBytes(Corpus("poi_Word95.doc")).kind, InputKind::WordBinary);
@@ -109,6 +111,7 @@ TEST(InputCheck, AcceptsWhatWordOpens) {
 }
 
 TEST(InputCheck, RefusesWhatIsNotAWordDocument) {
+    VELLUMOR_REQUIRE_CORPUS();
     auto refused = [](const std::string& bytes, const std::string& phrase) {
         auto v = CheckBytes(bytes);
         EXPECT_EQ(v.kind, InputKind::Refused);
@@ -126,6 +129,7 @@ TEST(InputCheck, RefusesWhatIsNotAWordDocument) {
 // Encrypted files reach the office, which opens those with the default password; the worker
 // refuses as password-protected only what the office asks a password for.
 TEST(InputCheck, EncryptedDocumentsGoToTheOffice) {
+    VELLUMOR_REQUIRE_CORPUS();
     for (const char* name :
          {"poi_bug53475-password-is-pass.docx", "poi_password_tika_binaryrc4.doc"}) {
         auto v = CheckBytes(Corpus(name));
@@ -145,6 +149,7 @@ TEST(InputCheck, EncryptedDocumentsGoToTheOffice) {
 }
 
 TEST(InputCheck, CompoundFileStreamNamesIgnoreLetterCase) {
+    VELLUMOR_REQUIRE_CORPUS();
     EXPECT_EQ(CheckBytes(Corpus("poi_footnote.doc")).kind, InputKind::WordBinary);
     for (const char16_t* name :
          {u"WordDocument", u"worddocument", u"WORDDOCUMENT", u"wORDdOCUMENT"})

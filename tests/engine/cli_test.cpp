@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "tests/support/corpus.h"
 
 namespace fs = std::filesystem;
 
@@ -70,6 +71,7 @@ TEST(Cli, UsageErrorsExitWithTwo) {
 }
 
 TEST(Cli, EveryInputEndsInOneOutcomeAndNamesFollowTheRules) {
+    VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;
     Copy("poi_Bug54849.docx", dir / "in" / "A.DOCX");
     Copy("poi_footnote.doc", dir / "in" / "sub" / "b.doc");
@@ -108,6 +110,7 @@ TEST(Cli, EveryInputEndsInOneOutcomeAndNamesFollowTheRules) {
 }
 
 TEST(Cli, TheRunGoesOnWhenTheEngineHangsOrDies) {
+    VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;
     Copy("poi_Bug54849.docx", dir / "in" / "1-hangs.docx");
     Copy("poi_Bug54849.docx", dir / "in" / "2-fine.docx");
@@ -269,6 +272,7 @@ std::uint64_t Fnv1a64(const std::string& text) {
 }  // namespace
 
 TEST(Cli, JsonlRecordsAreWrittenAsDocumentsEndAndSurviveAKill) {
+    VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;
     Copy("poi_footnote.doc", dir / "in" / "1.doc");
     Copy("poi_Bug54849.docx", dir / "in" / "2-hangs.docx");
@@ -296,6 +300,7 @@ TEST(Cli, JsonlRecordsAreWrittenAsDocumentsEndAndSurviveAKill) {
 }
 
 TEST(Cli, CtrlCLetsTheDocumentInProgressEndAndRecordsTheRestAsInterrupted) {
+    VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;
     Copy("poi_footnote.doc", dir / "in" / "1.doc");
     Copy("poi_Bug54849.docx", dir / "in" / "2-hangs.docx");
@@ -352,6 +357,7 @@ TEST(Cli, CtrlCLetsTheDocumentInProgressEndAndRecordsTheRestAsInterrupted) {
 }
 
 TEST(Cli, ResumeConvertsWhatIsLeftAndWhatChanged) {
+    VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;
     for (const char* name : {"a.doc", "b.doc", "c.doc"})
         Copy("poi_footnote.doc", dir / "in" / name);
@@ -472,6 +478,7 @@ TEST(Cli, ShardsSplitTheTreeAndMergeChecksEveryInputIsThereOnce) {
 }
 
 TEST(Cli, PlanOnlyCountsWithoutConverting) {
+    VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;
     Copy("poi_footnote.doc", dir / "in" / "a.doc");
     Copy("poi_footnote.doc", dir / "in" / "b.doc");
@@ -521,6 +528,7 @@ std::map<std::string, nlohmann::json> ByRelative(const nlohmann::json& records) 
 }  // namespace
 
 TEST(CliFolders, AFolderOfFortyLinksConvertsFortyDocuments) {
+    VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;
     for (int i = 0; i < 40; ++i) {
         std::string name = (i < 10 ? "0" : "") + std::to_string(i);
@@ -548,6 +556,7 @@ TEST(CliFolders, AFolderOfFortyLinksConvertsFortyDocuments) {
 }
 
 TEST(CliFolders, SecondNamesAreDuplicatesAndLinksThatLeadNowhereFail) {
+    VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;
     fs::path in = dir / "in";
     Copy("poi_footnote.doc", in / "a.doc");
@@ -605,6 +614,7 @@ TEST(CliFolders, SecondNamesAreDuplicatesAndLinksThatLeadNowhereFail) {
 }
 
 TEST(CliFolders, AFileThatVanishesBeforeItsTurnFailsAndTheRunGoesOn) {
+    VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;
     Copy("poi_Bug54849.docx", dir / "in" / "1-hangs.docx");
     Copy("poi_footnote.doc", dir / "in" / "2-vanishes.doc");
@@ -643,6 +653,7 @@ std::string OrdinaryUser(std::string& why) {
 }  // namespace
 
 TEST(CliFolders, FoldersAndFilesThatCannotBeReadAreFailedRecords) {
+    VELLUMOR_REQUIRE_CORPUS();
     std::string why;
     std::string asUser = OrdinaryUser(why);
     if (asUser.empty()) GTEST_SKIP() << why;

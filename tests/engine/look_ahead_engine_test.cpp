@@ -412,6 +412,7 @@ TEST_F(LookAheadRun, AStopAfterRowsWereDoneAheadLeavesNothingBehindOnDisk) {
 
 #ifdef VELLUMOR_REAL_WORKER
 #include "engine/client/worker_engine.h"
+#include "tests/support/corpus.h"
 
 namespace {
 
@@ -443,6 +444,7 @@ class LookAheadRealWorker : public LookAheadRun {
 };
 
 TEST_F(LookAheadRealWorker, RealDocumentsGiveTheSameStepsAndPdfsAsOneWorker) {
+    VELLUMOR_REQUIRE_CORPUS();
     const std::vector<std::string> rows = {
         Corpus("docx4j_tables.docx", "a.docx"), Corpus("poi_Bug45473.doc", "b.doc"),
         Doc("broken.docx", std::string("PK\x03\x04 not a zip at all", 24)),

@@ -21,6 +21,7 @@
 #include <thread>
 #include <utility>
 #include <vector>
+#include "tests/support/corpus.h"
 
 namespace fs = std::filesystem;
 using namespace vellumor;
@@ -86,6 +87,7 @@ std::vector<std::string> Leftovers(const fs::path& folder) {
 class Conformance : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
+        VELLUMOR_REQUIRE_CORPUS();
         g_worker = UseWorker(GetParam());
         g_onOldestOffice = GetParam() != g_worker;
         if (g_worker.empty())
