@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#define VELLUMOR_REQUIRE_CORPUS()                                                               \
-    if (!std::filesystem::exists(std::filesystem::path(VELLUMOR_CORPUS) / "README.md"))         \
-    GTEST_SKIP() << "needs the real documents of ../shared/corpus, which are not at "           \
+#define VELLUMOR_REQUIRE_CORPUS()                                                       \
+    if (!std::filesystem::exists(std::filesystem::path(VELLUMOR_CORPUS) / "README.md")) \
+    GTEST_SKIP() << "needs the real documents of ../shared/corpus, which are not at "   \
                  << VELLUMOR_CORPUS
