@@ -295,7 +295,8 @@ def partial_folder_name(pid):
 
 
 def pdf_page_count(path):
-    """The page count of a PDF the office wrote: the largest /Count of its page-tree nodes."""
+    """The page count of a PDF the office wrote: the largest /Count of its page-tree nodes (as
+    the C++ worker reads it: engine/worker/pdf_pages.cpp)."""
     try:
         with open(path, "rb") as f:
             pdf = f.read()

@@ -46,6 +46,7 @@
 #include "engine/worker/file_url.h"
 #include "engine/worker/office_document.h"
 #include "engine/worker/office_settings.h"
+#include "engine/worker/pdf_pages.h"
 
 namespace {
 
@@ -260,23 +261,6 @@ std::string IsolateNetwork() {
     return {};
 }
 
-// The page count of a PDF the office wrote: the largest /Count of its page-tree nodes.
-int PdfPageCount(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string pdf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    int best = 0;
-    for (std::size_t at = pdf.find("/Type/Pages"); at != std::string::npos;
-         at = pdf.find("/Type/Pages", at + 1)) {
-        std::size_t begin = pdf.rfind("<<", at);
-        std::size_t end = pdf.find(">>", at);
-        if (begin == std::string::npos || end == std::string::npos) continue;
-        std::size_t count = pdf.find("/Count", begin);
-        if (count == std::string::npos || count > end) continue;
-        best = std::max(best, atoi(pdf.c_str() + count + 6));
-    }
-    return best;
-}
-
 // Documents name Word's fonts; the office lays them out with metric-compatible ones (Liberation,
 // Carlito, Caladea) where they are installed. scripts/setup unpacks them into a folder of
 // their own so the rest of the machine keeps its fonts; the office is pointed at it here.
@@ -476,7 +460,7 @@ class Worker {
                         WhyNotWritable(folder, e, "cannot write the PDF"));
         }
         RemovePartialFolder();
-        reply.pages = PdfPageCount(target);
+        reply.pages = vellumor::engine::PdfPageCount(target);
         reply.value = 0;
     }
 
