@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -202,12 +203,18 @@ TEST_P(Conformance, FailuresReadAsSentencesAndTheGreetingNamesTheOffice) {
     EXPECT_EQ(engine->OfficeVersionWarning(), "");
 }
 
-// Both workers give their office the same profile from the one settings file: the script
-// worker's text (run by the Python that runs it here) is the C++ worker's, byte for byte.
+// Both workers give their office the same profile from the one settings file, each from the
+// copy beside it: the script worker's text (run by the Python that runs it here) is the C++
+// worker's, byte for byte.
 TEST(OfficeSettings, BothWorkersWriteTheSameProfileFromTheSettingsFile) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    const fs::path besideCpp = fs::path(VELLUMOR_TEST_WORKER).parent_path() / "office_settings.ini";
     std::vector<engine::OfficeSetting> settings;
     std::string error;
-    ASSERT_TRUE(engine::ReadOfficeSettings(VELLUMOR_OFFICE_SETTINGS, settings, error)) << error;
+    ASSERT_TRUE(engine::ReadOfficeSettings(besideCpp.string(), settings, error)) << error;
+    std::vector<engine::OfficeSetting> shipped;
+    ASSERT_TRUE(engine::ReadOfficeSettings(VELLUMOR_OFFICE_SETTINGS, shipped, error)) << error;
+    EXPECT_EQ(engine::ProfileSettingsText(settings), engine::ProfileSettingsText(shipped));
     const std::string script =
         CommandOutput(std::string("/usr/bin/python3 -c 'import importlib.util,sys\n"
                                   "s=importlib.util.spec_from_file_location(\"v\",sys.argv[1])\n"
