@@ -39,32 +39,59 @@ IS_WINDOWS = os.name == "nt"
 # Tests set this after import: called with the absolute path just before each document loads.
 before_load = None
 
+# The protocol's numbers, named as in core/engine_protocol.h and core/engine_codes.h. This script
+# ships alone, so it carries them itself; the build compares each with its C++ twin
+# (cmake/script_constants.py) and fails when one differs.
 PROTOCOL_VERSION = 2
 MAX_PAYLOAD = 1 << 20
 TOKEN_VARIABLE = "VELLUMOR_ENGINE_TOKEN"
 
-HELLO, READY, LOAD, SAVE, QUIT, RESULT = 1, 2, 3, 4, 5, 6
-(OK, NOT_FOUND, REFUSED, PASSWORD_PROTECTED, LOAD_FAILED, SAVE_FAILED, NO_DOCUMENT, BAD_REQUEST,
- START_FAILED) = range(9)
-OPTION_PDFA = 1
-LOAD_FORMATS = (9, 13)
-SAVE_FORMAT = 12
+# Message types.
+HELLO = 1
+READY = 2
+LOAD = 3
+SAVE = 4
+QUIT = 5
+RESULT = 6
 
+# Outcomes of a command; anything but OK carries a message meant for the user.
+OK = 0
+NOT_FOUND = 1
+REFUSED = 2
+PASSWORD_PROTECTED = 3
+LOAD_FAILED = 4
+SAVE_FAILED = 5
+NO_DOCUMENT = 6
+BAD_REQUEST = 7
+START_FAILED = 8
+
+OPTION_PDFA = 1
+FORMAT_DOC = 9
+FORMAT_DOCX = 13
+FORMAT_PDF = 12
+LOAD_FORMATS = (FORMAT_DOC, FORMAT_DOCX)
+
+# How the worker ends.
+EXIT_DONE = 0
 EXIT_START_FAILED = 1
+EXIT_USAGE = 2
 EXIT_CLIENT_GONE = 3
 EXIT_DEADLINE = 4
 EXIT_PROTOCOL = 5
 EXIT_OFFICE_DIED = 6
 EXIT_MEMORY_CEILING = 7
 
-# Load's reserved field (core/engine_protocol.h): bit 0 lets the office read the local files a
-# document links to; bits 8 and up are the memory ceiling in MiB (0: none).
+# Load's reserved field: bit 0 lets the office read the local files a document links to; bits 8
+# and up are the memory ceiling in MiB (0: none).
 LOAD_ALLOW_LOCAL_LINKS = 1
 LOAD_EIGHT_BIT_TEXT = 2  # plain text in an 8-bit Windows code page
 LOAD_REFUSE_TEXT_IMPORT = 4  # the office's detection decides; what it reads only as text is junk
+LOAD_CEILING_SHIFT = 8
 # The input check's reason for binary junk (core/input_check.h), given for such a text import too.
 UNRECOGNISED_CONTENT = "not a Word document (unrecognised content)"
-LOAD_CEILING_SHIFT = 8
+
+# The office settings both workers write into their profile, beside this script.
+OFFICE_SETTINGS_FILE = "office_settings.ini"
 
 # What a failed load or store says when nothing more is known: the office's own message names
 # its internals (classes, error codes, URLs), which mean nothing to the user.
@@ -268,7 +295,8 @@ def partial_folder_name(pid):
 
 
 def pdf_page_count(path):
-    """The page count of a PDF the office wrote: the largest /Count of its page-tree nodes."""
+    """The page count of a PDF the office wrote: the largest /Count of its page-tree nodes (as
+    the C++ worker reads it: engine/worker/pdf_pages.cpp)."""
     try:
         with open(path, "rb") as f:
             pdf = f.read()
@@ -473,127 +501,88 @@ def profile_folder():
     return tempfile.mkdtemp(prefix="vellumor-script-")
 
 
-# What the office may do with a document, set in the profile before the office reads it:
-# macros and plug-ins never run (a Word document's VBA project is not even loaded), nothing a
-# document links to is fetched or read (the office treats every document as untrusted), links
-# and fields keep what the document stored. Fonts Word documents name that the office does not
-# map by itself are replaced by metric-compatible ones from the engine's fonts, so lines and
-# pages break as in Word. The C++ worker writes the same file (PrepareProfile in
-# engine/worker/worker_main.cpp). A path ending in ['name'] is a member of a set.
-PROFILE_SETTINGS = (
-    ("/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3"),
-    ("/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true"),
-    ("/org.openoffice.Office.Common/Security/Scripting", "OfficeBasic", "0"),
-    ("/org.openoffice.Office.Common/Security/Scripting", "ExecutePlugins", "false"),
-    ("/org.openoffice.Office.Common/Security/Scripting", "BlockUntrustedRefererLinks", "true"),
-    ("/org.openoffice.Office.Common/Misc", "PluginsEnabled", "false"),
-    ("/org.openoffice.Office.Common/Misc", "FirstRun", "false"),
-    ("/org.openoffice.Office.Writer/Filter/Import/VBA", "Load", "false"),
-    ("/org.openoffice.Office.Writer/Filter/Import/VBA", "Executable", "false"),
-    ("/org.openoffice.Office.Writer/Content/Update", "Link", "0"),
-    ("/org.openoffice.Office.Writer/Content/Update", "Field", "false"),
-    ("/org.openoffice.Office.Java/VirtualMachine", "Enable", "false"),
-    ("/org.openoffice.Office.Common/Font/Substitution", "Replacement", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "ReplaceFont", "SimSun"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "ReplaceFont", "宋体"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "ReplaceFont", "NSimSun"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "ReplaceFont", "新宋体"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "ReplaceFont", "FangSong"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "ReplaceFont", "仿宋"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "ReplaceFont", "KaiTi"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "ReplaceFont", "楷体"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "ReplaceFont", "PMingLiU"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "ReplaceFont", "新細明體"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "ReplaceFont", "MingLiU"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "ReplaceFont", "細明體"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "ReplaceFont", "SimHei"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "SubstituteFont", "IPAGothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "ReplaceFont", "黑体"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "SubstituteFont", "IPAGothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "ReplaceFont", "Microsoft YaHei"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "SubstituteFont", "IPAGothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "ReplaceFont", "微软雅黑"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "SubstituteFont", "IPAGothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "ReplaceFont", "MS Mincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ 明朝']", "ReplaceFont", "ＭＳ 明朝"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ 明朝']", "SubstituteFont", "IPAMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ 明朝']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PMincho']", "ReplaceFont", "MS PMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PMincho']", "SubstituteFont", "IPAPMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PMincho']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐ明朝']", "ReplaceFont", "ＭＳ Ｐ明朝"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐ明朝']", "SubstituteFont", "IPAPMincho"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐ明朝']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Gothic']", "ReplaceFont", "MS Gothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Gothic']", "SubstituteFont", "IPAGothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Gothic']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ ゴシック']", "ReplaceFont", "ＭＳ ゴシック"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ ゴシック']", "SubstituteFont", "IPAGothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ ゴシック']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PGothic']", "ReplaceFont", "MS PGothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PGothic']", "SubstituteFont", "IPAPGothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PGothic']", "Always", "true"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "ReplaceFont", "ＭＳ Ｐゴシック"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "SubstituteFont", "IPAPGothic"),
-    ("/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "Always", "true"),
-)
+class OfficeSetting(object):
+    def __init__(self, path, name, value, on_windows):
+        self.path = path  # configuration node; ending in ['name'] it is a member of a set
+        self.name = name
+        self.value = value
+        self.on_windows = on_windows  # False: left out on Windows
 
 
-FONT_SUBSTITUTION = "/org.openoffice.Office.Common/Font/Substitution"
+def office_settings_path():
+    return os.path.join(os.path.dirname(os.path.abspath(__file__)), OFFICE_SETTINGS_FILE)
 
 
-def profile_settings_text(windows=IS_WINDOWS):
+def read_office_settings(path):
+    """The settings of the office settings file in its order (the C++ worker reads the same file:
+    engine/worker/office_settings.cpp). RuntimeError, naming the file and the line, when it
+    cannot be read, holds a line of no known form, or holds no settings."""
+    try:
+        with open(path, "rb") as f:
+            lines = f.read().decode("utf-8").split("\n")
+    except (OSError, UnicodeDecodeError) as e:
+        why = _strerror(e) if isinstance(e, OSError) else "it is not UTF-8"
+        raise RuntimeError("the office settings file %s cannot be read: %s" % (path, why))
+    settings = []
+    node, on_windows = "", True
+    for number, raw in enumerate(lines, 1):
+        line = raw.strip(" \t\r")
+
+        def damaged(why):
+            return RuntimeError("the office settings file %s is damaged at line %d: %s"
+                                % (path, number, why))
+
+        if not line or line.startswith("#"):
+            continue
+        if line.startswith("["):
+            header = line
+            on_windows = not header.endswith("] not-windows")
+            if not on_windows:
+                header = header[:-len(" not-windows")]
+            if len(header) < 3 or not header.endswith("]") or header[1] != "/":
+                raise damaged("a node is named as [/path] or [/path] not-windows")
+            node = header[1:-1]
+            continue
+        name, equals, value = line.partition("=")
+        name = name.strip(" \t\r")
+        if not equals or not name or " " in name or "\t" in name:
+            raise damaged("a setting reads Name = value")
+        if not node:
+            raise damaged("a setting comes after the [/path] of its node")
+        settings.append(OfficeSetting(node, name, value.strip(" \t\r"), on_windows))
+    if not settings:
+        raise RuntimeError("the office settings file %s holds no settings" % path)
+    return settings
+
+
+def _xml(text):
+    return (text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+            .replace('"', "&quot;"))
+
+
+def profile_settings_text(settings, windows=IS_WINDOWS):
     """The settings as the profile's registrymodifications.xcu: one item per property; the
-    properties of a set member together, as one node the set gets. Windows has Word's fonts
-    themselves: there the font replacements are left out."""
+    properties of a set member together, as one node the set gets. On Windows the settings
+    marked not-windows are left out."""
     prop = '<prop oor:name="%s" oor:op="fuse"><value>%s</value></prop>'
     lines = []
     member = None  # the set member whose node is open
-    for path, name, value in PROFILE_SETTINGS:
-        if windows and path.startswith(FONT_SUBSTITUTION):
+    for s in settings:
+        if windows and not s.on_windows:
             continue
-        if member is not None and path != member:
+        if member is not None and s.path != member:
             lines.append("</node></item>\n")
             member = None
-        if not path.endswith("']"):
-            lines.append('<item oor:path="%s">%s</item>\n' % (path, prop % (name, value)))
+        if not (s.path.endswith("']") and "['" in s.path):
+            lines.append('<item oor:path="%s">%s</item>\n'
+                         % (_xml(s.path), prop % (_xml(s.name), _xml(s.value))))
             continue
         if member is None:
-            at = path.rindex("['")
+            at = s.path.rindex("['")
             lines.append('<item oor:path="%s"><node oor:name="%s" oor:op="replace">'
-                         % (path[:at], path[at + 2:-2]))
-            member = path
-        lines.append(prop % (name, value))
+                         % (_xml(s.path[:at]), _xml(s.path[at + 2:-2])))
+            member = s.path
+        lines.append(prop % (_xml(s.name), _xml(s.value)))
     if member is not None:
         lines.append("</node></item>\n")
     return ('<?xml version="1.0" encoding="UTF-8"?>\n'
@@ -603,13 +592,13 @@ def profile_settings_text(windows=IS_WINDOWS):
             "".join(lines) + "</oor:items>\n")
 
 
-def prepare_profile(folder):
+def prepare_profile(folder, settings):
     """Writes the settings file whenever it holds anything else: a profile from an older
     version, or one the office (or a link switch at run time) changed, starts with these."""
     user = os.path.join(folder, "user")
     os.makedirs(user, exist_ok=True)
     xcu = os.path.join(user, "registrymodifications.xcu")
-    wanted = profile_settings_text().encode("utf-8")
+    wanted = profile_settings_text(settings).encode("utf-8")
     try:
         with open(xcu, "rb") as f:
             if f.read() == wanted:
@@ -1280,7 +1269,7 @@ class Worker(object):
     def save(self, command, reply):
         if self.office.document is None:
             return self.fail(reply, NO_DOCUMENT, "no document is loaded")
-        if command.format != SAVE_FORMAT:
+        if command.format != FORMAT_PDF:
             return self.fail(reply, BAD_REQUEST, "unknown save format %d" % command.format)
         text = os.fsdecode(command.text)
         target = os.path.abspath(text)
@@ -1425,7 +1414,7 @@ def main(argv):
     port = int(argv[1]) if len(argv) == 2 and argv[1].isdigit() else 0
     if not 0 < port < 65536 or not token:
         sys.stderr.write("vellumor_engine.py: needs a port and a token from its client\n")
-        return 2
+        return EXIT_USAGE
     redirect_standard_streams()
     if not IS_WINDOWS:
         import signal
@@ -1443,8 +1432,11 @@ def main(argv):
     try:
         if IS_WINDOWS and not _windows_kill_on_close_job():
             raise RuntimeError("the worker cannot tie the office's life to its own")
+        # What the office may do with documents comes from the settings file; without it the
+        # office would run with its own defaults (macros, links), so the worker does not start.
+        settings = read_office_settings(office_settings_path())
         profile = profile_folder()
-        prepare_profile(profile)
+        prepare_profile(profile, settings)
         env = dict(os.environ)
         use_engine_fonts(profile, env)
         product, (major, minor) = office.start(profile, env)
@@ -1466,7 +1458,7 @@ def main(argv):
     except Exception:
         pass
     office.end()
-    return 0
+    return EXIT_DONE
 
 
 if __name__ == "__main__":

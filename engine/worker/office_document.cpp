@@ -6,12 +6,8 @@
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
-#include <com/sun/star/frame/XController.hpp>
-#include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
-#include <com/sun/star/text/XPageCursor.hpp>
-#include <com/sun/star/text/XTextViewCursorSupplier.hpp>
 #include <com/sun/star/configuration/theDefaultProvider.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/container/XNameReplace.hpp>
@@ -263,22 +259,6 @@ bool OfficeDocuments::StorePdf(const std::string& url, bool pdfa, std::string& e
         // The office's message names its internals; the caller explains the failure itself.
         error = ToUtf8(e.Message);
         return false;
-    }
-}
-
-int OfficeDocuments::PageCount() const {
-    try {
-        uno::Reference<frame::XModel> model(state_->document, uno::UNO_QUERY);
-        if (!model.is()) return 0;
-        uno::Reference<text::XTextViewCursorSupplier> supplier(model->getCurrentController(),
-                                                               uno::UNO_QUERY);
-        if (!supplier.is()) return 0;
-        uno::Reference<text::XPageCursor> cursor(supplier->getViewCursor(), uno::UNO_QUERY);
-        if (!cursor.is()) return 0;
-        cursor->jumpToLastPage();
-        return cursor->getPage();
-    } catch (const uno::Exception&) {
-        return 0;
     }
 }
 

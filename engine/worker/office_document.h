@@ -44,8 +44,6 @@ class OfficeDocuments {
     // Writes the document held as PDF (PDF/A-2b when pdfa). False with the office's message,
     // which is for diagnosis only: it names the office's internals.
     bool StorePdf(const std::string& url, bool pdfa, std::string& error);
-    // The number of pages of the laid-out document, or 0 if unknown.
-    int PageCount() const;
     void Close();
 
   private:

@@ -38,12 +38,15 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/engine_codes.h"
 #include "core/engine_protocol.h"
 #include "core/input_check.h"
 #include "engine/worker/file_url.h"
 #include "engine/worker/office_document.h"
+#include "engine/worker/office_settings.h"
+#include "engine/worker/pdf_pages.h"
 
 namespace {
 
@@ -169,6 +172,11 @@ void RedirectStandardStreams() {
     if (null > 2) close(null);
 }
 
+std::string FolderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
 bool MakeFolders(const std::string& folder) {
     if (folder.empty()) return true;
     struct stat st {};
@@ -203,188 +211,22 @@ std::string ProfileFolder() {
     return mkdtemp(temp) ? temp : "/tmp";
 }
 
-// What the office may do with a document, set in the profile before the office reads it:
-// macros and plug-ins never run (a Word document's VBA project is not even loaded), nothing a
-// document links to is fetched or read (pictures, style sheets, included files, OLE links: the
-// office treats every document as untrusted), links and fields keep what the document stored.
-// Fonts Word documents name that the office does not map by itself are replaced by
-// metric-compatible ones from the engine's fonts, so lines and pages break as in Word.
-// The script worker writes the same file. A path ending in ['name'] is a member of a set.
-const char* const kProfileSettings[][3] = {
-    {"/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3"},
-    {"/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true"},
-    {"/org.openoffice.Office.Common/Security/Scripting", "OfficeBasic", "0"},
-    {"/org.openoffice.Office.Common/Security/Scripting", "ExecutePlugins", "false"},
-    {"/org.openoffice.Office.Common/Security/Scripting", "BlockUntrustedRefererLinks", "true"},
-    {"/org.openoffice.Office.Common/Misc", "PluginsEnabled", "false"},
-    {"/org.openoffice.Office.Common/Misc", "FirstRun", "false"},
-    {"/org.openoffice.Office.Writer/Filter/Import/VBA", "Load", "false"},
-    {"/org.openoffice.Office.Writer/Filter/Import/VBA", "Executable", "false"},
-    {"/org.openoffice.Office.Writer/Content/Update", "Link", "0"},
-    {"/org.openoffice.Office.Writer/Content/Update", "Field", "false"},
-    {"/org.openoffice.Office.Java/VirtualMachine", "Enable", "false"},
-    {"/org.openoffice.Office.Common/Font/Substitution", "Replacement", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "ReplaceFont",
-     "SimSun"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimSun']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "ReplaceFont", "宋体"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "ReplaceFont",
-     "NSimSun"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['NSimSun']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "ReplaceFont",
-     "新宋体"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新宋体']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "ReplaceFont",
-     "FangSong"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['FangSong']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "ReplaceFont", "仿宋"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['仿宋']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "ReplaceFont", "KaiTi"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['KaiTi']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "ReplaceFont", "楷体"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['楷体']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "ReplaceFont",
-     "PMingLiU"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['PMingLiU']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "ReplaceFont",
-     "新細明體"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['新細明體']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "ReplaceFont",
-     "MingLiU"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MingLiU']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "ReplaceFont",
-     "細明體"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['細明體']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "ReplaceFont",
-     "SimHei"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "SubstituteFont",
-     "IPAGothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['SimHei']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "ReplaceFont", "黑体"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "SubstituteFont",
-     "IPAGothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['黑体']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "ReplaceFont",
-     "Microsoft YaHei"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']",
-     "SubstituteFont", "IPAGothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['Microsoft YaHei']", "Always",
-     "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "ReplaceFont",
-     "微软雅黑"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "SubstituteFont",
-     "IPAGothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['微软雅黑']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "ReplaceFont",
-     "MS Mincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ 明朝']", "ReplaceFont",
-     "ＭＳ 明朝"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ 明朝']", "SubstituteFont",
-     "IPAMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ 明朝']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PMincho']", "ReplaceFont",
-     "MS PMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PMincho']", "SubstituteFont",
-     "IPAPMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PMincho']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐ明朝']", "ReplaceFont",
-     "ＭＳ Ｐ明朝"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐ明朝']", "SubstituteFont",
-     "IPAPMincho"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐ明朝']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Gothic']", "ReplaceFont",
-     "MS Gothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Gothic']", "SubstituteFont",
-     "IPAGothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Gothic']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ ゴシック']", "ReplaceFont",
-     "ＭＳ ゴシック"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ ゴシック']", "SubstituteFont",
-     "IPAGothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ ゴシック']", "Always",
-     "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PGothic']", "ReplaceFont",
-     "MS PGothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PGothic']", "SubstituteFont",
-     "IPAPGothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS PGothic']", "Always", "true"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "ReplaceFont",
-     "ＭＳ Ｐゴシック"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']",
-     "SubstituteFont", "IPAPGothic"},
-    {"/org.openoffice.Office.Common/Font/Substitution/FontPairs['ＭＳ Ｐゴシック']", "Always",
-     "true"},
-};
-
-// The settings as the profile's registrymodifications.xcu: one item per property; the
-// properties of a set member together, as one node the set gets.
-std::string ProfileSettingsText() {
-    std::string text =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
-        "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
-    std::string member;  // the set member whose node is open
-    for (const auto& setting : kProfileSettings) {
-        const std::string path = setting[0];
-        if (!member.empty() && path != member) {
-            text += "</node></item>\n";
-            member.clear();
-        }
-        const std::string prop = std::string("<prop oor:name=\"") + setting[1] +
-                                 "\" oor:op=\"fuse\"><value>" + setting[2] + "</value></prop>";
-        const bool inSet = path.size() > 4 && path.compare(path.size() - 2, 2, "']") == 0;
-        if (!inSet) {
-            text += "<item oor:path=\"" + path + "\">" + prop + "</item>\n";
-            continue;
-        }
-        if (member.empty()) {
-            const std::size_t at = path.rfind("['");
-            text += "<item oor:path=\"" + path.substr(0, at) + "\"><node oor:name=\"" +
-                    path.substr(at + 2, path.size() - at - 4) + "\" oor:op=\"replace\">";
-            member = path;
-        }
-        text += prop;
-    }
-    if (!member.empty()) text += "</node></item>\n";
-    return text + "</oor:items>\n";
+// The office settings file ships beside this program (the one the symbolic links lead to).
+std::string SettingsFileBesideProgram() {
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string folder = n > 0 ? FolderOf(std::string(self, static_cast<std::size_t>(n))) : ".";
+    return folder + "/" + vellumor::engine::kOfficeSettingsFileName;
 }
 
-// The settings file is written whenever it holds anything else: a profile from an older
+// The profile's settings file is written whenever it holds anything else: a profile from an older
 // version, or one the office (or a link switch at run time) changed, starts with these again.
-void PrepareProfile(const std::string& folder) {
+void PrepareProfile(const std::string& folder,
+                    const std::vector<vellumor::engine::OfficeSetting>& settings) {
     std::string user = folder + "/user";
     MakeFolders(user);
     std::string xcu = user + "/registrymodifications.xcu";
-    const std::string wanted = ProfileSettingsText();
+    const std::string wanted = vellumor::engine::ProfileSettingsText(settings);
     {
         std::ifstream in(xcu, std::ios::binary);
         std::string held((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -417,23 +259,6 @@ std::string IsolateNetwork() {
     if (!write("/proc/self/gid_map", "0 0 4294967295"))
         write("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
     return {};
-}
-
-// The page count of a PDF the office wrote: the largest /Count of its page-tree nodes.
-int PdfPageCount(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string pdf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    int best = 0;
-    for (std::size_t at = pdf.find("/Type/Pages"); at != std::string::npos;
-         at = pdf.find("/Type/Pages", at + 1)) {
-        std::size_t begin = pdf.rfind("<<", at);
-        std::size_t end = pdf.find(">>", at);
-        if (begin == std::string::npos || end == std::string::npos) continue;
-        std::size_t count = pdf.find("/Count", begin);
-        if (count == std::string::npos || count > end) continue;
-        best = std::max(best, atoi(pdf.c_str() + count + 6));
-    }
-    return best;
 }
 
 // Documents name Word's fonts; the office lays them out with metric-compatible ones (Liberation,
@@ -504,11 +329,6 @@ std::string WhyStoreFailed(const std::string& folder, const std::string& target)
 // its internals (classes, error codes, URLs), which mean nothing to the user.
 const char* const kCouldNotRead = "the office could not read it; the file may be damaged";
 const char* const kCouldNotWrite = "the office could not write a PDF of this document";
-
-std::string FolderOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-}
 
 #ifdef VELLUMOR_ENGINE_TEST_HOOKS
 // Test builds only: VELLUMOR_ENGINE_FAULT=hang:TEXT or crash:TEXT makes a Load of a path that
@@ -640,7 +460,7 @@ class Worker {
                         WhyNotWritable(folder, e, "cannot write the PDF"));
         }
         RemovePartialFolder();
-        reply.pages = PdfPageCount(target);
+        reply.pages = vellumor::engine::PdfPageCount(target);
         reply.value = 0;
     }
 
@@ -790,8 +610,21 @@ int main(int argc, char** argv) {
 
     if (pipe2(g_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) return kExitStartFailed;
 
+    // What the office may do with documents comes from the settings file; without it the
+    // office would run with its own defaults (macros, links), so the worker does not start.
+    std::vector<vellumor::engine::OfficeSetting> settings;
+    std::string settingsError;
+    if (!vellumor::engine::ReadOfficeSettings(SettingsFileBesideProgram(), settings,
+                                              settingsError)) {
+        proto::Message ready;
+        ready.type = proto::MessageType::Ready;
+        ready.status = proto::Status::StartFailed;
+        ready.text = settingsError;
+        Send(ready);
+        return kExitStartFailed;
+    }
     std::string profile = ProfileFolder();
-    PrepareProfile(profile);
+    PrepareProfile(profile, settings);
     UseEngineFonts(profile);
     setenv("SAL_LOK_OPTIONS", "unipoll", 1);
     setenv("SAL_USE_VCLPLUGIN", "svp", 1);

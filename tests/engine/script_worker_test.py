@@ -8,7 +8,6 @@ document is open, and the protocol errors only a misbehaving client produces.
 
 import importlib.util
 import os
-import re
 import secrets
 import socket
 import subprocess
@@ -19,7 +18,9 @@ import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SCRIPT = os.path.join(HERE, "..", "..", "engine", "script", "vellumor_engine.py")
+SCRIPT_FOLDER = os.path.abspath(os.path.join(HERE, "..", "..", "engine", "script"))
+SCRIPT = os.path.join(SCRIPT_FOLDER, "vellumor_engine.py")
+CONSTANTS_CHECK = os.path.join(HERE, "..", "..", "cmake", "script_constants.py")
 HOOKS = os.path.join(HERE, "script_worker_testhooks.py")
 CORPUS = os.environ.get("VELLUMOR_CORPUS") or os.path.join(HERE, "..", "..", "..", "shared", "corpus")
 PYTHON = "/usr/bin/python3"
@@ -27,6 +28,7 @@ PYTHON = "/usr/bin/python3"
 spec = importlib.util.spec_from_file_location("vellumor_engine", SCRIPT)
 ve = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(ve)
+SETTINGS = ve.read_office_settings(ve.office_settings_path())
 
 
 class Codec(unittest.TestCase):
@@ -121,7 +123,7 @@ class Files(unittest.TestCase):
                 h.wait()
             self.assertEqual([os.path.basename(f) for f in folders],
                              ["script-profile-0", "script-profile-1"])
-            ve.prepare_profile(folders[0])
+            ve.prepare_profile(folders[0], SETTINGS)
             with open(os.path.join(folders[0], "user", "registrymodifications.xcu")) as f:
                 xcu = f.read()
             self.assertIn('"DisableMacrosExecution" oor:op="fuse"><value>true', xcu)
@@ -132,7 +134,8 @@ class Files(unittest.TestCase):
         # that does not exist yet is dropped, and the replacement would silently not happen.
         import xml.dom.minidom
         oor = "http://openoffice.org/2001/registry"
-        items = xml.dom.minidom.parseString(ve.profile_settings_text(windows=False).encode())
+        items = xml.dom.minidom.parseString(
+            ve.profile_settings_text(SETTINGS, windows=False).encode())
         pairs = {}
         for item in items.getElementsByTagName("item"):
             for node in item.getElementsByTagName("node"):
@@ -147,21 +150,94 @@ class Files(unittest.TestCase):
                 pairs[props["ReplaceFont"]] = props["SubstituteFont"]
         self.assertEqual(pairs.get("MS Mincho"), "IPAMincho")
         self.assertIn("宋体", pairs)
-        self.assertIn('"Replacement" oor:op="fuse"><value>true', ve.profile_settings_text(False))
+        self.assertIn('"Replacement" oor:op="fuse"><value>true',
+                      ve.profile_settings_text(SETTINGS, False))
         # Windows has the fonts themselves; a replacement there would only lose them.
-        on_windows = ve.profile_settings_text(windows=True)
+        on_windows = ve.profile_settings_text(SETTINGS, windows=True)
         self.assertNotIn("Font/Substitution", on_windows)
         self.assertIn('"DisableMacrosExecution" oor:op="fuse"><value>true', on_windows)
 
-    def test_both_workers_give_the_office_the_same_settings(self):
-        # A setting added to one worker only would leave documents less guarded in the other.
-        with open(os.path.join(HERE, "..", "..", "engine", "worker", "worker_main.cpp")) as f:
+    def test_the_settings_file_beside_the_script_is_the_one_both_workers_read(self):
+        # The C++ worker's copy is the same file, installed beside it by the build.
+        self.assertEqual(ve.office_settings_path(), os.path.join(SCRIPT_FOLDER,
+                                                                 "office_settings.ini"))
+        entries = {(s.path, s.name, s.value) for s in SETTINGS}
+        self.assertIn(("/org.openoffice.Office.Common/Security/Scripting",
+                       "BlockUntrustedRefererLinks", "true"), entries)
+        xcu = ve.profile_settings_text(SETTINGS, windows=False)
+        for s in SETTINGS:
+            self.assertIn('<prop oor:name="%s" oor:op="fuse"><value>%s</value></prop>'
+                          % (s.name, s.value), xcu)
+
+    def test_a_missing_or_damaged_settings_file_names_the_file_and_line(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "office_settings.ini")
+            cases = [
+                (None, "cannot be read: No such file or directory"),
+                (b"X = 1\n", "is damaged at line 1: a setting comes after the [/path] of its node"),
+                (b"[/a]\nFirstRun false\n", "is damaged at line 2: a setting reads Name = value"),
+                (b"[/a]\nFirst Run = 1\n", "is damaged at line 2: a setting reads Name = value"),
+                (b"# x\n[/a] windows\n",
+                 "is damaged at line 2: a node is named as [/path] or [/path] not-windows"),
+                (b"# only a comment\n", "holds no settings"),
+                (b"[/a]\nX = \xff\n", "cannot be read: it is not UTF-8"),
+            ]
+            for content, why in cases:
+                with self.subTest(why):
+                    if content is not None:
+                        with open(path, "wb") as f:
+                            f.write(content)
+                    with self.assertRaises(RuntimeError) as raised:
+                        ve.read_office_settings(path)
+                    self.assertEqual(str(raised.exception),
+                                     "the office settings file %s %s" % (path, why))
+
+    def test_values_are_written_as_xml_text(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "office_settings.ini")
+            with open(path, "wb") as f:
+                f.write(b'[/a/B]\r\nY = a <b> & "c"\r\n'
+                        b"[/a/P['M S']] not-windows\nAlways = true\n")
+            settings = ve.read_office_settings(path)
+        xcu = ve.profile_settings_text(settings, windows=False)
+        self.assertIn('<item oor:path="/a/B"><prop oor:name="Y" oor:op="fuse">'
+                      '<value>a &lt;b&gt; &amp; &quot;c&quot;</value></prop></item>\n'
+                      '<item oor:path="/a/P"><node oor:name="M S" oor:op="replace">', xcu)
+        self.assertNotIn("/a/P", ve.profile_settings_text(settings, windows=True))
+
+
+class ProtocolNumbers(unittest.TestCase):
+    """The build's check of this script's protocol numbers against the C++ ones."""
+
+    def check(self, source):
+        with tempfile.TemporaryDirectory() as d:
+            script, out = os.path.join(d, "s.py"), os.path.join(d, "check.cpp")
+            with open(script, "w", encoding="utf-8") as f:
+                f.write(source)
+            run = subprocess.run([sys.executable, CONSTANTS_CHECK, script, out],
+                                 capture_output=True, text=True)
+            if not os.path.exists(out):
+                return run.returncode, run.stderr, ""
+            with open(out, encoding="utf-8") as f:
+                return run.returncode, run.stderr, f.read()
+
+    def test_every_number_is_checked_with_the_value_the_script_holds(self):
+        with open(SCRIPT, encoding="utf-8") as f:
             source = f.read()
-        table = source[source.index("kProfileSettings[][3] = {"):]
-        table = table[:table.index("};")]
-        cpp = re.findall(r'\{"([^"]+)",\s*"([^"]+)",\s*"([^"]+)"\}', table)
-        self.assertGreater(len(cpp), 10)
-        self.assertEqual(sorted(cpp), sorted(ve.PROFILE_SETTINGS))
+        code, _, text = self.check(source.replace("\nEXIT_DEADLINE = 4\n",
+                                                  "\nEXIT_DEADLINE = 44\n"))
+        self.assertEqual(code, 0)
+        self.assertIn("static_cast<long long>(WorkerExit::Deadline) == 44,", text)
+        self.assertIn("std::string_view(protocol::kTokenVariable) == \"VELLUMOR_ENGINE_TOKEN\"",
+                      text)
+        self.assertIn("static_cast<long long>(protocol::kMaxPayload) == 1048576,", text)
+
+    def test_a_number_the_script_lacks_stops_the_build(self):
+        with open(SCRIPT, encoding="utf-8") as f:
+            source = f.read()
+        code, err, text = self.check(source.replace("\nSTART_FAILED = 8\n", "\n"))
+        self.assertEqual((code, text), (1, ""))
+        self.assertIn("defines no START_FAILED (the twin of protocol::Status::StartFailed)", err)
 
 
 class FakeContinuation(object):

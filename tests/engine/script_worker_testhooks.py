@@ -4,7 +4,7 @@ unchanged and installs its before_load hook.
     python script_worker_testhooks.py PORT
 
 The script is taken from VELLUMOR_SCRIPT_WORKER when set, else from beside this file, else from
-the source tree. VELLUMOR_ENGINE_FAULT=KIND:TEXT makes a Load of a path that contains TEXT fail:
+the source tree; it reads the office settings file beside itself, wherever that is. VELLUMOR_ENGINE_FAULT=KIND:TEXT makes a Load of a path that contains TEXT fail:
   hang:TEXT         the worker hangs (its deadline ends it)
   crash:TEXT        the worker dies of SIGKILL
   officecrash:TEXT  the office dies of SIGKILL just before it loads the document

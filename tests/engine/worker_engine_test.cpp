@@ -2,11 +2,13 @@
 // and the script one alike. Real documents in, real PDFs out, refusals with reasons, a worker
 // that hangs costs one document, one that dies costs nothing, and nothing is left behind.
 #include "engine/client/worker_engine.h"
+#include "engine/worker/office_settings.h"
 #include "tests/engine/worker_test_support.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -201,6 +203,54 @@ TEST_P(Conformance, FailuresReadAsSentencesAndTheGreetingNamesTheOffice) {
     EXPECT_TRUE(std::regex_match(engine->OfficeName(), std::regex(R"(LibreOffice \d+\.\d+.*)")))
         << engine->OfficeName();
     EXPECT_EQ(engine->OfficeVersionWarning(), "");
+}
+
+// Both workers give their office the same profile from the one settings file, each from the
+// copy beside it: the script worker's text (run by the Python that runs it here) is the C++
+// worker's, byte for byte.
+TEST(OfficeSettings, BothWorkersWriteTheSameProfileFromTheSettingsFile) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    const fs::path besideCpp = fs::path(VELLUMOR_TEST_WORKER).parent_path() / "office_settings.ini";
+    std::vector<engine::OfficeSetting> settings;
+    std::string error;
+    ASSERT_TRUE(engine::ReadOfficeSettings(besideCpp.string(), settings, error)) << error;
+    std::vector<engine::OfficeSetting> shipped;
+    ASSERT_TRUE(engine::ReadOfficeSettings(VELLUMOR_OFFICE_SETTINGS, shipped, error)) << error;
+    EXPECT_EQ(engine::ProfileSettingsText(settings), engine::ProfileSettingsText(shipped));
+    const std::string script =
+        CommandOutput(std::string("/usr/bin/python3 -c 'import importlib.util,sys\n"
+                                  "s=importlib.util.spec_from_file_location(\"v\",sys.argv[1])\n"
+                                  "m=importlib.util.module_from_spec(s);s.loader.exec_module(m)\n"
+                                  "sys.stdout.buffer.write(m.profile_settings_text(m.read_office_"
+                                  "settings(m.office_settings_path()),False).encode())' ") +
+                      VELLUMOR_SCRIPT_WORKER);
+    EXPECT_EQ(script, engine::ProfileSettingsText(settings));
+    EXPECT_NE(script.find("<prop oor:name=\"DisableMacrosExecution\" oor:op=\"fuse\"><value>true"),
+              std::string::npos);
+}
+
+// Without its settings file a worker does not start, and both say so alike, naming the file.
+TEST_P(Conformance, AMissingOrDamagedSettingsFileFailsTheStartNamingIt) {
+    TempFolder dir, program;
+    const bool script = g_worker.size() > 3 && g_worker.compare(g_worker.size() - 3, 3, ".py") == 0;
+    // A copy of the worker alone in a folder: the script worker through its launcher.
+    const fs::path alone = program.path() / (script ? "vellumor_engine.py" : "vellumor-engine");
+    fs::copy_file(script ? fs::path(VELLUMOR_SCRIPT_WORKER) : fs::path(g_worker), alone);
+    const char* launched = getenv("VELLUMOR_SCRIPT_WORKER");
+    const std::string shipped = launched ? launched : VELLUMOR_SCRIPT_WORKER;
+    setenv("VELLUMOR_SCRIPT_WORKER", alone.c_str(), 1);
+    WorkerEngineOptions options;
+    options.workerPath = script ? g_worker : alone.string();
+    const std::string source = Copy("poi_footnote.doc", dir.path(), "a.doc");
+    const fs::path file = program.path() / "office_settings.ini";
+    std::string missing = FailureOf([&] { WorkerEngine(options).Load(source, 0, 9, false); });
+    std::ofstream(file) << "[/org.openoffice.Office.Common/Misc]\nFirstRun false\n";
+    std::string damaged = FailureOf([&] { WorkerEngine(options).Load(source, 0, 9, false); });
+    setenv("VELLUMOR_SCRIPT_WORKER", shipped.c_str(), 1);
+    EXPECT_EQ(missing, "The document engine could not start the office: the office settings file " +
+                           file.string() + " cannot be read: No such file or directory");
+    EXPECT_EQ(damaged, "The document engine could not start the office: the office settings file " +
+                           file.string() + " is damaged at line 2: a setting reads Name = value");
 }
 
 // Documents that a newer office failed to write when told which PDF version to make.

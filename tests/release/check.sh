@@ -35,6 +35,10 @@ for f in index.html screenshot.png; do check "zip holds the home page's $f" zip_
 check "zip holds the engine script" zip_has vellumor_engine.py
 check "zip's engine script is the one the conformance suite ran" bash -c \
     "unzip -p '$zip_file' '*/vellumor_engine.py' | cmp -s - engine/script/vellumor_engine.py"
+# The script worker does not start without its office settings beside it.
+check "zip holds the engine's office settings beside the script" zip_has office_settings.ini
+check "zip's office settings are the ones the conformance suite ran" bash -c \
+    "unzip -p '$zip_file' '*/office_settings.ini' | cmp -s - engine/script/office_settings.ini"
 check "zip's README tells a Windows user to install LibreOffice" bash -c \
     "unzip -p '$zip_file' '*/README.txt' | grep 'Install LibreOffice' >/dev/null"
 check "zip's Vellumor.exe is a 32-bit Windows program" bash -c \
@@ -62,7 +66,8 @@ elif [ -f "$setup_file" ] && [ -f "$zip_file" ]; then
 fi
 
 deb_has() { dpkg-deb -c "$deb_file" | awk '{print $6}' | grep -x "./$1" >/dev/null; }
-for f in usr/bin/vellumor-cli usr/bin/vellumor usr/lib/vellumor/vellumor-engine usr/lib/vellumor/Vellumor.exe \
+for f in usr/bin/vellumor-cli usr/bin/vellumor usr/lib/vellumor/vellumor-engine \
+    usr/lib/vellumor/office_settings.ini usr/lib/vellumor/Vellumor.exe \
     usr/lib/vellumor/tessolin.chm usr/share/applications/vellumor.desktop usr/share/doc/vellumor/copyright; do
     check "package holds /$f" deb_has "$f"
 done

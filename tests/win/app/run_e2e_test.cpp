@@ -49,6 +49,14 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The script worker into a program folder, with the office settings it reads beside it.
+bool CopyScriptWorker(const std::wstring& script, const std::wstring& program) {
+    const std::wstring settings =
+        script.substr(0, script.find_last_of(L'\\') + 1) + L"office_settings.ini";
+    return CopyFileW(script.c_str(), (program + L"\\vellumor_engine.py").c_str(), FALSE) &&
+           CopyFileW(settings.c_str(), (program + L"\\office_settings.ini").c_str(), FALSE);
+}
+
 // The first bytes of a file.
 std::string Head(const std::wstring& path, DWORD size = 5) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -380,8 +388,7 @@ TEST(EndToEndScriptWorker, TheWindowConvertsThroughTheScriptBesideTheProgram) {
     if (!Exists(script)) GTEST_SKIP() << "no script worker at " << VELLUMOR_SCRIPT_WORKER;
     if (!Exists(kCorpus)) GTEST_SKIP() << "no corpus at " << VELLUMOR_CORPUS;
     TempFolder program, docs, output;
-    ASSERT_TRUE(
-        CopyFileW(script.c_str(), (program.Path() + L"\\vellumor_engine.py").c_str(), FALSE));
+    ASSERT_TRUE(CopyScriptWorker(script, program.Path()));
     RunServices services;
     auto form = std::make_unique<app::TForm1>(services);
     form->DocEngineControl1 = app::MakeStartupEngine(
@@ -412,8 +419,7 @@ TEST(EndToEndScriptWorker, TheWindowConvertsAheadAndABrokenThirdFileKeepsOnlyThe
     if (!Exists(script)) GTEST_SKIP() << "no script worker at " << VELLUMOR_SCRIPT_WORKER;
     if (!Exists(kCorpus)) GTEST_SKIP() << "no corpus at " << VELLUMOR_CORPUS;
     TempFolder program, docs, output;
-    ASSERT_TRUE(
-        CopyFileW(script.c_str(), (program.Path() + L"\\vellumor_engine.py").c_str(), FALSE));
+    ASSERT_TRUE(CopyScriptWorker(script, program.Path()));
     RunServices services;
     auto form = std::make_unique<app::TForm1>(services);
     form->DocEngineControl1 = app::MakeStartupEngine(

@@ -196,6 +196,11 @@ TEST(ScriptWorkerUnderWine, ChosenBesideTheProgramAndConvertsARealDocument) {
     std::string program = TempFolder();
     ASSERT_TRUE(CopyFileW(win::Widen(script).c_str(),
                           win::Widen(program + "\\vellumor_engine.py").c_str(), FALSE));
+    // The office settings the script reads beside itself.
+    const std::string settings =
+        script.substr(0, script.find_last_of('\\') + 1) + "office_settings.ini";
+    ASSERT_TRUE(CopyFileW(win::Widen(settings).c_str(),
+                          win::Widen(program + "\\office_settings.ini").c_str(), FALSE));
     // Nothing else beside the program: the script is the engine.
     EXPECT_EQ(ChooseWorkerIn(program), program + "\\vellumor_engine.py");
     std::string beside = TempFolder();
