@@ -456,6 +456,7 @@ TEST_P(Conformance, TheOfficeJudgesWhatTheInputCheckCannotName) {
 }
 
 TEST(WorkerEngine, AMissingWorkerIsReportedOnFirstUse) {
+    VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;
     WorkerEngineOptions options;
     options.workerPath = "/nonexistent/vellumor-engine";

@@ -209,6 +209,7 @@ TEST(ScriptWorkerUnderWine, ChosenBesideTheProgramAndConvertsARealDocument) {
 
     std::string folder = TempFolder();
     std::string source = CopyFromCorpus("poi_footnote.doc", folder, "\xC3\x9C ber.doc");
+    if (!PathExists(source)) GTEST_SKIP() << "corpus not found at " << VELLUMOR_CORPUS;
     WorkerEngineOptions options;
     options.workerPath = ChooseWorkerIn(program);
     WorkerEngine engine(options);
