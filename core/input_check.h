@@ -21,8 +21,6 @@ enum class InputKind {
     WordXml,            // Word 2003 XML or flat OPC
     Word2,              // Word 2.x (and 1.x) binary
     Refused,            // reason says why
-    PasswordProtected,  // not produced by the check any more; workers use it for what the office
-                        // cannot open without a password
     PlainText,          // UTF-8, UTF-16 with a byte-order mark, or 8-bit text without controls
     Encrypted,          // encrypted package or Word binary: accepted, the office tries the default
                         // password and the worker refuses it if a password is asked for
@@ -43,7 +41,7 @@ struct InputVerdict {
     // for a Word binary whose header is of a variant the check does not know.
     bool officeDetects = false;
     bool accepted() const {
-        return kind != InputKind::Refused && kind != InputKind::PasswordProtected;
+        return kind != InputKind::Refused;
     }
 };
 

@@ -52,8 +52,6 @@ InputVerdict CheckInputFile(const std::string& path) {
     std::ifstream in(file, std::ios::binary);
     if (!in) fail(EngineFailure::NotFound, "cannot open it: it cannot be read");
     const InputVerdict verdict = CheckStream(in);
-    if (verdict.kind == InputKind::PasswordProtected)
-        fail(EngineFailure::PasswordProtected, "the document is password-protected");
     if (!verdict.accepted()) fail(EngineFailure::Refused, "it is " + verdict.reason);
     return verdict;
 }

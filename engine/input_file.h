@@ -11,7 +11,7 @@
 namespace vellumor {
 
 // Reads the file at path (UTF-8) and runs the input check on its content. Throws EngineError
-// (NotFound, Refused or PasswordProtected) with "Cannot convert NAME: REASON"; returns when the
+// (NotFound or Refused) with "Cannot convert NAME: REASON"; returns when the
 // content may go to an engine, with what it found.
 InputVerdict CheckInputFile(const std::string& path);
 

@@ -618,12 +618,6 @@ std::string WorkerEngine::OfficeVersionWarning() const {
 std::string WorkerEngine::OfficeName() const {
     return impl_->officeName;
 }
-void WorkerEngine::SetOperationTimeout(std::chrono::milliseconds timeout) {
-    impl_->options.operationTimeout = timeout;
-}
-void WorkerEngine::SetPdfA(bool pdfA) {
-    impl_->options.pdfA = pdfA;
-}
 
 std::unique_ptr<DocumentEngine> MakeWorkerEngine(const WorkerEngineOptions& options) {
     return std::make_unique<WorkerEngine>(options);
