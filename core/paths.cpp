@@ -31,14 +31,6 @@ std::string_view::size_type PosixExtensionDot(std::string_view path) {
 
 }  // namespace
 
-std::string LowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 std::string ExtensionOf(std::string_view path) {
     auto dot = ExtensionDot(path);
     if (dot == std::string_view::npos) return {};
@@ -46,10 +38,7 @@ std::string ExtensionOf(std::string_view path) {
 }
 
 std::string FileNameOf(std::string_view path) {
-    for (auto i = path.size(); i-- > 0;) {
-        if (IsSeparator(path[i])) return std::string(path.substr(i + 1));
-    }
-    return std::string(path);
+    return LastName(path, kWindowsSeparators);
 }
 
 int LoadFormatFor(std::string_view lowerExtension) {
@@ -81,8 +70,7 @@ std::string ExtensionOfPosix(std::string_view path) {
 }
 
 std::string FileNameOfPosix(std::string_view path) {
-    auto slash = path.find_last_of('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    return LastName(path, kPosixSeparators);
 }
 
 std::string OutputPathForPosix(std::string_view sourcePath, std::string_view outputFolder,

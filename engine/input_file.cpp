@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "core/input_check.h"
+#include "core/paths.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -18,11 +19,10 @@ namespace vellumor {
 
 std::string DisplayNameOf(const std::string& path) {
 #ifdef _WIN32
-    auto cut = path.find_last_of("\\/:");
+    return LastName(path, "\\/:");
 #else
-    auto cut = path.find_last_of('/');
+    return LastName(path, kPosixSeparators);
 #endif
-    return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 InputVerdict CheckInputFile(const std::string& path) {
