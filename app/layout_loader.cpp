@@ -192,8 +192,8 @@ void FormLayout::CreateNative(Control& c, Control* parent) {
         Fail(*c.node, "a " + kind + " must lie on the form or a panel");
     const auto factory = Factories().find(kind);
     if (factory == Factories().end()) Fail(*c.node, "unknown kind of control " + kind);
-    const Placement placement{parent, host, ToRect(c.bounds),
-                              WS_CHILD | WS_CLIPSIBLINGS | (c.visible ? WS_VISIBLE : 0)};
+    const DWORD childStyle = WS_CHILD | WS_CLIPSIBLINGS | (c.visible ? WS_VISIBLE : 0);
+    const Placement placement{parent, host, ToRect(c.bounds), childStyle};
     (this->*factory->second)(c, placement);
 }
 

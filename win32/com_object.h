@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <oaidl.h>
 #include <unknwn.h>
 
 namespace vellumor::win {
@@ -40,6 +41,24 @@ class ComObject : public Interfaces... {
 
   private:
     LONG references_ = 1;
+};
+
+// IDispatch for objects called by dispatch id only (event sinks, ambient properties): no type
+// information and no names to look up. The object defines Invoke.
+class DispatchByIdOnly : public IDispatch {
+  public:
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
 };
 
 }  // namespace vellumor::win

@@ -106,8 +106,8 @@ class TDocEngineControl::Frame : public win::ComObject<Frame, IOleInPlaceFrame> 
 // property-change sink. It lives as long as the control holds it; the host detaches it when it
 // goes, so a late call from the control finds no host and does nothing.
 class TDocEngineControl::Site
-    : public win::ComObject<Site, IOleClientSite, IOleInPlaceSite, IOleControlSite, IDispatch,
-                            IPropertyNotifySink> {
+    : public win::ComObject<Site, IOleClientSite, IOleInPlaceSite, IOleControlSite,
+                            win::DispatchByIdOnly, IPropertyNotifySink> {
   public:
     explicit Site(TDocEngineControl* host) : host_(host) {}
 
@@ -201,18 +201,6 @@ class TDocEngineControl::Site
     STDMETHODIMP ShowPropertyFrame() override { return E_NOTIMPL; }
 
     // IDispatch: the ambient properties. The control runs in user mode, unseen.
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result,
                         EXCEPINFO*, UINT*) override {
         if (!(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
@@ -266,7 +254,7 @@ class TDocEngineControl::Site
 };
 
 // The sink of the control's event interface: each event goes to its slot by dispatch id.
-class TDocEngineControl::EventSink : public win::ComObject<EventSink, IDispatch> {
+class TDocEngineControl::EventSink : public win::ComObject<EventSink, win::DispatchByIdOnly> {
   public:
     explicit EventSink(TDocEngineControl* host) : host_(host) {}
     void Detach() { host_ = nullptr; }
@@ -275,18 +263,6 @@ class TDocEngineControl::EventSink : public win::ComObject<EventSink, IDispatch>
         if (iid == IID_IUnknown || iid == IID_IDispatch || iid == kDocEngineEventsId)
             return static_cast<IDispatch*>(this);
         return nullptr;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO*, UINT*) override {
