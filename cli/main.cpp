@@ -395,7 +395,8 @@ WorkerEngineOptions EngineOptionsFor(const CommandLine& line) {
 
 // The end of a run: the --jsonl summary, the --json report and the summary line. Returns the
 // exit code: 130 when interrupted, 1 when something failed or a report cannot be written, else 0.
-int ReportRun(const CommandLine& line, const Plan& plan, const BatchResult& result,
+// carried: the jobs the plan took over from an earlier run (--resume).
+int ReportRun(const CommandLine& line, std::size_t carried, const BatchResult& result,
               std::ofstream& jsonl) {
     const std::vector<Job>& jobs = result.jobs;
     const bool interrupted = result.interrupted;
@@ -418,7 +419,7 @@ int ReportRun(const CommandLine& line, const Plan& plan, const BatchResult& resu
         nlohmann::json summary = {
             {"converted", converted},     {"skipped", skipped},
             {"duplicates", duplicates},   {"skipped_other", skipped - duplicates},
-            {"failed", failed},           {"carried_over", plan.carried},
+            {"failed", failed},           {"carried_over", carried},
             {"interrupted", interrupted}, {"seconds", seconds}};
         jsonl << nlohmann::json{{"summary", summary}}.dump() << "\n";
         jsonl.flush();
@@ -435,7 +436,7 @@ int ReportRun(const CommandLine& line, const Plan& plan, const BatchResult& resu
             exitCode = interrupted ? 130 : 1;
         }
     }
-    const std::size_t carried = plan.carried, fresh = converted - carried;
+    const std::size_t fresh = converted - carried;
     std::printf("%zu input%s: %zu converted", jobs.size(), jobs.size() == 1 ? "" : "s", converted);
     if (carried) std::printf(" (%zu before)", carried);
     std::printf(", %zu duplicate%s, %zu skipped, %zu failed in %.1f s (%.2f documents/s)%s\n",
@@ -480,7 +481,7 @@ int main(int argc, char** argv) {
     const BatchResult result = runner.Run();
     progress.Finish();
 
-    const int exitCode = ReportRun(line, plan, result, jsonl);
+    const int exitCode = ReportRun(line, plan.carried, result, jsonl);
     // Slots left running still use the runner: the process ends without waiting for them.
     if (result.abandoned) std::_Exit(exitCode);
     return exitCode;
