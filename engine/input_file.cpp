@@ -25,6 +25,20 @@ std::string DisplayNameOf(const std::string& path) {
 #endif
 }
 
+void CheckLoadFormat(const std::string& path, int format) {
+    if (format != kFormatDoc && format != kFormatDocx)
+        throw EngineError(EngineFailure::BadRequest, "Cannot convert " + DisplayNameOf(path) +
+                                                         ": unknown load format " +
+                                                         std::to_string(format));
+}
+
+void CheckSaveFormat(const std::string& path, int format) {
+    if (format != kFormatPdf)
+        throw EngineError(EngineFailure::BadRequest, "Cannot save " + DisplayNameOf(path) +
+                                                         ": unknown save format " +
+                                                         std::to_string(format));
+}
+
 InputVerdict CheckInputFile(const std::string& path) {
     const std::string name = DisplayNameOf(path);
     auto fail = [&](EngineFailure failure, const std::string& reason) {

@@ -18,6 +18,11 @@ InputVerdict CheckInputFile(const std::string& path);
 // The last part of a path, for messages (either separator on Windows).
 std::string DisplayNameOf(const std::string& path);
 
+// The format checks of the engines' Load and Save: throw EngineError (BadRequest) naming the
+// file unless format is .doc or .docx for a load, PDF for a save.
+void CheckLoadFormat(const std::string& path, int format);
+void CheckSaveFormat(const std::string& path, int format);
+
 // An engine that checks every file before its Load reaches the engine inside.
 class InputCheckedEngine : public DocumentEngine {
   public:
