@@ -1,7 +1,6 @@
 // The batch runner driven as a front end other than the console would drive it: through its
 // observer, with the test worker converting real documents.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <filesystem>
@@ -12,6 +11,7 @@
 
 #include "cli/batch.h"
 #include "cli/batch_runner.h"
+#include "tests/engine/worker_test_support.h"
 
 namespace fs = std::filesystem;
 using namespace vellumor;
@@ -19,18 +19,7 @@ using namespace vellumor::cli;
 
 namespace {
 
-class TempFolder {
-  public:
-    TempFolder() {
-        char name[] = "/tmp/vellumor-runner-test-XXXXXX";
-        path_ = mkdtemp(name);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    fs::path path_;
-};
+using test::TempFolder;
 
 // Records what the runner reports; stops as often as told from the start.
 class RecordingObserver : public BatchObserver {
@@ -61,11 +50,12 @@ WorkerEngineOptions TestEngine() {
 
 // Two documents in a folder, and a file argument that does not exist.
 std::vector<Job> PlanTwoDocumentsAndAMissingFile(const TempFolder& dir) {
-    fs::create_directories(dir / "in");
-    fs::copy_file(fs::path(VELLUMOR_CORPUS) / "poi_Bug54849.docx", dir / "in" / "a.docx");
-    fs::copy_file(fs::path(VELLUMOR_CORPUS) / "poi_footnote.doc", dir / "in" / "b.doc");
+    fs::create_directories(dir.path() / "in");
+    fs::copy_file(fs::path(VELLUMOR_CORPUS) / "poi_Bug54849.docx", dir.path() / "in" / "a.docx");
+    fs::copy_file(fs::path(VELLUMOR_CORPUS) / "poi_footnote.doc", dir.path() / "in" / "b.doc");
     Options options;
-    return PlanJobs({(dir / "missing.docx").string(), (dir / "in").string()}, options);
+    return PlanJobs({(dir.path() / "missing.docx").string(), (dir.path() / "in").string()},
+                    options);
 }
 
 TEST(BatchRunner, ConvertsThePendingJobsAndReportsEveryJobOnceDecidedOnesFirst) {
