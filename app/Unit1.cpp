@@ -13,6 +13,7 @@
 #include "filelist/list_style.h"
 #include "skin/frame.h"
 #include "win32/guard.h"
+#include "win32/program_path.h"
 #include "win32/unicode.h"
 
 namespace vellumor::app {
@@ -27,12 +28,9 @@ std::string WindowText(HWND window) {
     return win::Narrow(text);
 }
 
-// The folder of the program's own executable, with its trailing backslash.
-std::wstring ProgramFolder() {
-    std::wstring path(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(length);
-    return path.substr(0, path.find_last_of(L"\\/:") + 1);
+// A file installed beside the program's executable.
+std::wstring BesideProgram(const wchar_t* name) {
+    return win::Widen(win::ProgramFolder()) + L"\\" + name;
 }
 
 DWORD OpenDialogFlags(const LayoutNode& dialog) {
@@ -524,12 +522,12 @@ void TForm1::SpeedButton13Click() {
 }
 
 void TForm1::Manual1Click() {
-    services_.ShellOpen(Handle(), L"open", ProgramFolder() + kHelpFileName, SW_SHOWNORMAL);
+    services_.ShellOpen(Handle(), L"open", BesideProgram(kHelpFileName), SW_SHOWNORMAL);
 }
 
 void TForm1::Home1Click() {
     // The default verb: the user's browser for a page.
-    services_.ShellOpen(Handle(), nullptr, ProgramFolder() + kHomePageFileName, SW_SHOWNORMAL);
+    services_.ShellOpen(Handle(), nullptr, BesideProgram(kHomePageFileName), SW_SHOWNORMAL);
 }
 
 // ---- file list ----

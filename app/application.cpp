@@ -5,6 +5,7 @@
 #include "core/error_text.h"
 #include "skin/windowless.h"
 #include "win32/guard.h"
+#include "win32/program_path.h"
 #include "win32/unicode.h"
 
 namespace vellumor::app {
@@ -53,9 +54,7 @@ bool Application::QuitRequested() {
 }
 
 std::string Application::Title() {
-    wchar_t path[MAX_PATH * 2] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-    return ApplicationTitle(win::Narrow(path));
+    return ApplicationTitle(win::ProgramPath());
 }
 
 void Application::ShowException(std::exception_ptr error) {

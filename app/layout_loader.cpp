@@ -22,6 +22,30 @@ RECT ToRect(const LayoutRect& r) {
     throw LayoutError(node.line, node.name + ": " + what);
 }
 
+// Later siblings lie above earlier ones.
+void PlaceOnTop(HWND window) {
+    SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// The font a key of the node describes; none when the node has no such key.
+win::Font NodeFont(const LayoutNode& node, const char* key) {
+    if (auto font = node.Font(key))
+        return MakeFont(font->face, font->height, font->bold, font->italic, font->underline);
+    return win::Font();
+}
+
+// The handler a key of the node names, found by find; empty when the node names none. A name
+// the window has no handler for is a fault of the layout.
+template <typename Finder>
+auto Bind(const LayoutNode& node, const char* key, const Finder& find) -> decltype(find("")) {
+    const std::string name = node.Word(key);
+    if (name.empty()) return {};
+    decltype(find("")) bound;
+    if (find) bound = find(name);
+    if (!bound) Fail(node, "the window has no handler " + name);
+    return bound;
+}
+
 }  // namespace
 
 COLORREF ToColorRef(const LayoutColor& color) {
@@ -117,22 +141,11 @@ Control& FormLayout::Build(const LayoutNode& node, Control* parent) {
     c.align = node.AlignValue();
     c.bounds = node.Bounds();
     c.visible = node.Flag("visible", true);
-    if (auto font = node.Font("font"))
-        c.font = MakeFont(font->face, font->height, font->bold, font->italic, font->underline);
+    c.font = NodeFont(node, "font");
     if (auto color = node.Color("fontcolor")) c.textColor = ToColorRef(*color);
 
-    auto bindClick = [&](const char* key) {
-        const std::string handler = node.Word(key);
-        if (handler.empty()) return std::function<void()>();
-        auto bound = handlers_.click ? handlers_.click(handler) : nullptr;
-        if (!bound) Fail(node, "the window has no handler " + handler);
-        return bound;
-    };
-    c.onClick = bindClick("onclick");
-    if (const std::string handler = node.Word("oncolumnclick"); !handler.empty()) {
-        c.onColumnClick = handlers_.columnClick ? handlers_.columnClick(handler) : nullptr;
-        if (!c.onColumnClick) Fail(node, "the window has no handler " + handler);
-    }
+    c.onClick = Bind(node, "onclick", handlers_.click);
+    c.onColumnClick = Bind(node, "oncolumnclick", handlers_.columnClick);
 
     CreateNative(c, parent);
     if (c.container) {
@@ -146,204 +159,240 @@ Control& FormLayout::Build(const LayoutNode& node, Control* parent) {
     return c;
 }
 
+// Each kind of control and the factory that makes its native part.
+const std::map<std::string, FormLayout::Factory>& FormLayout::Factories() {
+    static const std::map<std::string, Factory> factories = {
+        {"form", &FormLayout::MakeForm},
+        {"panel", &FormLayout::MakePanel},
+        {"picture", &FormLayout::MakePicture},
+        {"imagebutton", &FormLayout::MakePicture},
+        {"label", &FormLayout::MakeLabel},
+        {"toolbutton", &FormLayout::MakeToolButton},
+        {"listview", &FormLayout::MakeListView},
+        {"column", &FormLayout::MakeColumn},
+        {"progressbar", &FormLayout::MakeProgressBar},
+        {"button", &FormLayout::MakeButton},
+        {"radiobutton", &FormLayout::MakeButton},
+        {"labelededit", &FormLayout::MakeLabeledEdit},
+        // The document engine's control is made by the window itself (it needs the engine's
+        // persisted state); the layout only reserves its place.
+        {"enginecontrol", &FormLayout::MakeNothing},
+        // The file-open dialog's settings are read when the dialog opens.
+        {"opendialog", &FormLayout::MakeNothing},
+        {"popupmenu", &FormLayout::MakePopupMenu},
+        {"menuitem", &FormLayout::MakeMenuItem},
+    };
+    return factories;
+}
+
 void FormLayout::CreateNative(Control& c, Control* parent) {
-    const LayoutNode& node = *c.node;
     const std::string& kind = c.kind;
     Container* host = parent ? parent->container.get() : nullptr;
     if (IsVisual(kind) && kind != "form" && !host && kind != "column")
-        Fail(node, "a " + kind + " must lie on the form or a panel");
-    const RECT rect = ToRect(c.bounds);
+        Fail(*c.node, "a " + kind + " must lie on the form or a panel");
+    const auto factory = Factories().find(kind);
+    if (factory == Factories().end()) Fail(*c.node, "unknown kind of control " + kind);
     const DWORD childStyle = WS_CHILD | WS_CLIPSIBLINGS | (c.visible ? WS_VISIBLE : 0);
-    auto placeOnTop = [](HWND window) {
-        // Later siblings lie above earlier ones.
-        SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    };
-    auto newId = [&] { return c.id = nextId_++; };
+    const Placement placement{parent, host, ToRect(c.bounds), childStyle};
+    (this->*factory->second)(c, placement);
+}
 
-    if (kind == "form") {
-        if (parent) Fail(node, "a form must be the top-level control");
-        c.bounds = {node.Int("left"), node.Int("top"), node.Int("clientwidth"),
-                    node.Int("clientheight")};
-        DWORD style = WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
-        const std::string border = node.Word("border", "none");
-        if (border == "none")
-            style |= WS_POPUP;
-        else
-            Fail(node, "only border = none is supported");
-        c.container =
-            std::make_unique<Container>(nullptr, win::Widen(node.Text("caption")), style,
-                                        WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, ToRect(c.bounds));
-        c.window = c.container->Window();
-        if (auto color = node.Color("color")) c.container->SetColor(ToColorRef(*color));
-        if (const std::string icon = node.Word("icon"); !icon.empty()) {
-            for (int size : {ICON_BIG, ICON_SMALL}) {
-                const int px = GetSystemMetrics(size == ICON_BIG ? SM_CXICON : SM_CXSMICON);
-                auto* h = static_cast<HICON>(LoadImageW(resources_, win::Widen(icon).c_str(),
-                                                        IMAGE_ICON, px, px, LR_SHARED));
-                if (h) SendMessageW(c.window, WM_SETICON, size, reinterpret_cast<LPARAM>(h));
-            }
+int FormLayout::NewId(Control& c) {
+    return c.id = nextId_++;
+}
+
+HWND FormLayout::MakeChildWindow(Control& c, const Placement& at, const wchar_t* windowClass,
+                                 const std::wstring& text, DWORD style, const char* what) {
+    const RECT& r = at.rect;
+    c.window = CreateWindowExW(0, windowClass, text.c_str(), style, r.left, r.top, r.right - r.left,
+                               r.bottom - r.top, at.host->Window(),
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(NewId(c))),
+                               GetModuleHandleW(nullptr), nullptr);
+    if (!c.window) Fail(*c.node, std::string("the ") + what + " could not be created");
+    PlaceOnTop(c.window);
+    return c.window;
+}
+
+void FormLayout::MakeForm(Control& c, const Placement& at) {
+    const LayoutNode& node = *c.node;
+    if (at.parent) Fail(node, "a form must be the top-level control");
+    c.bounds = {node.Int("left"), node.Int("top"), node.Int("clientwidth"),
+                node.Int("clientheight")};
+    DWORD style = WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+    const std::string border = node.Word("border", "none");
+    if (border == "none")
+        style |= WS_POPUP;
+    else
+        Fail(node, "only border = none is supported");
+    c.container =
+        std::make_unique<Container>(nullptr, win::Widen(node.Text("caption")), style,
+                                    WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, ToRect(c.bounds));
+    c.window = c.container->Window();
+    if (auto color = node.Color("color")) c.container->SetColor(ToColorRef(*color));
+    if (const std::string icon = node.Word("icon"); !icon.empty()) {
+        for (int size : {ICON_BIG, ICON_SMALL}) {
+            const int px = GetSystemMetrics(size == ICON_BIG ? SM_CXICON : SM_CXSMICON);
+            auto* h = static_cast<HICON>(
+                LoadImageW(resources_, win::Widen(icon).c_str(), IMAGE_ICON, px, px, LR_SHARED));
+            if (h) SendMessageW(c.window, WM_SETICON, size, reinterpret_cast<LPARAM>(h));
         }
-        root_ = &c;
-    } else if (kind == "panel") {
-        c.container = std::make_unique<Container>(host->Window(), L"", childStyle | WS_CLIPCHILDREN,
-                                                  WS_EX_CONTROLPARENT, rect);
-        c.window = c.container->Window();
-        placeOnTop(c.window);
-        if (auto color = node.Color("color")) c.container->SetColor(ToColorRef(*color));
-        const std::string bevel = node.Word("bevel", "raised");
-        if (bevel == "raised")
-            c.container->SetBevel(1);
-        else if (bevel != "none")
-            Fail(node, "bevel must be raised or none");
-    } else if (kind == "picture" || kind == "imagebutton") {
-        std::unique_ptr<skin::Picture> picture;
-        if (kind == "imagebutton") {
-            auto button = std::make_unique<skin::TImgBtn>();
-            button->SetEnabled(node.Flag("enabled", true));
-            button->SetSupported(node.Flag("supported", true));
-            picture = std::move(button);
-        } else {
-            picture = std::make_unique<skin::Picture>();
-        }
-        picture->SetBounds(c.bounds.left, c.bounds.top, c.bounds.width, c.bounds.height);
-        picture->SetVisible(c.visible);
-        picture->SetStretch(node.Flag("stretch"));
-        if (HBITMAP bitmap = LoadPicture(node, "picture")) picture->SetPicture(bitmap);
-        picture->SetAutoSize(node.Flag("autosize"));
-        if (node.Flag("autosize")) {
-            const RECT b = picture->Bounds();
-            c.bounds = {b.left, b.top, b.right - b.left, b.bottom - b.top};
-        }
-        if (c.onClick) picture->OnClick = c.onClick;
-        if (const std::string h = node.Word("ondblclick"); !h.empty()) {
-            picture->OnDblClick = handlers_.click ? handlers_.click(h) : nullptr;
-            if (!picture->OnDblClick) Fail(node, "the window has no handler " + h);
-        }
-        if (const std::string h = node.Word("onmousedown"); !h.empty()) {
-            picture->OnMouseDown = handlers_.mouseDown ? handlers_.mouseDown(h) : nullptr;
-            if (!picture->OnMouseDown) Fail(node, "the window has no handler " + h);
-        }
-        host->Host().Add(*picture);
-        c.windowless = std::move(picture);
-    } else if (kind == "label") {
-        auto label = std::make_unique<Label>();
-        label->SetBounds(c.bounds.left, c.bounds.top, 0, 0);
-        if (auto font = node.Font("font")) {
-            label->SetFont(
-                MakeFont(font->face, font->height, font->bold, font->italic, font->underline));
-        } else {
-            LOGFONTW inherited = {};  // the parent's font, as a font of the label's own
-            GetObjectW(FontOf(c), sizeof inherited, &inherited);
-            label->SetFont(win::Font(CreateFontIndirectW(&inherited)));
-        }
-        label->SetTextColor(c.textColor.value_or(RGB(0, 0, 0)));
-        label->SetTransparent(node.Flag("transparent", false));
-        if (!node.Flag("transparent", false)) label->SetBackground(host->Color());
-        label->SetCaption(node.Text("caption"));
-        label->SetVisible(c.visible);
-        host->Host().Add(*label);
-        const RECT b = label->Bounds();
-        c.bounds = {b.left, b.top, b.right - b.left, b.bottom - b.top};
-        c.windowless = std::move(label);
-    } else if (kind == "toolbutton") {
-        c.toolButton =
-            std::make_unique<ToolButton>(*host, newId(), rect, win::Widen(node.Text("caption")));
-        c.window = c.toolButton->Window();
-        placeOnTop(c.window);
-        if (HBITMAP glyph = LoadPicture(node, "glyph")) c.toolButton->SetGlyph(glyph);
-        if (auto font = node.Font("font"))
-            c.toolButton->SetFont(
-                MakeFont(font->face, font->height, font->bold, font->italic, font->underline));
-        c.toolButton->SetTextColor(c.textColor.value_or(RGB(0, 0, 0)));
-        EnableWindow(c.window, node.Flag("enabled", true));
-        if (!c.visible) ShowWindow(c.window, SW_HIDE);
-    } else if (kind == "listview") {
-        DWORD style = childStyle | WS_TABSTOP | LVS_REPORT;
-        if (!node.Flag("multiselect")) style |= LVS_SINGLESEL;
-        if (node.Flag("editlabels")) style |= LVS_EDITLABELS;
-        if (node.Flag("showselalways")) style |= LVS_SHOWSELALWAYS;
-        c.window = CreateWindowExW(0, WC_LISTVIEWW, L"", style, rect.left, rect.top,
-                                   rect.right - rect.left, rect.bottom - rect.top, host->Window(),
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(newId())),
-                                   GetModuleHandleW(nullptr), nullptr);
-        if (!c.window) Fail(node, "the list could not be created");
-        placeOnTop(c.window);
-        SendMessageW(c.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(c)), FALSE);
-        if (auto color = node.Color("color")) {
-            SendMessageW(c.window, LVM_SETBKCOLOR, 0, ToColorRef(*color));
-            SendMessageW(c.window, LVM_SETTEXTBKCOLOR, 0, ToColorRef(*color));
-        }
-        if (c.textColor) SendMessageW(c.window, LVM_SETTEXTCOLOR, 0, *c.textColor);
-        int column = 0;
-        for (const LayoutNode& child : node.children) {
-            if (child.kind != "column") continue;
-            std::wstring caption = win::Widen(child.Text("caption"));
-            LVCOLUMNW col = {};
-            col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
-            col.fmt = LVCFMT_LEFT;
-            col.cx = child.Int("width", 50);
-            col.pszText = caption.data();
-            col.iSubItem = column;
-            SendMessageW(c.window, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&col));
-            ++column;
-        }
-    } else if (kind == "column") {
-        if (!parent || parent->kind != "listview") Fail(node, "a column must lie in a list");
-    } else if (kind == "progressbar") {
-        c.window = CreateWindowExW(0, PROGRESS_CLASSW, L"", childStyle, rect.left, rect.top,
-                                   rect.right - rect.left, rect.bottom - rect.top, host->Window(),
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(newId())),
-                                   GetModuleHandleW(nullptr), nullptr);
-        if (!c.window) Fail(node, "the progress bar could not be created");
-        placeOnTop(c.window);
-    } else if (kind == "button" || kind == "radiobutton") {
-        const DWORD style =
-            childStyle | WS_TABSTOP | (kind == "button" ? BS_PUSHBUTTON : BS_RADIOBUTTON);
-        c.window =
-            CreateWindowExW(0, L"BUTTON", win::Widen(node.Text("caption")).c_str(), style,
-                            rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
-                            host->Window(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(newId())),
-                            GetModuleHandleW(nullptr), nullptr);
-        if (!c.window) Fail(node, "the button could not be created");
-        placeOnTop(c.window);
-        SendMessageW(c.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(c)), FALSE);
-        if (kind == "radiobutton")
-            SendMessageW(c.window, BM_SETCHECK, node.Flag("checked") ? BST_CHECKED : BST_UNCHECKED,
-                         0);
-    } else if (kind == "labelededit") {
-        DWORD style = childStyle | WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT;
-        if (node.Flag("border", true)) style |= WS_BORDER;
-        c.window =
-            CreateWindowExW(0, L"EDIT", win::Widen(node.Text("text")).c_str(), style, rect.left,
-                            rect.top, rect.right - rect.left, rect.bottom - rect.top,
-                            host->Window(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(newId())),
-                            GetModuleHandleW(nullptr), nullptr);
-        if (!c.window) Fail(node, "the edit box could not be created");
-        placeOnTop(c.window);
-        SendMessageW(c.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(c)), FALSE);
-        auto label = std::make_unique<Label>();
-        if (auto font = node.Font("labelfont"))
-            label->SetFont(
-                MakeFont(font->face, font->height, font->bold, font->italic, font->underline));
-        if (auto color = node.Color("labelcolor")) label->SetTextColor(ToColorRef(*color));
-        label->SetTransparent(true);
-        label->SetCaption(node.Text("labelcaption"));
-        host->Host().Add(*label);
-        c.editLabel = std::move(label);
-    } else if (kind == "enginecontrol") {
-        // The document engine's control is made by the window itself (it needs the engine's
-        // persisted state); the layout only reserves its place.
-    } else if (kind == "opendialog") {
-    } else if (kind == "popupmenu") {
-        c.menu = win::Menu(CreatePopupMenu());
-        if (!c.menu) Fail(node, "the menu could not be created");
-    } else if (kind == "menuitem") {
-        if (!parent || !parent->menu) Fail(node, "a menu item must lie in a popup menu");
-        AppendMenuW(parent->menu.get(), MF_STRING, newId(),
-                    win::Widen(node.Text("caption")).c_str());
-    } else {
-        Fail(node, "unknown kind of control " + kind);
     }
+    root_ = &c;
+}
+
+void FormLayout::MakePanel(Control& c, const Placement& at) {
+    const LayoutNode& node = *c.node;
+    c.container = std::make_unique<Container>(
+        at.host->Window(), L"", at.childStyle | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, at.rect);
+    c.window = c.container->Window();
+    PlaceOnTop(c.window);
+    if (auto color = node.Color("color")) c.container->SetColor(ToColorRef(*color));
+    const std::string bevel = node.Word("bevel", "raised");
+    if (bevel == "raised")
+        c.container->SetBevel(1);
+    else if (bevel != "none")
+        Fail(node, "bevel must be raised or none");
+}
+
+// A picture, or an image button (a picture that is pressed).
+void FormLayout::MakePicture(Control& c, const Placement& at) {
+    const LayoutNode& node = *c.node;
+    std::unique_ptr<skin::Picture> picture;
+    if (c.kind == "imagebutton") {
+        auto button = std::make_unique<skin::TImgBtn>();
+        button->SetEnabled(node.Flag("enabled", true));
+        button->SetSupported(node.Flag("supported", true));
+        picture = std::move(button);
+    } else {
+        picture = std::make_unique<skin::Picture>();
+    }
+    picture->SetBounds(c.bounds.left, c.bounds.top, c.bounds.width, c.bounds.height);
+    picture->SetVisible(c.visible);
+    picture->SetStretch(node.Flag("stretch"));
+    if (HBITMAP bitmap = LoadPicture(node, "picture")) picture->SetPicture(bitmap);
+    picture->SetAutoSize(node.Flag("autosize"));
+    if (node.Flag("autosize")) {
+        const RECT b = picture->Bounds();
+        c.bounds = {b.left, b.top, b.right - b.left, b.bottom - b.top};
+    }
+    if (c.onClick) picture->OnClick = c.onClick;
+    if (auto onDblClick = Bind(node, "ondblclick", handlers_.click))
+        picture->OnDblClick = std::move(onDblClick);
+    if (auto onMouseDown = Bind(node, "onmousedown", handlers_.mouseDown))
+        picture->OnMouseDown = std::move(onMouseDown);
+    at.host->Host().Add(*picture);
+    c.windowless = std::move(picture);
+}
+
+void FormLayout::MakeLabel(Control& c, const Placement& at) {
+    const LayoutNode& node = *c.node;
+    auto label = std::make_unique<Label>();
+    label->SetBounds(c.bounds.left, c.bounds.top, 0, 0);
+    if (win::Font font = NodeFont(node, "font")) {
+        label->SetFont(std::move(font));
+    } else {
+        LOGFONTW inherited = {};  // the parent's font, as a font of the label's own
+        GetObjectW(FontOf(c), sizeof inherited, &inherited);
+        label->SetFont(win::Font(CreateFontIndirectW(&inherited)));
+    }
+    label->SetTextColor(c.textColor.value_or(RGB(0, 0, 0)));
+    label->SetTransparent(node.Flag("transparent", false));
+    if (!node.Flag("transparent", false)) label->SetBackground(at.host->Color());
+    label->SetCaption(node.Text("caption"));
+    label->SetVisible(c.visible);
+    at.host->Host().Add(*label);
+    const RECT b = label->Bounds();
+    c.bounds = {b.left, b.top, b.right - b.left, b.bottom - b.top};
+    c.windowless = std::move(label);
+}
+
+void FormLayout::MakeToolButton(Control& c, const Placement& at) {
+    const LayoutNode& node = *c.node;
+    c.toolButton =
+        std::make_unique<ToolButton>(*at.host, NewId(c), at.rect, win::Widen(node.Text("caption")));
+    c.window = c.toolButton->Window();
+    PlaceOnTop(c.window);
+    if (HBITMAP glyph = LoadPicture(node, "glyph")) c.toolButton->SetGlyph(glyph);
+    if (win::Font font = NodeFont(node, "font")) c.toolButton->SetFont(std::move(font));
+    c.toolButton->SetTextColor(c.textColor.value_or(RGB(0, 0, 0)));
+    EnableWindow(c.window, node.Flag("enabled", true));
+    if (!c.visible) ShowWindow(c.window, SW_HIDE);
+}
+
+void FormLayout::MakeListView(Control& c, const Placement& at) {
+    const LayoutNode& node = *c.node;
+    DWORD style = at.childStyle | WS_TABSTOP | LVS_REPORT;
+    if (!node.Flag("multiselect")) style |= LVS_SINGLESEL;
+    if (node.Flag("editlabels")) style |= LVS_EDITLABELS;
+    if (node.Flag("showselalways")) style |= LVS_SHOWSELALWAYS;
+    MakeChildWindow(c, at, WC_LISTVIEWW, L"", style, "list");
+    SendMessageW(c.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(c)), FALSE);
+    if (auto color = node.Color("color")) {
+        SendMessageW(c.window, LVM_SETBKCOLOR, 0, ToColorRef(*color));
+        SendMessageW(c.window, LVM_SETTEXTBKCOLOR, 0, ToColorRef(*color));
+    }
+    if (c.textColor) SendMessageW(c.window, LVM_SETTEXTCOLOR, 0, *c.textColor);
+    int column = 0;
+    for (const LayoutNode& child : node.children) {
+        if (child.kind != "column") continue;
+        std::wstring caption = win::Widen(child.Text("caption"));
+        LVCOLUMNW col = {};
+        col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
+        col.fmt = LVCFMT_LEFT;
+        col.cx = child.Int("width", 50);
+        col.pszText = caption.data();
+        col.iSubItem = column;
+        SendMessageW(c.window, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&col));
+        ++column;
+    }
+}
+
+// The list inserts its columns itself; a column only has to lie in one.
+void FormLayout::MakeColumn(Control& c, const Placement& at) {
+    if (!at.parent || at.parent->kind != "listview") Fail(*c.node, "a column must lie in a list");
+}
+
+void FormLayout::MakeProgressBar(Control& c, const Placement& at) {
+    MakeChildWindow(c, at, PROGRESS_CLASSW, L"", at.childStyle, "progress bar");
+}
+
+// A push button or a radio button.
+void FormLayout::MakeButton(Control& c, const Placement& at) {
+    const LayoutNode& node = *c.node;
+    const bool radio = c.kind == "radiobutton";
+    const DWORD style = at.childStyle | WS_TABSTOP | (radio ? BS_RADIOBUTTON : BS_PUSHBUTTON);
+    MakeChildWindow(c, at, L"BUTTON", win::Widen(node.Text("caption")), style, "button");
+    SendMessageW(c.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(c)), FALSE);
+    if (radio)
+        SendMessageW(c.window, BM_SETCHECK, node.Flag("checked") ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void FormLayout::MakeLabeledEdit(Control& c, const Placement& at) {
+    const LayoutNode& node = *c.node;
+    DWORD style = at.childStyle | WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT;
+    if (node.Flag("border", true)) style |= WS_BORDER;
+    MakeChildWindow(c, at, L"EDIT", win::Widen(node.Text("text")), style, "edit box");
+    SendMessageW(c.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(c)), FALSE);
+    auto label = std::make_unique<Label>();
+    if (win::Font font = NodeFont(node, "labelfont")) label->SetFont(std::move(font));
+    if (auto color = node.Color("labelcolor")) label->SetTextColor(ToColorRef(*color));
+    label->SetTransparent(true);
+    label->SetCaption(node.Text("labelcaption"));
+    at.host->Host().Add(*label);
+    c.editLabel = std::move(label);
+}
+
+void FormLayout::MakeNothing(Control&, const Placement&) {}
+
+void FormLayout::MakePopupMenu(Control& c, const Placement&) {
+    c.menu = win::Menu(CreatePopupMenu());
+    if (!c.menu) Fail(*c.node, "the menu could not be created");
+}
+
+void FormLayout::MakeMenuItem(Control& c, const Placement& at) {
+    if (!at.parent || !at.parent->menu) Fail(*c.node, "a menu item must lie in a popup menu");
+    AppendMenuW(at.parent->menu.get(), MF_STRING, NewId(c),
+                win::Widen(c.node->Text("caption")).c_str());
 }
 
 void FormLayout::PlaceEditLabel(Control& edit) {

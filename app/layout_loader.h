@@ -86,8 +86,38 @@ class FormLayout {
     HFONT FontOf(const Control& control) const;
 
   private:
+    // Where a control is made: its parent, the container it lies on (none for the form, menus
+    // and columns), its rectangle there and the style every child window starts from.
+    struct Placement {
+        Control* parent;
+        Container* host;
+        RECT rect;
+        DWORD childStyle;
+    };
+    // Makes the native part of one kind of control.
+    using Factory = void (FormLayout::*)(Control& control, const Placement& at);
+    static const std::map<std::string, Factory>& Factories();
+
     Control& Build(const LayoutNode& node, Control* parent);
     void CreateNative(Control& control, Control* parent);
+    void MakeForm(Control& control, const Placement& at);
+    void MakePanel(Control& control, const Placement& at);
+    void MakePicture(Control& control, const Placement& at);
+    void MakeLabel(Control& control, const Placement& at);
+    void MakeToolButton(Control& control, const Placement& at);
+    void MakeListView(Control& control, const Placement& at);
+    void MakeColumn(Control& control, const Placement& at);
+    void MakeProgressBar(Control& control, const Placement& at);
+    void MakeButton(Control& control, const Placement& at);
+    void MakeLabeledEdit(Control& control, const Placement& at);
+    void MakeNothing(Control& control, const Placement& at);
+    void MakePopupMenu(Control& control, const Placement& at);
+    void MakeMenuItem(Control& control, const Placement& at);
+    // A child window of a class on the control's host, with the next command id, above its
+    // earlier siblings; what names it in the error when it cannot be made.
+    HWND MakeChildWindow(Control& control, const Placement& at, const wchar_t* windowClass,
+                         const std::wstring& text, DWORD style, const char* what);
+    int NewId(Control& control);
     HBITMAP LoadPicture(const LayoutNode& node, const char* key);
     void PlaceEditLabel(Control& edit);
 

@@ -6,30 +6,30 @@
 // Every input ends in exactly one outcome: converted (pages, seconds), skipped (why) or failed
 // (why). Exit code 0 when nothing failed, 1 when something failed, 2 for a usage error, 130
 // when the user interrupted the run (the reports are written all the same).
+//
+// main() reads as the run goes: the options, the plan, the run (a BatchRunner, with this
+// console's progress as its observer), the report.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <mutex>
-#include <condition_variable>
-#include <cstdlib>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "cli/batch.h"
+#include "cli/batch_runner.h"
 #include "cli/platform.h"
 #include "cli/report.h"
 #include "engine/client/worker_engine.h"
 
-namespace fs = std::filesystem;
 using namespace vellumor;
 using namespace vellumor::cli;
 using Clock = std::chrono::steady_clock;
@@ -47,17 +47,31 @@ std::string WorkerPath(const std::string& chosen) {
     return BuiltWorker();
 }
 
-// Progress: a bar on a terminal, one line per file otherwise; and each finished job's record
-// in the JSON Lines report, flushed at once so a killed run keeps it.
-class Reporter {
+// The console's side of a run: a bar on a terminal, one line per file otherwise; each finished
+// job's record in the JSON Lines report, flushed at once so a killed run keeps it; Ctrl+C as
+// the run's stop requests.
+class ConsoleProgress : public BatchObserver {
   public:
-    Reporter(std::size_t total, std::ofstream* jsonl)
+    ConsoleProgress(std::size_t total, std::ofstream* jsonl)
         : total_(total), terminal_(StderrIsTerminal()), jsonl_(jsonl) {}
 
-    // Records the job's outcome as the batch's, under the lock the final report is read with.
-    void Done(const Job& job, Job& slot) {
+    int StopRequests() override { return Interrupts(); }
+
+    void Stopping() override {
+        Say("vellumor-cli: interrupted; finishing the documents in progress (Ctrl+C again stops "
+            "them)");
+    }
+
+    void IsolationWarning(const std::string& why) override {
+        Say("vellumor-cli: warning: " + why + "; documents may reach the network");
+    }
+
+    void OfficeVersionWarning(const std::string& why) override {
+        Say("vellumor-cli: warning: " + why + "; documents may convert with faults");
+    }
+
+    void JobEnded(const Job& job) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        slot = job;
         ++done_;
         if (job.outcome == Outcome::Converted) ++converted_;
         if (job.outcome == Outcome::Failed) ++failed_;
@@ -78,20 +92,18 @@ class Reporter {
         }
     }
 
+    void Finish() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (terminal_) ClearBar();
+    }
+
+  private:
     void Say(const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (terminal_) ClearBar();
         std::fprintf(stderr, "%s\n", text.c_str());
     }
 
-    void Finish() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (terminal_) ClearBar();
-    }
-
-    std::mutex& Mutex() { return mutex_; }
-
-  private:
     static std::string LineFor(const Job& job) {
         char buf[64];
         switch (job.outcome) {
@@ -217,31 +229,31 @@ int Merge(std::vector<std::string> arguments) {
     return code;
 }
 
-}  // namespace
+// A conversion's command line, parsed.
+struct CommandLine {
+    Options options;
+    std::vector<std::string> paths;
+    std::string jsonFile, jsonlFile, resumeFile, enginePath;
+    bool planOnly = false;
+    int timeoutSeconds = 120;
+    bool allowLinks = false;
+    unsigned memoryLimitMb = 4096;
+    int shardIndex = 0, shardCount = 1;
+};
 
-int main(int argc, char** argv) {
-    PrepareConsole();
-    std::vector<std::string> arguments = Utf8Arguments(argc, argv);
-    if (arguments.size() > 1 && arguments[1] == "merge")
-        return Merge(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
-    std::vector<char*> utf8Argv;
-    for (auto& argument : arguments) utf8Argv.push_back(argument.data());
-    CatchInterrupts();
+// Parses the command line of a conversion into line. Returns the exit code when the program
+// ends here (--help: 0, a usage error: 2), else -1.
+int ParseCommandLine(std::vector<std::string>& arguments, CommandLine& line) {
     CLI::App app{
         "Converts Word documents (.doc, .docx) to PDF.\n"
         "  vellumor-cli merge [-o FILE] REPORT...  merges the --jsonl reports of shards",
         "vellumor-cli"};
-    Options options;
-    std::vector<std::string> paths;
-    std::string outputDir, onExists = "overwrite", jsonFile, jsonlFile, resumeFile, shardText,
-                           enginePath;
-    bool besideSource = false, planOnly = false;
-    int timeoutSeconds = 120;
-    bool allowLinks = false;
-    unsigned memoryLimitMb = 4096;
+    Options& options = line.options;
+    std::string outputDir, onExists = "overwrite", shardText;
+    bool besideSource = false;
     options.jobs = std::max(1u, std::thread::hardware_concurrency());
 
-    app.add_option("PATH", paths, "files and folders to convert")->required();
+    app.add_option("PATH", line.paths, "files and folders to convert")->required();
     app.add_flag("--recursive", options.recursive, "also convert documents in subfolders");
     auto* out = app.add_option("-o", outputDir, "write the PDFs into DIR");
     out->type_name("DIR");
@@ -252,24 +264,24 @@ int main(int argc, char** argv) {
                  "with -o, keep the folders below each folder argument");
     app.add_option("--jobs", options.jobs, "documents converted at once (default: cores)")
         ->check(CLI::Range(1, 64));
-    app.add_option("--timeout", timeoutSeconds, "seconds allowed for each load and save")
+    app.add_option("--timeout", line.timeoutSeconds, "seconds allowed for each load and save")
         ->check(CLI::Range(1, 86400));
     app.add_option("--on-exists", onExists, "when the PDF exists: overwrite, skip or rename")
         ->check(CLI::IsMember({"overwrite", "skip", "rename"}));
     app.add_flag("--pdfa", options.pdfA, "write PDF/A-2b");
-    app.add_flag("--allow-links", allowLinks,
+    app.add_flag("--allow-links", line.allowLinks,
                  "let documents show the local files they link to (pictures, included text); "
                  "the network stays out of reach");
-    app.add_option("--memory-limit", memoryLimitMb,
+    app.add_option("--memory-limit", line.memoryLimitMb,
                    "fail a document that needs more than MB of memory (default 4096)")
         ->type_name("MB")
         ->check(CLI::Range(256u, 1u << 20));
-    app.add_option("--json", jsonFile, "write one record per input to FILE at the end")
+    app.add_option("--json", line.jsonFile, "write one record per input to FILE at the end")
         ->type_name("FILE");
-    app.add_option("--jsonl", jsonlFile,
+    app.add_option("--jsonl", line.jsonlFile,
                    "write each input's record to FILE as one JSON line the moment it ends")
         ->type_name("FILE");
-    app.add_option("--resume", resumeFile,
+    app.add_option("--resume", line.resumeFile,
                    "keep what the run of this --json or --jsonl report converted, where source "
                    "and PDF are unchanged; convert the rest")
         ->type_name("REPORT");
@@ -277,8 +289,9 @@ int main(int argc, char** argv) {
                    "convert only shard K (0-based) of N; auto/N takes K from "
                    "SLURM_ARRAY_TASK_ID or JOB_COMPLETION_INDEX")
         ->type_name("K/N");
-    app.add_flag("--plan-only", planOnly, "decide inputs and PDF names, print the counts, stop");
-    app.add_option("--engine", enginePath,
+    app.add_flag("--plan-only", line.planOnly,
+                 "decide inputs and PDF names, print the counts, stop");
+    app.add_option("--engine", line.enginePath,
                    "the engine worker: vellumor-engine or the script vellumor_engine.py")
         ->type_name("PATH");
     app.footer(
@@ -286,13 +299,14 @@ int main(int argc, char** argv) {
         "stops them too. The inputs not converted are recorded as skipped (interrupted), the "
         "reports are written, and the exit code is 130.");
 
-    RunInfo run;
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
     try {
-        app.parse(static_cast<int>(utf8Argv.size()), utf8Argv.data());
+        app.parse(static_cast<int>(argv.size()), argv.data());
         if (options.keepTree && outputDir.empty())
             throw CLI::ValidationError("--keep-tree", "needs -o DIR");
         std::string error;
-        if (!shardText.empty() && !ParseShard(shardText, run.shardIndex, run.shardCount, error))
+        if (!shardText.empty() && !ParseShard(shardText, line.shardIndex, line.shardCount, error))
             throw CLI::ValidationError(error);
     } catch (const CLI::ParseError& e) {
         int code = app.exit(e);
@@ -302,27 +316,43 @@ int main(int argc, char** argv) {
     options.onExists = onExists == "skip"     ? OnExists::Skip
                        : onExists == "rename" ? OnExists::Rename
                                               : OnExists::Overwrite;
+    return -1;
+}
 
+// What the run is to do: every job of this shard, and how many of them are decided already.
+struct Plan {
+    std::vector<Job> jobs;
+    RunInfo run;
+    std::size_t toConvert = 0, carried = 0, duplicates = 0;
+    double seconds = 0;
+};
+
+// Plans the jobs of the command line; false (with the reason on standard error) when the
+// --resume report cannot be read.
+bool MakePlan(const CommandLine& line, Plan& plan) {
     std::unordered_map<std::string, EarlierConversion> earlier;
-    if (!resumeFile.empty()) {
+    EarlierLookup lookup;
+    if (!line.resumeFile.empty()) {
         std::string error;
-        earlier = ReadEarlierConversions(resumeFile, error);
+        earlier = ReadEarlierConversions(line.resumeFile, error);
         if (!error.empty()) {
             std::fprintf(stderr, "vellumor-cli: --resume: %s\n", error.c_str());
-            return 2;
+            return false;
         }
-    }
-    EarlierLookup lookup;
-    if (!resumeFile.empty())
         lookup = [&earlier](const std::string& source) -> const EarlierConversion* {
             auto it = earlier.find(source);
             return it == earlier.end() ? nullptr : &it->second;
         };
+    }
 
-    auto planStarted = Clock::now();
-    std::vector<Job> jobs = PlanJobs(paths, options, lookup);
-    run.arguments = paths;
-    run.recursive = options.recursive;
+    auto started = Clock::now();
+    std::vector<Job>& jobs = plan.jobs;
+    jobs = PlanJobs(line.paths, line.options, lookup);
+    RunInfo& run = plan.run;
+    run.arguments = line.paths;
+    run.recursive = line.options.recursive;
+    run.shardIndex = line.shardIndex;
+    run.shardCount = line.shardCount;
     TallyInputs(jobs, run);
     if (run.shardCount > 1)
         jobs.erase(std::remove_if(jobs.begin(), jobs.end(),
@@ -330,179 +360,60 @@ int main(int argc, char** argv) {
                                       return ShardOf(job, run.shardCount) != run.shardIndex;
                                   }),
                    jobs.end());
-    double planSeconds = std::chrono::duration<double>(Clock::now() - planStarted).count();
-    std::vector<std::size_t> toConvert;
-    std::size_t carried = 0, plannedDuplicates = 0;
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        if (jobs[i].outcome == Outcome::Pending) toConvert.push_back(i);
-        carried += jobs[i].carriedOver;
-        plannedDuplicates += !jobs[i].duplicateOf.empty();
+    plan.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    for (const auto& job : jobs) {
+        plan.toConvert += job.outcome == Outcome::Pending;
+        plan.carried += job.carriedOver;
+        plan.duplicates += !job.duplicateOf.empty();
     }
-    // With several workers, the largest documents first: a long one left for the end would keep
-    // one worker busy while the others have nothing to do. One worker keeps the input order,
-    // and records always do.
-    if (options.jobs > 1) {
-        for (std::size_t i : toConvert) jobs[i].sourceFacts = FactsOf(jobs[i].source);
-        std::stable_sort(toConvert.begin(), toConvert.end(), [&](std::size_t a, std::size_t b) {
-            return jobs[a].sourceFacts.size > jobs[b].sourceFacts.size;
-        });
-    }
+    return true;
+}
 
-    if (planOnly) {
-        std::printf("%llu input%s", static_cast<unsigned long long>(run.all.count),
-                    run.all.count == 1 ? "" : "s");
-        if (run.shardCount > 1)
-            std::printf(", %zu in shard %d/%d", jobs.size(), run.shardIndex, run.shardCount);
-        std::printf(
-            ": %zu to convert, %zu converted before, %zu duplicates, %zu skipped or failed; "
-            "planned in %.2f s\n",
-            toConvert.size(), carried, plannedDuplicates,
-            jobs.size() - toConvert.size() - carried - plannedDuplicates, planSeconds);
-        return 0;
-    }
+// --plan-only: the counts of the plan on one line.
+void PrintPlan(const Plan& plan) {
+    const RunInfo& run = plan.run;
+    std::printf("%llu input%s", static_cast<unsigned long long>(run.all.count),
+                run.all.count == 1 ? "" : "s");
+    if (run.shardCount > 1)
+        std::printf(", %zu in shard %d/%d", plan.jobs.size(), run.shardIndex, run.shardCount);
+    std::printf(
+        ": %zu to convert, %zu converted before, %zu duplicates, %zu skipped or failed; "
+        "planned in %.2f s\n",
+        plan.toConvert, plan.carried, plan.duplicates,
+        plan.jobs.size() - plan.toConvert - plan.carried - plan.duplicates, plan.seconds);
+}
 
-    std::ofstream jsonl;
-    if (!jsonlFile.empty()) {
-        jsonl.open(PathOf(jsonlFile), std::ios::binary | std::ios::trunc);
-        jsonl << HeaderOf(run).dump() << "\n";
-        jsonl.flush();
-        if (!jsonl) {
-            std::fprintf(stderr, "vellumor-cli: cannot write %s\n", jsonlFile.c_str());
-            return 2;
-        }
-    }
+WorkerEngineOptions EngineOptionsFor(const CommandLine& line) {
+    WorkerEngineOptions engine;
+    engine.workerPath = WorkerPath(line.enginePath);
+    engine.operationTimeout = std::chrono::seconds(line.timeoutSeconds);
+    engine.pdfA = line.options.pdfA;
+    engine.allowLocalLinks = line.allowLinks;
+    engine.memoryLimitMiB = line.memoryLimitMb;
+    return engine;
+}
 
-    Reporter reporter(jobs.size(), jsonlFile.empty() ? nullptr : &jsonl);
-    for (auto& job : jobs) {
-        if (job.outcome == Outcome::Pending) continue;
-        if (!job.carriedOver) job.sourceFacts = FactsOf(job.source);
-        reporter.Done(Job(job), job);
-    }
-
-    auto started = Clock::now();
-    std::atomic<std::size_t> next{0};
-    std::string worker = WorkerPath(enginePath);
-    int threads = std::min<int>(options.jobs, static_cast<int>(toConvert.size()));
-
-    // The engines of the running slots, for a second interrupt to stop them.
-    std::mutex engineMutex;
-    std::condition_variable slotEnded;
-    std::vector<WorkerEngine*> engines;
-    std::atomic<bool> aborting{false};
-    std::atomic<bool> isolationWarned{false};
-    std::atomic<bool> officeWarned{false};
-    int slotsRunning = threads;
-
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) {
-        pool.emplace_back([&] {
-            {
-                WorkerEngineOptions engineOptions;
-                engineOptions.workerPath = worker;
-                engineOptions.operationTimeout = std::chrono::seconds(timeoutSeconds);
-                engineOptions.pdfA = options.pdfA;
-                engineOptions.allowLocalLinks = allowLinks;
-                engineOptions.memoryLimitMiB = memoryLimitMb;
-                WorkerEngine engine(engineOptions);
-                {
-                    std::lock_guard<std::mutex> lock(engineMutex);
-                    engines.push_back(&engine);
-                    if (aborting) engine.Abort();
-                }
-                for (std::size_t k; Interrupts() == 0 && (k = next++) < toConvert.size();) {
-                    Job job;
-                    {
-                        std::lock_guard<std::mutex> lock(reporter.Mutex());
-                        job = jobs[toConvert[k]];
-                    }
-                    ConvertOne(engine, job);
-                    if (std::string why = engine.IsolationWarning();
-                        !why.empty() && !isolationWarned.exchange(true))
-                        reporter.Say("vellumor-cli: warning: " + why +
-                                     "; documents may reach the network");
-                    if (std::string why = engine.OfficeVersionWarning();
-                        !why.empty() && !officeWarned.exchange(true))
-                        reporter.Say("vellumor-cli: warning: " + why +
-                                     "; documents may convert with faults");
-                    if (aborting && job.outcome == Outcome::Failed) {
-                        job.outcome = Outcome::Skipped;
-                        job.reason = kInterrupted;
-                    }
-                    reporter.Done(job, jobs[toConvert[k]]);
-                }
-                std::lock_guard<std::mutex> lock(engineMutex);
-                engines.erase(std::find(engines.begin(), engines.end(), &engine));
-            }
-            // The engine is gone with its worker by now.
-            std::lock_guard<std::mutex> lock(engineMutex);
-            --slotsRunning;
-            slotEnded.notify_all();
-        });
-    }
-
-    // Interrupts are handled here, on a normal thread: the first lets the documents in
-    // progress finish, the second stops their workers.
-    bool announced = false;
-    auto abortedAt = Clock::time_point::max();
-    bool abandoned = false;
-    {
-        std::unique_lock<std::mutex> lock(engineMutex);
-        while (slotsRunning > 0) {
-            slotEnded.wait_for(lock, std::chrono::milliseconds(50));
-            int interrupts = Interrupts();
-            if (interrupts >= 1 && !announced) {
-                announced = true;
-                lock.unlock();
-                reporter.Say(
-                    "vellumor-cli: interrupted; finishing the documents in progress "
-                    "(Ctrl+C again stops them)");
-                lock.lock();
-            }
-            if (interrupts >= 2 && !aborting) {
-                aborting = true;
-                abortedAt = Clock::now();
-                for (auto* engine : engines) engine->Abort();
-            }
-            // A worker the system gives us no handle to (under Wine) ends when we do.
-            if (Clock::now() - abortedAt > std::chrono::seconds(10)) {
-                abandoned = true;
-                break;
-            }
-        }
-    }
-    if (!abandoned)
-        for (auto& t : pool) t.join();
-
-    bool interrupted = Interrupts() > 0;
-    std::vector<Job> final;
-    {
-        // Inputs never started: the record says so, the PDF was never begun.
-        std::lock_guard<std::mutex> lock(reporter.Mutex());
-        final = jobs;
-    }
-    for (std::size_t i = 0; i < final.size(); ++i)
-        if (final[i].outcome == Outcome::Pending) {
-            Job job = final[i];
-            job.outcome = Outcome::Skipped;
-            job.reason = kInterrupted;
-            reporter.Done(job, final[i]);
-        }
-    reporter.Finish();
-    double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-
+// The end of a run: the --jsonl summary, the --json report and the summary line. Returns the
+// exit code: 130 when interrupted, 1 when something failed or a report cannot be written, else 0.
+// carried: the jobs the plan took over from an earlier run (--resume).
+int ReportRun(const CommandLine& line, std::size_t carried, const BatchResult& result,
+              std::ofstream& jsonl) {
+    const std::vector<Job>& jobs = result.jobs;
+    const bool interrupted = result.interrupted;
+    const double seconds = result.seconds;
     // Duplicates are counted apart: a run that converted one name of each document says so,
     // and a batch that converted little is never hidden behind one "skipped" count.
     std::size_t converted = 0, skipped = 0, duplicates = 0, failed = 0;
     nlohmann::json records = nlohmann::json::array();
-    for (const auto& job : final) {
+    for (const auto& job : jobs) {
         converted += job.outcome == Outcome::Converted;
         skipped += job.outcome == Outcome::Skipped;
         duplicates += job.outcome == Outcome::Skipped && !job.duplicateOf.empty();
         failed += job.outcome == Outcome::Failed;
-        if (!jsonFile.empty()) records.push_back(RecordOf(job));
+        if (!line.jsonFile.empty()) records.push_back(RecordOf(job));
     }
     int exitCode = interrupted ? 130 : failed ? 1 : 0;
-    if (!jsonlFile.empty()) {
+    if (!line.jsonlFile.empty()) {
         // "skipped" counts every skipped record, duplicates included, as it always has;
         // "duplicates" and "skipped_other" split it.
         nlohmann::json summary = {
@@ -513,26 +424,65 @@ int main(int argc, char** argv) {
         jsonl << nlohmann::json{{"summary", summary}}.dump() << "\n";
         jsonl.flush();
         if (!jsonl) {
-            std::fprintf(stderr, "vellumor-cli: cannot write %s\n", jsonlFile.c_str());
+            std::fprintf(stderr, "vellumor-cli: cannot write %s\n", line.jsonlFile.c_str());
             exitCode = interrupted ? 130 : 1;
         }
     }
-    if (!jsonFile.empty()) {
-        std::ofstream json(PathOf(jsonFile));
+    if (!line.jsonFile.empty()) {
+        std::ofstream json(PathOf(line.jsonFile));
         json << records.dump(2) << "\n";
         if (!json) {
-            std::fprintf(stderr, "vellumor-cli: cannot write %s\n", jsonFile.c_str());
+            std::fprintf(stderr, "vellumor-cli: cannot write %s\n", line.jsonFile.c_str());
             exitCode = interrupted ? 130 : 1;
         }
     }
-    std::size_t fresh = converted - carried;
-    std::printf("%zu input%s: %zu converted", final.size(), final.size() == 1 ? "" : "s",
-                converted);
+    const std::size_t fresh = converted - carried;
+    std::printf("%zu input%s: %zu converted", jobs.size(), jobs.size() == 1 ? "" : "s", converted);
     if (carried) std::printf(" (%zu before)", carried);
     std::printf(", %zu duplicate%s, %zu skipped, %zu failed in %.1f s (%.2f documents/s)%s\n",
                 duplicates, duplicates == 1 ? "" : "s", skipped - duplicates, failed, seconds,
                 seconds > 0 ? fresh / seconds : 0.0, interrupted ? ", interrupted" : "");
     std::fflush(stdout);
-    if (abandoned) std::_Exit(exitCode);
+    return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    PrepareConsole();
+    std::vector<std::string> arguments = Utf8Arguments(argc, argv);
+    if (arguments.size() > 1 && arguments[1] == "merge")
+        return Merge(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+    CatchInterrupts();
+
+    CommandLine line;
+    if (int code = ParseCommandLine(arguments, line); code >= 0) return code;
+
+    Plan plan;
+    if (!MakePlan(line, plan)) return 2;
+    if (line.planOnly) {
+        PrintPlan(plan);
+        return 0;
+    }
+
+    std::ofstream jsonl;
+    if (!line.jsonlFile.empty()) {
+        jsonl.open(PathOf(line.jsonlFile), std::ios::binary | std::ios::trunc);
+        jsonl << HeaderOf(plan.run).dump() << "\n";
+        jsonl.flush();
+        if (!jsonl) {
+            std::fprintf(stderr, "vellumor-cli: cannot write %s\n", line.jsonlFile.c_str());
+            return 2;
+        }
+    }
+
+    ConsoleProgress progress(plan.jobs.size(), line.jsonlFile.empty() ? nullptr : &jsonl);
+    BatchRunner runner(std::move(plan.jobs), EngineOptionsFor(line), line.options.jobs, progress);
+    const BatchResult result = runner.Run();
+    progress.Finish();
+
+    const int exitCode = ReportRun(line, plan.carried, result, jsonl);
+    // Slots left running still use the runner: the process ends without waiting for them.
+    if (result.abandoned) std::_Exit(exitCode);
     return exitCode;
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "cli/platform.h"
+#include "engine/client/worker_engine.h"
 
 namespace fs = std::filesystem;
 
@@ -43,8 +44,8 @@ std::string Environment(const char* name) {
 std::string BuiltWorker() {
     // In the build tree the worker lives in its own folder.
     std::error_code ec;
-    fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    fs::path built = self.parent_path().parent_path() / "engine" / "worker" / "vellumor-engine";
+    const fs::path built =
+        fs::path(ProgramFolder()).parent_path() / "engine" / "worker" / "vellumor-engine";
     return fs::exists(built, ec) ? built.string() : std::string();
 }
 

@@ -7,8 +7,8 @@
 namespace vellumor {
 
 std::string ApplicationTitle(std::string_view programPath) {
-    std::string name = FileNameOf(programPath);
-    if (auto slash = name.find_last_of('/'); slash != std::string::npos) name.erase(0, slash + 1);
+    // Either form of separator, whichever the program path was written with.
+    std::string name = LastName(programPath, "\\:/");
     if (auto dot = name.find('.'); dot != std::string::npos) name.erase(dot);
     if (name.empty()) return name;
     return name.substr(0, 1) + LowerAscii(std::string_view(name).substr(1));
@@ -18,16 +18,6 @@ std::string ErrorBoxText(std::string_view message) {
     std::string text(message);
     if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
     return text;
-}
-
-std::string TrimFailureText(std::string_view text) {
-    auto end = text.size();
-    while (end > 0) {
-        const auto c = static_cast<unsigned char>(text[end - 1]);
-        if (c > 32 && c != '.') break;
-        --end;
-    }
-    return std::string(text.substr(0, end));
 }
 
 std::string EngineFailureMessage(std::string_view description, std::uint32_t code,

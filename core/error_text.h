@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/text.h"
+
 namespace vellumor {
 
 // The program file's name without its folder and without everything from its first "."; every
@@ -14,9 +16,6 @@ std::string ApplicationTitle(std::string_view programPath);
 // The message of the top-level error box: a "." is appended when the message is not empty and
 // its last byte sorts after "." (so "!", ")", "." or a blank at the end get none).
 std::string ErrorBoxText(std::string_view message);
-
-// Removes every trailing character of code 32 or below and every trailing ".".
-std::string TrimFailureText(std::string_view text);
 
 // The message of a failed engine call: the trimmed description; if nothing is left, the trimmed
 // system text for the code; if that is empty too, "OLE error XXXXXXXX" (upper-case hex).

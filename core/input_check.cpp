@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+#include "core/text.h"
+
 namespace vellumor {
 
 namespace {
@@ -305,12 +307,6 @@ std::vector<std::string> ZipNames(const ByteSource& read, std::uint64_t size) {
         pos += 30 + nameLen + extra + U32(h + 18);
     }
     return names;
-}
-
-std::string LowerAscii(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 InputVerdict CheckZip(const ByteSource& read, std::uint64_t size) {

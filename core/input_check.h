@@ -17,15 +17,13 @@ enum class InputKind {
     WordBinary,  // OLE2 compound file with a WordDocument stream (Word 6 to 2003)
     WordOoxml,   // zip with a word/ part
     Rtf,
-    WordHtml,           // HTML or Word's single-file web page
-    WordXml,            // Word 2003 XML or flat OPC
-    Word2,              // Word 2.x (and 1.x) binary
-    Refused,            // reason says why
-    PasswordProtected,  // not produced by the check any more; workers use it for what the office
-                        // cannot open without a password
-    PlainText,          // UTF-8, UTF-16 with a byte-order mark, or 8-bit text without controls
-    Encrypted,          // encrypted package or Word binary: accepted, the office tries the default
-                        // password and the worker refuses it if a password is asked for
+    WordHtml,   // HTML or Word's single-file web page
+    WordXml,    // Word 2003 XML or flat OPC
+    Word2,      // Word 2.x (and 1.x) binary
+    Refused,    // reason says why
+    PlainText,  // UTF-8, UTF-16 with a byte-order mark, or 8-bit text without controls
+    Encrypted,  // encrypted package or Word binary: accepted, the office tries the default
+                // password and the worker refuses it if a password is asked for
     WordPerfect,
     Unknown,  // not named here: the office's type detection decides (see officeDetects)
 };
@@ -42,9 +40,7 @@ struct InputVerdict {
     // (as kUnrecognisedContent) when the office picks a plain-text import: set for Unknown and
     // for a Word binary whose header is of a variant the check does not know.
     bool officeDetects = false;
-    bool accepted() const {
-        return kind != InputKind::Refused && kind != InputKind::PasswordProtected;
-    }
+    bool accepted() const { return kind != InputKind::Refused; }
 };
 
 // Why content the office could only import as plain text is refused ("it is " in front): the

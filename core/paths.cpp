@@ -4,52 +4,47 @@ namespace vellumor {
 
 namespace {
 
-bool IsSeparator(char c) {
-    return c == '\\' || c == ':';
+// The Windows and the POSIX rules differ only in their separators, and in the one put between
+// a folder and a name.
+
+// Index of the dot that starts the extension (the last "." of the last name), or npos.
+std::string_view::size_type ExtensionDot(std::string_view path, std::string_view separators) {
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string_view::npos || dot < NameStart(path, separators))
+        return std::string_view::npos;
+    return dot;
 }
 
-// Index of the dot that starts the extension, or npos.
-std::string_view::size_type ExtensionDot(std::string_view path) {
-    for (auto i = path.size(); i-- > 0;) {
-        if (path[i] == '.') return i;
-        if (IsSeparator(path[i])) break;
-    }
-    return std::string_view::npos;
-}
-
-bool IsPosixSeparator(char c) {
-    return c == '/';
-}
-
-std::string_view::size_type PosixExtensionDot(std::string_view path) {
-    for (auto i = path.size(); i-- > 0;) {
-        if (path[i] == '.') return i;
-        if (IsPosixSeparator(path[i])) break;
-    }
-    return std::string_view::npos;
-}
-
-}  // namespace
-
-std::string LowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
-std::string ExtensionOf(std::string_view path) {
-    auto dot = ExtensionDot(path);
+std::string Extension(std::string_view path, std::string_view separators) {
+    const auto dot = ExtensionDot(path, separators);
     if (dot == std::string_view::npos) return {};
     return LowerAscii(path.substr(dot));
 }
 
+std::string OutputPath(std::string_view sourcePath, std::string_view outputFolder, OutputMode mode,
+                       std::string_view separators, char joiner) {
+    if (mode == OutputMode::OriginalPath) return std::string(sourcePath);
+    std::string out(outputFolder);
+    if (out.empty() || out.back() != joiner) out += joiner;
+    out += LastName(sourcePath, separators);
+    return out;
+}
+
+std::string PdfPath(std::string_view outputPath, std::string_view separators) {
+    const auto dot = ExtensionDot(outputPath, separators);
+    std::string out(outputPath.substr(0, dot == std::string_view::npos ? outputPath.size() : dot));
+    out += ".pdf";
+    return out;
+}
+
+}  // namespace
+
+std::string ExtensionOf(std::string_view path) {
+    return Extension(path, kWindowsSeparators);
+}
+
 std::string FileNameOf(std::string_view path) {
-    for (auto i = path.size(); i-- > 0;) {
-        if (IsSeparator(path[i])) return std::string(path.substr(i + 1));
-    }
-    return std::string(path);
+    return LastName(path, kWindowsSeparators);
 }
 
 int LoadFormatFor(std::string_view lowerExtension) {
@@ -60,45 +55,28 @@ int LoadFormatFor(std::string_view lowerExtension) {
 
 std::string OutputPathFor(std::string_view sourcePath, std::string_view outputFolder,
                           OutputMode mode) {
-    if (mode == OutputMode::OriginalPath) return std::string(sourcePath);
-    std::string out(outputFolder);
-    if (out.empty() || out.back() != '\\') out += '\\';
-    out += FileNameOf(sourcePath);
-    return out;
+    return OutputPath(sourcePath, outputFolder, mode, kWindowsSeparators, '\\');
 }
 
 std::string PdfPathFor(std::string_view outputPath) {
-    auto dot = ExtensionDot(outputPath);
-    std::string out(outputPath.substr(0, dot == std::string_view::npos ? outputPath.size() : dot));
-    out += ".pdf";
-    return out;
+    return PdfPath(outputPath, kWindowsSeparators);
 }
 
 std::string ExtensionOfPosix(std::string_view path) {
-    auto dot = PosixExtensionDot(path);
-    if (dot == std::string_view::npos) return {};
-    return LowerAscii(path.substr(dot));
+    return Extension(path, kPosixSeparators);
 }
 
 std::string FileNameOfPosix(std::string_view path) {
-    auto slash = path.find_last_of('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    return LastName(path, kPosixSeparators);
 }
 
 std::string OutputPathForPosix(std::string_view sourcePath, std::string_view outputFolder,
                                OutputMode mode) {
-    if (mode == OutputMode::OriginalPath) return std::string(sourcePath);
-    std::string out(outputFolder);
-    if (out.empty() || out.back() != '/') out += '/';
-    out += FileNameOfPosix(sourcePath);
-    return out;
+    return OutputPath(sourcePath, outputFolder, mode, kPosixSeparators, '/');
 }
 
 std::string PdfPathForPosix(std::string_view outputPath) {
-    auto dot = PosixExtensionDot(outputPath);
-    std::string out(outputPath.substr(0, dot == std::string_view::npos ? outputPath.size() : dot));
-    out += ".pdf";
-    return out;
+    return PdfPath(outputPath, kPosixSeparators);
 }
 
 }  // namespace vellumor

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/engine_codes.h"
+#include "core/text.h"
 
 #include <string>
 #include <string_view>
@@ -12,8 +13,10 @@ namespace vellumor {
 
 enum class OutputMode { SettingPath, OriginalPath };
 
-// Changes only the ASCII letters A to Z, so multibyte UTF-8 sequences pass through untouched.
-std::string LowerAscii(std::string_view text);
+// The characters that end a folder's part of a path: "\" and ":" in the Windows form, "/" in the
+// POSIX form.
+inline constexpr std::string_view kWindowsSeparators = "\\:";
+inline constexpr std::string_view kPosixSeparators = "/";
 
 // The text from the last "." to the end, provided no "\" or ":" follows that dot; otherwise
 // empty. Lower-cased with LowerAscii.
@@ -24,7 +27,6 @@ std::string FileNameOf(std::string_view path);
 
 // Load format code for a lower-cased extension: 9 for ".doc", 13 for ".docx", 0 for anything else.
 int LoadFormatFor(std::string_view lowerExtension);
-
 
 // The output path before its extension changes. "Setting Path": the folder, a "\" unless the
 // folder already ends in one (an empty folder does not), and the source's file name.

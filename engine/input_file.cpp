@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "core/input_check.h"
+#include "core/paths.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -18,11 +19,24 @@ namespace vellumor {
 
 std::string DisplayNameOf(const std::string& path) {
 #ifdef _WIN32
-    auto cut = path.find_last_of("\\/:");
+    return LastName(path, "\\/:");
 #else
-    auto cut = path.find_last_of('/');
+    return LastName(path, kPosixSeparators);
 #endif
-    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+void CheckLoadFormat(const std::string& path, int format) {
+    if (format != kFormatDoc && format != kFormatDocx)
+        throw EngineError(EngineFailure::BadRequest, "Cannot convert " + DisplayNameOf(path) +
+                                                         ": unknown load format " +
+                                                         std::to_string(format));
+}
+
+void CheckSaveFormat(const std::string& path, int format) {
+    if (format != kFormatPdf)
+        throw EngineError(EngineFailure::BadRequest, "Cannot save " + DisplayNameOf(path) +
+                                                         ": unknown save format " +
+                                                         std::to_string(format));
 }
 
 InputVerdict CheckInputFile(const std::string& path) {
@@ -52,8 +66,6 @@ InputVerdict CheckInputFile(const std::string& path) {
     std::ifstream in(file, std::ios::binary);
     if (!in) fail(EngineFailure::NotFound, "cannot open it: it cannot be read");
     const InputVerdict verdict = CheckStream(in);
-    if (verdict.kind == InputKind::PasswordProtected)
-        fail(EngineFailure::PasswordProtected, "the document is password-protected");
     if (!verdict.accepted()) fail(EngineFailure::Refused, "it is " + verdict.reason);
     return verdict;
 }

@@ -11,12 +11,17 @@
 namespace vellumor {
 
 // Reads the file at path (UTF-8) and runs the input check on its content. Throws EngineError
-// (NotFound, Refused or PasswordProtected) with "Cannot convert NAME: REASON"; returns when the
+// (NotFound or Refused) with "Cannot convert NAME: REASON"; returns when the
 // content may go to an engine, with what it found.
 InputVerdict CheckInputFile(const std::string& path);
 
 // The last part of a path, for messages (either separator on Windows).
 std::string DisplayNameOf(const std::string& path);
+
+// The format checks of the engines' Load and Save: throw EngineError (BadRequest) naming the
+// file unless format is .doc or .docx for a load, PDF for a save.
+void CheckLoadFormat(const std::string& path, int format);
+void CheckSaveFormat(const std::string& path, int format);
 
 // An engine that checks every file before its Load reaches the engine inside.
 class InputCheckedEngine : public DocumentEngine {

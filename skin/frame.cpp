@@ -123,22 +123,4 @@ int MaximisedHeight() {
     return GetSystemMetrics(SM_CYSCREEN) - 30;
 }
 
-void PaintDoubleBuffered(HWND window, const std::function<void(HDC, const RECT&)>& draw) {
-    win::PaintDc paint(window);
-    const RECT area = paint.info().rcPaint;
-    const int width = area.right - area.left, height = area.bottom - area.top;
-    if (width <= 0 || height <= 0) return;
-    win::Bitmap buffer(CreateCompatibleBitmap(paint.get(), width, height));
-    win::MemoryDc back(CreateCompatibleDC(paint.get()));
-    if (!buffer || !back) {
-        draw(paint.get(), area);  // no memory for the buffer: paint straight on
-        return;
-    }
-    win::SelectObjectScope select(back.get(), buffer.get());
-    SetWindowOrgEx(back.get(), area.left, area.top, nullptr);
-    draw(back.get(), area);
-    SetWindowOrgEx(back.get(), 0, 0, nullptr);
-    BitBlt(paint.get(), area.left, area.top, width, height, back.get(), 0, 0, SRCCOPY);
-}
-
 }  // namespace vellumor::skin

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
 
 #include "skin/MyImgBtn.h"
@@ -78,9 +77,5 @@ POINT StatusLabelPosition(const RECT& toolbarPicture, int panelWidth);
 
 // A maximised window is this high: the screen's height less 30.
 int MaximisedHeight();
-
-// WM_PAINT through an off-screen bitmap: draw gets a DC in client coordinates and the part to
-// paint; the result is copied to the screen in one transfer.
-void PaintDoubleBuffered(HWND window, const std::function<void(HDC, const RECT&)>& draw);
 
 }  // namespace vellumor::skin

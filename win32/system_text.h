@@ -8,7 +8,10 @@
 namespace vellumor::win {
 
 // FormatMessage's text for code (UTF-8), without trailing blanks, line breaks and full stops;
-// "error N" when the system has none.
+// empty when the system has none.
+std::string SystemMessageText(DWORD code);
+
+// The same, but "error N" when the system has no text for the code.
 std::string SystemErrorText(DWORD code);
 
 }  // namespace vellumor::win

@@ -353,19 +353,13 @@ LookAheadEngine::LookAheadEngine(EngineMaker make, LookAheadOptions options)
 LookAheadEngine::~LookAheadEngine() = default;
 
 int LookAheadEngine::Load(const std::string& path, int, int format, bool) {
-    if (format != kFormatDoc && format != kFormatDocx)
-        throw EngineError(EngineFailure::BadRequest, "Cannot convert " + DisplayNameOf(path) +
-                                                         ": unknown load format " +
-                                                         std::to_string(format));
+    CheckLoadFormat(path, format);
     impl_->Load(path, format);
     return 0;
 }
 
 int LookAheadEngine::Save(const std::string& path, int, int format, bool) {
-    if (format != kFormatPdf)
-        throw EngineError(EngineFailure::BadRequest, "Cannot save " + DisplayNameOf(path) +
-                                                         ": unknown save format " +
-                                                         std::to_string(format));
+    CheckSaveFormat(path, format);
     impl_->Save(path);
     return 0;
 }

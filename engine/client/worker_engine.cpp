@@ -572,19 +572,13 @@ void WorkerEngine::Abort() {
 }
 
 int WorkerEngine::Load(const std::string& path, int, int format, bool) {
-    if (format != kFormatDoc && format != kFormatDocx)
-        throw EngineError(EngineFailure::BadRequest, "Cannot convert " + DisplayNameOf(path) +
-                                                         ": unknown load format " +
-                                                         std::to_string(format));
+    CheckLoadFormat(path, format);
     impl_->LoadDocument(path, static_cast<SourceFormat>(format));
     return 0;
 }
 
 int WorkerEngine::Save(const std::string& path, int, int format, bool) {
-    if (format != kFormatPdf)
-        throw EngineError(EngineFailure::BadRequest, "Cannot save " + DisplayNameOf(path) +
-                                                         ": unknown save format " +
-                                                         std::to_string(format));
+    CheckSaveFormat(path, format);
     impl_->SavePdf(path);
     return 0;
 }
@@ -617,12 +611,6 @@ std::string WorkerEngine::OfficeVersionWarning() const {
 }
 std::string WorkerEngine::OfficeName() const {
     return impl_->officeName;
-}
-void WorkerEngine::SetOperationTimeout(std::chrono::milliseconds timeout) {
-    impl_->options.operationTimeout = timeout;
-}
-void WorkerEngine::SetPdfA(bool pdfA) {
-    impl_->options.pdfA = pdfA;
 }
 
 std::unique_ptr<DocumentEngine> MakeWorkerEngine(const WorkerEngineOptions& options) {

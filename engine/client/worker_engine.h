@@ -101,9 +101,6 @@ class WorkerEngine : public DocumentEngine, public ConversionEngine {
     // The office as the current worker's greeting names it ("LibreOffice 25.2.3.2").
     std::string OfficeName() const;
 
-    void SetOperationTimeout(std::chrono::milliseconds timeout);
-    void SetPdfA(bool pdfA);
-
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/engine_protocol.h"
+#include "core/paths.h"
 #include "engine/client/worker_platform.h"
 
 extern char** environ;
@@ -221,9 +222,9 @@ std::string ExecutableFolder() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return ".";
-    std::string path(buf, static_cast<std::size_t>(n));
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string path(buf, static_cast<std::size_t>(n));
+    const std::size_t nameStart = NameStart(path, kPosixSeparators);
+    return nameStart == 0 ? "." : path.substr(0, nameStart - 1);
 }
 
 bool FileExists(const std::string& path) {

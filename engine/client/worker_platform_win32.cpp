@@ -13,7 +13,9 @@
 #include "core/engine_protocol.h"
 #include "engine/client/office_locator.h"
 #include "engine/client/worker_platform.h"
+#include "win32/dynamic_symbols.h"
 #include "win32/handles.h"
+#include "win32/program_path.h"
 #include "win32/system_text.h"
 #include "win32/unicode.h"
 
@@ -24,10 +26,6 @@ namespace {
 using win::Narrow;
 using win::Widen;
 
-std::string SystemText(DWORD code) {
-    return win::SystemErrorText(code);
-}
-
 void StartWinsock() {
     static bool started = [] {
         WSADATA data;
@@ -36,20 +34,11 @@ void StartWinsock() {
     (void)started;
 }
 
-using UnixNameFn = char*(CDECL*)(const wchar_t*);
-
-UnixNameFn UnixNameFunction() {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    return kernel ? reinterpret_cast<UnixNameFn>(
-                        reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
-                  : nullptr;
-}
-
 // The Unix name of a Windows path under Wine. Wine resolves names that exist (with their real
 // case); for a file or folders still to be made, the existing front part is resolved and the
 // rest appended.
 std::string UnixName(const std::string& path) {
-    UnixNameFn toUnix = UnixNameFunction();
+    const auto toUnix = win::Symbols().wineGetUnixFileName;
     if (!toUnix) return path;
     std::wstring wide = Widen(path);
     wchar_t full[MAX_PATH * 4];
@@ -79,7 +68,7 @@ Socket ListenLoopback(int& port, std::string& error) {
     StartWinsock();
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) {
-        error = "cannot open a socket: " + SystemText(WSAGetLastError());
+        error = "cannot open a socket: " + win::SystemErrorText(WSAGetLastError());
         return kNoSocket;
     }
     SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
@@ -90,7 +79,7 @@ Socket ListenLoopback(int& port, std::string& error) {
     int len = sizeof addr;
     if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 4) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        error = "cannot listen on 127.0.0.1: " + SystemText(WSAGetLastError());
+        error = "cannot listen on 127.0.0.1: " + win::SystemErrorText(WSAGetLastError());
         closesocket(s);
         return kNoSocket;
     }
@@ -146,14 +135,9 @@ bool HasSuffix(const std::string& path, const char* suffix) {
     return path.size() > n && _stricmp(path.c_str() + path.size() - n, suffix) == 0;
 }
 
-using DosNameFn = wchar_t*(CDECL*)(const char*);
-
 // The Windows name of a Unix path under Wine (Z:\usr\bin\python3 for /usr/bin/python3).
 std::string DosName(const std::string& unixPath) {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto toDos = kernel ? reinterpret_cast<DosNameFn>(reinterpret_cast<void*>(
-                              GetProcAddress(kernel, "wine_get_dos_file_name")))
-                        : nullptr;
+    const auto toDos = win::Symbols().wineGetDosFileName;
     if (!toDos) return unixPath;
     wchar_t* dos = toDos(unixPath.c_str());
     if (!dos) return unixPath;
@@ -250,7 +234,7 @@ bool Launch(const WorkerCommand& command, int port, const std::string& token, Pr
     DWORD code = GetLastError();
     SetEnvironmentVariableW(name.c_str(), nullptr);
     if (!ok) {
-        error = "cannot start " + executable + ": " + SystemText(code);
+        error = "cannot start " + executable + ": " + win::SystemErrorText(code);
         return false;
     }
     win::Owned<HANDLE, win::CloseKernelHandle> thread(info.hThread);
@@ -287,12 +271,8 @@ ProcessEnd Reap(Process& process, int timeoutMs) {
 }
 
 bool RandomBytes(std::uint8_t* out, std::size_t size) {
-    using GenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
-    HMODULE advapi = LoadLibraryW(L"advapi32.dll");
-    auto gen = advapi ? reinterpret_cast<GenRandom>(
-                            reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")))
-                      : nullptr;
-    return gen && gen(out, static_cast<ULONG>(size));
+    const auto generate = win::Symbols().systemFunction036;
+    return generate && generate(out, static_cast<ULONG>(size));
 }
 
 std::string WorkerPath(const std::string& path, bool workerIsUnix) {
@@ -306,11 +286,7 @@ std::string WorkerPath(const std::string& path, bool workerIsUnix) {
 }
 
 std::string ExecutableFolder() {
-    wchar_t buf[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH * 4);
-    std::wstring path(buf, n);
-    auto cut = path.find_last_of(L"\\/");
-    return Narrow(cut == std::wstring::npos ? L"." : path.substr(0, cut));
+    return win::ProgramFolder();
 }
 
 bool FileExists(const std::string& path) {
@@ -319,8 +295,7 @@ bool FileExists(const std::string& path) {
 }
 
 bool RunningUnderWine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    return win::Symbols().wineGetVersion != nullptr;
 }
 
 char PathSeparator() {

@@ -5,23 +5,14 @@
 #include <utility>
 
 #include "core/error_text.h"
+#include "win32/com_object.h"
 #include "win32/guard.h"
+#include "win32/system_text.h"
 #include "win32/unicode.h"
 
 namespace vellumor {
 
 namespace {
-
-// The reference count shared by the host's small COM objects. Everything runs on the one
-// apartment thread, but the interlocked forms cost nothing and keep a stray caller safe.
-class RefCount {
-  public:
-    ULONG Add() { return static_cast<ULONG>(InterlockedIncrement(&count_)); }
-    ULONG Drop() { return static_cast<ULONG>(InterlockedDecrement(&count_)); }
-
-  private:
-    LONG count_ = 1;
-};
 
 void Check(HRESULT hr) {
     if (FAILED(hr)) throw OleFailure(hr);
@@ -67,41 +58,24 @@ int DocEngineEventSlot(DISPID id) {
     return found == ids.end() ? -1 : static_cast<int>(found - ids.begin());
 }
 
-std::string SystemErrorText(HRESULT code) {
-    wchar_t buffer[256] = {};
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, static_cast<DWORD>(code), 0, buffer, 256, nullptr);
-    return TrimFailureText(win::Narrow(std::wstring_view(buffer, length)));
-}
-
 EngineError OleFailure(HRESULT code) {
     const auto unsignedCode = static_cast<std::uint32_t>(code);
-    return EngineError(EngineFailureMessage({}, unsignedCode, SystemErrorText(code)),
-                       static_cast<long>(code));
+    return EngineError(
+        EngineFailureMessage({}, unsignedCode, win::SystemMessageText(static_cast<DWORD>(code))),
+        static_cast<long>(code));
 }
 
 // The frame window the control may ask for while it activates: the top-level window of the
 // parent. The program has no menus, toolbars or accelerators to share with it.
-class TDocEngineControl::Frame : public IOleInPlaceFrame {
+class TDocEngineControl::Frame : public win::ComObject<Frame, IOleInPlaceFrame> {
   public:
     explicit Frame(HWND window) : window_(window) {}
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
+    void* InterfaceFor(REFIID iid) {
         if (iid == IID_IUnknown || iid == IID_IOleWindow || iid == IID_IOleInPlaceUIWindow ||
             iid == IID_IOleInPlaceFrame)
-            *out = static_cast<IOleInPlaceFrame*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = refs_.Drop();
-        if (left == 0) delete this;
-        return left;
+            return static_cast<IOleInPlaceFrame*>(this);
+        return nullptr;
     }
 
     STDMETHODIMP GetWindow(HWND* window) override {
@@ -124,19 +98,16 @@ class TDocEngineControl::Frame : public IOleInPlaceFrame {
     STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
 
   private:
-    virtual ~Frame() = default;
-    RefCount refs_;
+    ~Frame() override = default;
     HWND window_;
 };
 
 // The control's client site: its place in the parent panel, the ambient properties, and the
 // property-change sink. It lives as long as the control holds it; the host detaches it when it
 // goes, so a late call from the control finds no host and does nothing.
-class TDocEngineControl::Site : public IOleClientSite,
-                                public IOleInPlaceSite,
-                                public IOleControlSite,
-                                public IDispatch,
-                                public IPropertyNotifySink {
+class TDocEngineControl::Site
+    : public win::ComObject<Site, IOleClientSite, IOleInPlaceSite, IOleControlSite,
+                            win::DispatchByIdOnly, IPropertyNotifySink> {
   public:
     explicit Site(TDocEngineControl* host) : host_(host) {}
 
@@ -147,30 +118,15 @@ class TDocEngineControl::Site : public IOleClientSite,
     IOleInPlaceObject* InPlaceObject() const { return inPlace_.get(); }
     void DropInPlaceObject() { inPlace_.reset(); }
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
+    void* InterfaceFor(REFIID iid) {
         if (iid == IID_IUnknown || iid == IID_IOleClientSite)
-            *out = static_cast<IOleClientSite*>(this);
-        else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceSite)
-            *out = static_cast<IOleInPlaceSite*>(this);
-        else if (iid == IID_IOleControlSite)
-            *out = static_cast<IOleControlSite*>(this);
-        else if (iid == IID_IDispatch)
-            *out = static_cast<IDispatch*>(this);
-        else if (iid == IID_IPropertyNotifySink)
-            *out = static_cast<IPropertyNotifySink*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = refs_.Drop();
-        if (left == 0) delete this;
-        return left;
+            return static_cast<IOleClientSite*>(this);
+        if (iid == IID_IOleWindow || iid == IID_IOleInPlaceSite)
+            return static_cast<IOleInPlaceSite*>(this);
+        if (iid == IID_IOleControlSite) return static_cast<IOleControlSite*>(this);
+        if (iid == IID_IDispatch) return static_cast<IDispatch*>(this);
+        if (iid == IID_IPropertyNotifySink) return static_cast<IPropertyNotifySink*>(this);
+        return nullptr;
     }
 
     // IOleClientSite
@@ -245,18 +201,6 @@ class TDocEngineControl::Site : public IOleClientSite,
     STDMETHODIMP ShowPropertyFrame() override { return E_NOTIMPL; }
 
     // IDispatch: the ambient properties. The control runs in user mode, unseen.
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result,
                         EXCEPINFO*, UINT*) override {
         if (!(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
@@ -304,44 +248,21 @@ class TDocEngineControl::Site : public IOleClientSite,
     STDMETHODIMP OnRequestEdit(DISPID) override { return S_OK; }
 
   private:
-    virtual ~Site() = default;
-    RefCount refs_;
+    ~Site() override = default;
     TDocEngineControl* host_;
     win::ComPtr<IOleInPlaceObject> inPlace_;
 };
 
 // The sink of the control's event interface: each event goes to its slot by dispatch id.
-class TDocEngineControl::EventSink : public IDispatch {
+class TDocEngineControl::EventSink : public win::ComObject<EventSink, win::DispatchByIdOnly> {
   public:
     explicit EventSink(TDocEngineControl* host) : host_(host) {}
     void Detach() { host_ = nullptr; }
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != kDocEngineEventsId)
-            return E_NOINTERFACE;
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = refs_.Drop();
-        if (left == 0) delete this;
-        return left;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
+    void* InterfaceFor(REFIID iid) {
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == kDocEngineEventsId)
+            return static_cast<IDispatch*>(this);
+        return nullptr;
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO*, UINT*) override {
@@ -356,8 +277,7 @@ class TDocEngineControl::EventSink : public IDispatch {
     }
 
   private:
-    virtual ~EventSink() = default;
-    RefCount refs_;
+    ~EventSink() override = default;
     TDocEngineControl* host_;
 };
 
@@ -541,7 +461,7 @@ int TDocEngineControl::Invoke(DISPID id, const std::string& path, int reserved, 
         const HRESULT code = exception.scode != 0 ? exception.scode : DISP_E_EXCEPTION;
         throw OleEngineError(
             EngineFailureMessage(NarrowBstr(description.get()), static_cast<std::uint32_t>(code),
-                                 SystemErrorText(code)),
+                                 win::SystemMessageText(static_cast<DWORD>(code))),
             static_cast<long>(code), NarrowBstr(source.get()), NarrowBstr(helpFile.get()),
             static_cast<long>(exception.dwHelpContext));
     }

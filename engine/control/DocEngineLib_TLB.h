@@ -54,10 +54,8 @@ class OleEngineError : public EngineError {
     long helpContext_;
 };
 
-// The system's text for a failure code, trimmed of trailing blanks, line breaks and full stops;
-// empty when the system has none.
-std::string SystemErrorText(HRESULT code);
-// The failure for a code with no description of its own: the system text, else "OLE error ...".
+// The failure for a code with no description of its own: the system text (win::SystemMessageText),
+// else "OLE error ...".
 EngineError OleFailure(HRESULT code);
 
 class TDocEngineControl : public DocumentEngine {

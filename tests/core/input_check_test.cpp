@@ -144,8 +144,6 @@ TEST(InputCheck, EncryptedDocumentsGoToTheOffice) {
     EXPECT_EQ(Kind(WordFile(104, 0x0100)), InputKind::Encrypted);  // Word 95, fEncrypted
     EXPECT_EQ(Kind(WordFile(193, 0x0100)), InputKind::Encrypted);  // Word 97+, fEncrypted
     EXPECT_EQ(Kind(WordFile(193, 0x8100)), InputKind::Encrypted);  // XOR obfuscation
-    // What the workers find to need a password is still not accepted.
-    EXPECT_FALSE((InputVerdict{InputKind::PasswordProtected, {}, TextEncoding::None}.accepted()));
 }
 
 TEST(InputCheck, CompoundFileStreamNamesIgnoreLetterCase) {

@@ -32,9 +32,23 @@ TEST(Paths, FileNameIsAfterLastBackslashOrColon) {
     EXPECT_EQ(FileNameOf("C:\\Docs\\"), "");
 }
 
+// The one rule every "name of a path" helper is built on: the name starts after the last of the
+// separators asked for, and what comes before it (separator included) is the folder.
+TEST(Paths, NameStartSplitsFolderAndNameAtTheLastSeparatorAskedFor) {
+    EXPECT_EQ(NameStart("C:\\Docs\\a.docx", kWindowsSeparators), 8u);
+    EXPECT_EQ(NameStart("a.docx", kWindowsSeparators), 0u);
+    EXPECT_EQ(NameStart("", kPosixSeparators), 0u);
+    EXPECT_EQ(NameStart("/x/", kPosixSeparators), 3u);
+    EXPECT_EQ(LastName("C:\\x/y:z\\n.doc", "/"), "y:z\\n.doc");
+    EXPECT_EQ(LastName("C:\\x/y:z\\n.doc", "\\/:"), "n.doc");
+    EXPECT_EQ(LastName("C:\\x\\y/n.doc", kWindowsSeparators), "y/n.doc");
+    EXPECT_EQ(LastName("/x/", kPosixSeparators), "");
+}
+
 TEST(Paths, SettingPathJoinsFolderWithoutDoublingBackslash) {
     const auto mode = OutputMode::SettingPath;
-    EXPECT_EQ(PdfPathFor(OutputPathFor("C:\\Docs\\a.docx", "D:\\Output", mode)), "D:\\Output\\a.pdf");
+    EXPECT_EQ(PdfPathFor(OutputPathFor("C:\\Docs\\a.docx", "D:\\Output", mode)),
+              "D:\\Output\\a.pdf");
     EXPECT_EQ(PdfPathFor(OutputPathFor("C:\\Docs\\a.docx", "D:\\Output\\", mode)),
               "D:\\Output\\a.pdf");
     EXPECT_EQ(OutputPathFor("C:\\Docs\\a.docx", "D:\\Output", mode), "D:\\Output\\a.docx");

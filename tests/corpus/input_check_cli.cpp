@@ -26,8 +26,6 @@ const char* KindName(vellumor::InputKind kind) {
             return "Word2";
         case InputKind::Refused:
             return "Refused";
-        case InputKind::PasswordProtected:
-            return "PasswordProtected";
         case InputKind::PlainText:
             return "PlainText";
         case InputKind::Encrypted:

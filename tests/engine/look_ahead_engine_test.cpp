@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/conversion_run.h"
+#include "engine/client/worker_engine.h"
 #include "engine/input_file.h"
 
 using namespace vellumor;
@@ -467,3 +468,32 @@ TEST_F(LookAheadRealWorker, RealDocumentsGiveTheSameStepsAndPdfsAsOneWorker) {
 
 }  // namespace
 #endif
+
+// Both engines the window can use refuse a format they cannot load or save before any worker
+// is asked, with the same message naming the file.
+TEST(EngineFormats, BothEnginesRefuseUnknownFormatsAlikeWithoutAskingAWorker) {
+    Workshop shop;
+    LookAheadEngine lookAhead([&shop] { return std::make_unique<FakeWorker>(shop); },
+                              LookAheadOptions{2});
+    WorkerEngineOptions options;
+    options.workerPath = "/nonexistent/vellumor-engine";
+    WorkerEngine worker(options);
+    for (DocumentEngine* engine :
+         {static_cast<DocumentEngine*>(&lookAhead), static_cast<DocumentEngine*>(&worker)}) {
+        try {
+            engine->Load("/in/a b.docx", 0, 7, false);
+            ADD_FAILURE() << "format 7 loaded";
+        } catch (const EngineError& e) {
+            EXPECT_EQ(e.failure(), EngineFailure::BadRequest);
+            EXPECT_STREQ(e.what(), "Cannot convert a b.docx: unknown load format 7");
+        }
+        try {
+            engine->Save("/out/a.pdf", 0, 9, false);
+            ADD_FAILURE() << "saved as format 9";
+        } catch (const EngineError& e) {
+            EXPECT_EQ(e.failure(), EngineFailure::BadRequest);
+            EXPECT_STREQ(e.what(), "Cannot save a.pdf: unknown save format 9");
+        }
+    }
+    EXPECT_EQ(shop.loads, 0);
+}

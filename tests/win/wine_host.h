@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "win32/dynamic_symbols.h"
 #include "win32/long_path.h"
 #include "win32/unicode.h"
 
@@ -58,9 +59,7 @@ inline void RemoveTree(const std::string& folder) {
 
 // The Unix name of a Windows path, from Wine.
 inline std::string UnixPathOf(const std::string& path) {
-    using ToUnix = char*(CDECL*)(const wchar_t*);
-    auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    const auto toUnix = win::Symbols().wineGetUnixFileName;
     if (!toUnix) return {};
     char* unix = toUnix(win::Widen(path).c_str());
     if (!unix) return {};

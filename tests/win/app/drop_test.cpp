@@ -137,4 +137,8 @@ TEST_F(DropTest, ADropDuringARunAddsRowsAsAddWouldWithoutConvertingThem) {
     EXPECT_EQ(SendMessageW(form->ProgressBar1, PBM_GETRANGE, FALSE, 0), 3);
     EXPECT_EQ(SendMessageW(form->ProgressBar1, PBM_GETPOS, 0, 0), 2);
     EXPECT_EQ(form->Label1->Caption(), kStatusSucceeded);
+    // The completed run shows its output folder.
+    ASSERT_EQ(services.programs.size(), 1u);
+    EXPECT_EQ(services.programs[0].file, L"Explorer.exe");
+    EXPECT_EQ(services.programs[0].parameters, folder.Path() + L"\\out");
 }

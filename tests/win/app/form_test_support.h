@@ -32,6 +32,13 @@ class FakeServices : public app::Services {
         int show = 0;
     };
     std::vector<Launch> launches;
+    // Programs started with parameters (Explorer on the output folder when a run completes).
+    // Recorded, never started: a real one outlives the test and keeps ctest's pipes open.
+    struct ProgramLaunch {
+        std::wstring verb, file, parameters;
+        int show = 0;
+    };
+    std::vector<ProgramLaunch> programs;
     struct Box {
         std::wstring text, caption;
         UINT flags = 0;
@@ -55,6 +62,10 @@ class FakeServices : public app::Services {
     }
     void ShellOpen(HWND, const wchar_t* verb, const std::wstring& file, int show) override {
         launches.push_back({verb == nullptr, verb ? verb : L"", file, show});
+    }
+    void ShellLaunch(HWND, const wchar_t* verb, const std::wstring& file,
+                     const std::wstring& parameters, int show) override {
+        programs.push_back({verb ? verb : L"", file, parameters, show});
     }
     int MessageBox(HWND, const std::wstring& text, const std::wstring& caption,
                    UINT flags) override {

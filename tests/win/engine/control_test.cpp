@@ -12,6 +12,7 @@
 #include "engine/control/engine_choice.h"
 #include "tests/win/engine/test_control.h"
 #include "win32/handles.h"
+#include "win32/system_text.h"
 
 using vellumor::EngineError;
 using vellumor::OleEngineError;
@@ -27,7 +28,7 @@ constexpr CLSID kNoSuchClass = {
     0x5A1C0D7E, 0x0B1E, 0x4C3A, {0x9E, 0x21, 0x6D, 0x0F, 0x44, 0x31, 0x27, 0x99}};
 
 std::string ExpectedSystemText(HRESULT code) {
-    std::string text = vellumor::SystemErrorText(code);
+    std::string text = vellumor::win::SystemMessageText(static_cast<DWORD>(code));
     if (!text.empty()) return text;
     char buffer[32];
     wsprintfA(buffer, "OLE error %.8X", static_cast<unsigned>(code));
@@ -199,7 +200,7 @@ TEST_F(ControlHost, AnEmptyDescriptionGivesTheSystemTextForTheCode) {
     auto& o = testctl::options();
     o.invokeResult = DISP_E_EXCEPTION;
     o.scode = static_cast<SCODE>(0x80070002);  // file not found
-    const std::string fileNotFound = vellumor::SystemErrorText(o.scode);
+    const std::string fileNotFound = vellumor::win::SystemMessageText(static_cast<DWORD>(o.scode));
     EXPECT_FALSE(fileNotFound.empty());
     EXPECT_NE(fileNotFound.back(), '.');
 
@@ -211,7 +212,7 @@ TEST_F(ControlHost, AnEmptyDescriptionGivesTheSystemTextForTheCode) {
 
     // A code the system has no text for.
     o.scode = static_cast<SCODE>(0xA0771234);
-    ASSERT_EQ(vellumor::SystemErrorText(o.scode), "");
+    ASSERT_EQ(vellumor::win::SystemMessageText(static_cast<DWORD>(o.scode)), "");
     EXPECT_EQ(FailureOf(), "OLE error A0771234");
     EXPECT_EQ(static_cast<unsigned long>(code_), 0xA0771234u);
 
