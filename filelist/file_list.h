@@ -80,6 +80,7 @@ class FileList {
         FileList& list_;
         BulkAppend* outer_;
         DWORD shownAt_;
+        DWORD paintEvery_;
     };
 
     void AppendRow(const std::string& name, const std::string& path, const EntryTexts& texts);
