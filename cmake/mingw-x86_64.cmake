@@ -1,18 +1,6 @@
 # Cross-build for 64-bit Windows with MinGW-w64: the same sources as the shipped 32-bit program,
 # built only to run the Windows tests under the 64-bit Wine on kernels that run no 32-bit
-# programs (scripts/windows-tree). The -posix compilers are needed because GoogleTest uses
-# std::thread facilities the win32-thread model lacks.
-set(CMAKE_SYSTEM_NAME Windows)
+# programs (scripts/windows-tree).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-get_filename_component(_vellumor_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
-set(CMAKE_CROSSCOMPILING_EMULATOR "${_vellumor_root}/scripts/wine")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
