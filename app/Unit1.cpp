@@ -253,9 +253,17 @@ bool TForm1::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
                 result = 0;
                 return true;
             }
+            if (header->code == LVN_GETDISPINFOW) {
+                if (fileList_)
+                    fileList_->FillDisplayInfo(*reinterpret_cast<NMLVDISPINFOW*>(lParam));
+                result = 0;
+                return true;
+            }
             if (header->code == LVN_ENDLABELEDITW) {
                 // The edit changes only the shown name; the path stays as it is.
                 const auto* edit = reinterpret_cast<const NMLVDISPINFOW*>(lParam);
+                if (edit->item.pszText && fileList_)
+                    fileList_->Rename(edit->item.iItem, edit->item.pszText);
                 result = edit->item.pszText != nullptr;
                 return true;
             }

@@ -321,7 +321,8 @@ void FormLayout::MakeToolButton(Control& c, const Placement& at) {
 
 void FormLayout::MakeListView(Control& c, const Placement& at) {
     const LayoutNode& node = *c.node;
-    DWORD style = at.childStyle | WS_TABSTOP | LVS_REPORT;
+    // The rows live in the program (the file list); the control asks for their texts.
+    DWORD style = at.childStyle | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA;
     if (!node.Flag("multiselect")) style |= LVS_SINGLESEL;
     if (node.Flag("editlabels")) style |= LVS_EDITLABELS;
     if (node.Flag("showselalways")) style |= LVS_SHOWSELALWAYS;

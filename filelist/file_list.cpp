@@ -162,6 +162,8 @@ struct FileList::FormatCache {
 };
 
 FileList::FileList(HWND listView) : list_(listView), formatCache_(std::make_shared<FormatCache>()) {
+    SetWindowSubclass(list_, &FileList::ListSubclass, 0x46494C45,
+                      reinterpret_cast<DWORD_PTR>(this));
     std::weak_ptr<FormatCache> cache = formatCache_;
     formats_.shortDate = [cache](const CivilTime& t) {
         auto c = cache.lock();
@@ -177,6 +179,48 @@ FileList::FileList(HWND listView) : list_(listView), formatCache_(std::make_shar
         if (it == c->times.end()) it = c->times.emplace(key, c->user.longTime(t)).first;
         return it->second;
     };
+}
+
+FileList::~FileList() {
+    if (IsWindow(list_)) RemoveWindowSubclass(list_, &FileList::ListSubclass, 0x46494C45);
+}
+
+LRESULT CALLBACK FileList::ListSubclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                        UINT_PTR, DWORD_PTR self) {
+    auto& list = *reinterpret_cast<FileList*>(self);
+    if (message == LVM_DELETEITEM) {
+        const auto row = static_cast<size_t>(wParam);
+        if (row >= list.rows_.size()) return FALSE;
+        list.rows_.erase(list.rows_.begin() + static_cast<std::ptrdiff_t>(row));
+    } else if (message == LVM_DELETEALLITEMS) {
+        list.rows_.clear();
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+void FileList::FillDisplayInfo(NMLVDISPINFOW& info) const {
+    if (!(info.item.mask & LVIF_TEXT) || !info.item.pszText || info.item.cchTextMax <= 0) return;
+    const auto row = static_cast<size_t>(info.item.iItem);
+    const int column = info.item.iSubItem;
+    if (row >= rows_.size() || column < 0 || column >= 5) {
+        info.item.pszText[0] = L'\0';
+        return;
+    }
+    const std::wstring& text = rows_[row].cells[column];
+    const size_t length = std::min(text.size(), static_cast<size_t>(info.item.cchTextMax - 1));
+    std::copy_n(text.data(), length, info.item.pszText);
+    info.item.pszText[length] = L'\0';
+}
+
+void FileList::Rename(int row, const std::wstring& name) {
+    if (row >= 0 && static_cast<size_t>(row) < rows_.size()) {
+        rows_[static_cast<size_t>(row)].cells[0] = name;
+        SendMessageW(list_, LVM_REDRAWITEMS, row, row);
+    }
+}
+
+void FileList::ShowCount() {
+    SendMessageW(list_, LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
 }
 
 // A change of the regional settings shows from the next adding operation on.
@@ -259,6 +303,7 @@ FileList::BulkAppend::BulkAppend(FileList& list)
 FileList::BulkAppend::~BulkAppend() {
     if (outer_) return;
     list_.bulk_ = nullptr;
+    list_.ShowCount();
     SendMessageW(list_.list_, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list_.list_, nullptr, TRUE);
 }
@@ -271,6 +316,7 @@ void FileList::BulkAppend::RowAppended() {
 // Paints what is in the list so far, and whatever else of the window waits for paint.
 void FileList::BulkAppend::Show() {
     const DWORD started = GetTickCount();
+    list_.ShowCount();
     SendMessageW(list_.list_, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list_.list_, nullptr, TRUE);
     RedrawWindow(GetAncestor(list_.list_, GA_ROOT), nullptr, nullptr,
@@ -283,22 +329,12 @@ void FileList::BulkAppend::Show() {
 
 void FileList::AppendRow(const std::string& name, const std::string& path,
                          const EntryTexts& texts) {
-    std::wstring cells[5] = {win::Widen(name), win::Widen(path), win::Widen(texts.size),
-                             win::Widen(texts.created), win::Widen(texts.written)};
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = Count();
-    item.pszText = cells[0].data();
-    item.lParam = ++lastSerial_;  // names the row while the list sorts
-    const int row = static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, (LPARAM)&item));
-    if (row < 0) return;
-    for (int column = 1; column < 5; ++column) {
-        LVITEMW sub = {};
-        sub.iSubItem = column;
-        sub.pszText = cells[column].data();
-        SendMessageW(list_, LVM_SETITEMTEXTW, row, (LPARAM)&sub);
-    }
-    if (bulk_) bulk_->RowAppended();
+    rows_.push_back(Row{{win::Widen(name), win::Widen(path), win::Widen(texts.size),
+                         win::Widen(texts.created), win::Widen(texts.written)}});
+    if (bulk_)
+        bulk_->RowAppended();
+    else
+        ShowCount();
 }
 
 void FileList::RemoveSelected() {
@@ -313,31 +349,40 @@ void FileList::RemoveAll() {
     InvalidateRect(list_, nullptr, TRUE);
 }
 
-namespace {
-// The rows' texts in the sorted column, by each row's serial.
-int CALLBACK CompareRows(LPARAM serial1, LPARAM serial2, LPARAM context) {
-    const auto& texts = *reinterpret_cast<const std::unordered_map<LPARAM, std::string>*>(context);
-    const auto first = texts.find(serial1), second = texts.find(serial2);
-    if (first == texts.end() || second == texts.end()) return 0;
-    return CompareListText(first->second, second->second);
-}
-}  // namespace
-
 void FileList::Sort(int column) {
-    // Each row's text is read once, under the serial the row was given when it was appended:
-    // the list's sort then compares by serial, without looking rows up or reading texts at
-    // every comparison.
-    const int count = Count();
-    std::unordered_map<LPARAM, std::string> texts;
-    texts.reserve(static_cast<size_t>(count));
-    for (int row = 0; row < count; ++row) {
-        LVITEMW item = {};
-        item.mask = LVIF_PARAM;
-        item.iItem = row;
-        SendMessageW(list_, LVM_GETITEMW, 0, (LPARAM)&item);
-        texts[item.lParam] = Text(row, column);
+    if (column < 0 || column >= 5) return;
+    // Each row's text is read once; the rows keep their selection and the one with the focus.
+    const int focused = static_cast<int>(SendMessageW(list_, LVM_GETNEXTITEM, -1, LVNI_FOCUSED));
+    struct Key {
+        std::string text;
+        size_t row;
+        bool selected, focused;
+    };
+    std::vector<Key> keys;
+    keys.reserve(rows_.size());
+    for (size_t row = 0; row < rows_.size(); ++row)
+        keys.push_back({win::Narrow(rows_[row].cells[column]), row, Selected(static_cast<int>(row)),
+                        static_cast<int>(row) == focused});
+    std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        return CompareListText(a.text, b.text) < 0;
+    });
+    std::vector<Row> sorted;
+    sorted.reserve(rows_.size());
+    for (const Key& key : keys) sorted.push_back(std::move(rows_[key.row]));
+    rows_ = std::move(sorted);
+
+    LVITEMW none = {};
+    none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list_, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), (LPARAM)&none);
+    for (size_t row = 0; row < keys.size(); ++row) {
+        if (!keys[row].selected && !keys[row].focused) continue;
+        LVITEMW state = {};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        state.state =
+            (keys[row].selected ? LVIS_SELECTED : 0) | (keys[row].focused ? LVIS_FOCUSED : 0);
+        SendMessageW(list_, LVM_SETITEMSTATE, row, (LPARAM)&state);
     }
-    SendMessageW(list_, LVM_SORTITEMS, (WPARAM)&texts, (LPARAM)CompareRows);
+    InvalidateRect(list_, nullptr, TRUE);
 }
 
 int FileList::Compare(int row1, int row2, int column) const {
@@ -345,24 +390,12 @@ int FileList::Compare(int row1, int row2, int column) const {
 }
 
 int FileList::Count() const {
-    return static_cast<int>(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0));
+    return static_cast<int>(rows_.size());
 }
 
 std::string FileList::Text(int row, int column) const {
-    std::wstring text(MAX_PATH + 1, L'\0');
-    for (;;) {
-        LVITEMW item = {};
-        item.iSubItem = column;
-        item.pszText = text.data();
-        item.cchTextMax = static_cast<int>(text.size());
-        const auto length =
-            static_cast<size_t>(SendMessageW(list_, LVM_GETITEMTEXTW, row, (LPARAM)&item));
-        if (length + 1 < text.size()) {
-            text.resize(length);
-            return win::Narrow(text);
-        }
-        text.assign(text.size() * 2, L'\0');
-    }
+    if (row < 0 || static_cast<size_t>(row) >= rows_.size() || column < 0 || column >= 5) return {};
+    return win::Narrow(rows_[static_cast<size_t>(row)].cells[column]);
 }
 
 bool FileList::Selected(int row) const {

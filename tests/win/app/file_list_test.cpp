@@ -321,6 +321,49 @@ TEST_F(RowsTest, ListMenuItemsDoWhatTheButtonsDo) {
     EXPECT_EQ(Rows(), 0);
 }
 
+// The rows live in the file list and the control asks for their texts: what the control shows,
+// a label edit, a sort and a deletion through the control all agree with the file list.
+TEST_F(RowsTest, TheControlShowsTheListsRowsThroughRenamesSortsAndDeletions) {
+    auto shown = [&](int row, int column) {
+        wchar_t text[MAX_PATH] = {};
+        LVITEMW item = {};
+        item.iSubItem = column;
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        SendMessageW(form->ListView1, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+        return win::Narrow(text);
+    };
+    ASSERT_EQ(SendMessageW(form->ListView1, LVM_GETITEMCOUNT, 0, 0), 5);
+    EXPECT_EQ(shown(2, 0), "r2.doc");
+    EXPECT_EQ(shown(2, 1), folder.Utf8() + "\\r2.doc");
+
+    // The user renames row 1: the shown name changes, the path stays.
+    wchar_t renamed[] = L"z.doc";
+    NMLVDISPINFOW edit = {};
+    edit.hdr.hwndFrom = form->ListView1;
+    edit.hdr.idFrom = GetDlgCtrlID(form->ListView1);
+    edit.hdr.code = LVN_ENDLABELEDITW;
+    edit.item.iItem = 1;
+    edit.item.pszText = renamed;
+    SendMessageW(GetParent(form->ListView1), WM_NOTIFY, edit.hdr.idFrom,
+                 reinterpret_cast<LPARAM>(&edit));
+    EXPECT_EQ(shown(1, 0), "z.doc");
+    EXPECT_EQ(form->FileList().Text(1, 1), folder.Utf8() + "\\r1.doc");
+
+    // A sort by name moves the renamed row last; the selection follows its row.
+    Select(form->ListView1, 3, true);
+    ClickHeader(form->ListView1, 0);
+    EXPECT_THAT(Column(*form, 0), ElementsAre("r0.doc", "r2.doc", "r3.doc", "r4.doc", "z.doc"));
+    EXPECT_EQ(shown(4, 1), folder.Utf8() + "\\r1.doc");
+    for (int row = 0; row < 5; ++row) EXPECT_EQ(form->FileList().Selected(row), row == 2) << row;
+
+    // A row deleted through the control leaves the file list too.
+    SendMessageW(form->ListView1, LVM_DELETEITEM, 0, 0);
+    EXPECT_THAT(Column(*form, 0), ElementsAre("r2.doc", "r3.doc", "r4.doc", "z.doc"));
+    EXPECT_EQ(SendMessageW(form->ListView1, LVM_GETITEMCOUNT, 0, 0), 4);
+    EXPECT_EQ(shown(0, 0), "r2.doc");
+}
+
 TEST_F(FileListTest, HeaderClickSortsAscendingAsTextWithTheListComparison) {
     TempFolder folder;
     form->AddFileEntry(win::Narrow(folder.File(L"_x.doc", 20 * 1024)));
