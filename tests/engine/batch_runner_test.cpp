@@ -12,6 +12,7 @@
 #include "cli/batch.h"
 #include "cli/batch_runner.h"
 #include "tests/engine/worker_test_support.h"
+#include "tests/support/corpus.h"
 
 namespace fs = std::filesystem;
 using namespace vellumor;
@@ -59,6 +60,7 @@ std::vector<Job> PlanTwoDocumentsAndAMissingFile(const TempFolder& dir) {
 }
 
 TEST(BatchRunner, ConvertsThePendingJobsAndReportsEveryJobOnceDecidedOnesFirst) {
+    VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;
     std::vector<Job> planned = PlanTwoDocumentsAndAMissingFile(dir);
     ASSERT_EQ(planned.size(), 3u);
@@ -90,6 +92,7 @@ TEST(BatchRunner, ConvertsThePendingJobsAndReportsEveryJobOnceDecidedOnesFirst) 
 }
 
 TEST(BatchRunner, AStopBeforeAnyDocumentStartsRecordsThePendingOnesAsInterrupted) {
+    VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;
     std::vector<Job> planned = PlanTwoDocumentsAndAMissingFile(dir);
     ASSERT_EQ(planned.size(), 3u);
