@@ -380,26 +380,36 @@ TEST_F(EndToEnd, CloseThenStopWithTheMouseEndsTheRunBeforeTheRemainingFiles) {
 
 }  // namespace
 
+// A program folder that holds only the script worker, and corpus documents to list.
+class EndToEndScriptWorker : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::wstring script = FromUnix(VELLUMOR_SCRIPT_WORKER);
+        if (!Exists(script)) GTEST_SKIP() << "no script worker at " << VELLUMOR_SCRIPT_WORKER;
+        if (!Exists(kCorpus)) GTEST_SKIP() << "no corpus at " << VELLUMOR_CORPUS;
+        ASSERT_TRUE(CopyScriptWorker(script, program.Path()));
+    }
+    // Copies a corpus document into docs under the name as and lists it.
+    void AddRow(app::TForm1& form, const wchar_t* name, const wchar_t* as) {
+        const std::wstring target = docs.Path() + L"\\" + as;
+        ASSERT_TRUE(CopyFileW((kCorpus + L"\\" + name).c_str(), target.c_str(), FALSE));
+        form.AddFileEntry(win::Narrow(target));
+    }
+    TempFolder program, docs, output;
+    RunServices services;
+};
+
 // The window's own start-up choice of engine, in a program folder that holds only the script
 // worker: under Wine without a Windows office the system's Python runs it, and the window
 // converts real documents through it.
-TEST(EndToEndScriptWorker, TheWindowConvertsThroughTheScriptBesideTheProgram) {
-    const std::wstring script = FromUnix(VELLUMOR_SCRIPT_WORKER);
-    if (!Exists(script)) GTEST_SKIP() << "no script worker at " << VELLUMOR_SCRIPT_WORKER;
-    if (!Exists(kCorpus)) GTEST_SKIP() << "no corpus at " << VELLUMOR_CORPUS;
-    TempFolder program, docs, output;
-    ASSERT_TRUE(CopyScriptWorker(script, program.Path()));
-    RunServices services;
+TEST_F(EndToEndScriptWorker, TheWindowConvertsThroughTheScriptBesideTheProgram) {
     auto form = std::make_unique<app::TForm1>(services);
     form->DocEngineControl1 = app::MakeStartupEngine(
         *form, [&] { return MakeWorkerEngineIn(win::Narrow(program.Path())); });
     ASSERT_NE(form->DocEngineControl1, nullptr);
     form->Show(SW_SHOWNOACTIVATE);
-    for (const wchar_t* name : {L"poi_Bug54849.docx", L"poi_footnote.doc"}) {
-        const std::wstring target = docs.Path() + L"\\" + name;
-        ASSERT_TRUE(CopyFileW((kCorpus + L"\\" + name).c_str(), target.c_str(), FALSE));
-        form->AddFileEntry(win::Narrow(target));
-    }
+    for (const wchar_t* name : {L"poi_Bug54849.docx", L"poi_footnote.doc"})
+        AddRow(*form, name, name);
     SetWindowTextW(form->LabeledEdit2, output.Path().c_str());
     SendMessageW(form->SpeedButton11, BM_CLICK, 0, 0);
     EXPECT_EQ(form->Label1->Caption(), "Successed!");
@@ -414,13 +424,7 @@ TEST(EndToEndScriptWorker, TheWindowConvertsThroughTheScriptBesideTheProgram) {
 // The engine the program starts with, converting ahead on every core through the script
 // worker: a broken third file ends the run with the first two PDFs only, as with one worker,
 // and nothing done ahead is left on disk.
-TEST(EndToEndScriptWorker, TheWindowConvertsAheadAndABrokenThirdFileKeepsOnlyTheFirstTwo) {
-    const std::wstring script = FromUnix(VELLUMOR_SCRIPT_WORKER);
-    if (!Exists(script)) GTEST_SKIP() << "no script worker at " << VELLUMOR_SCRIPT_WORKER;
-    if (!Exists(kCorpus)) GTEST_SKIP() << "no corpus at " << VELLUMOR_CORPUS;
-    TempFolder program, docs, output;
-    ASSERT_TRUE(CopyScriptWorker(script, program.Path()));
-    RunServices services;
+TEST_F(EndToEndScriptWorker, TheWindowConvertsAheadAndABrokenThirdFileKeepsOnlyTheFirstTwo) {
     auto form = std::make_unique<app::TForm1>(services);
     form->DocEngineControl1 = app::MakeStartupEngine(
         *form, [&] { return MakeLookAheadEngineIn(win::Narrow(program.Path())); });
@@ -433,11 +437,7 @@ TEST(EndToEndScriptWorker, TheWindowConvertsAheadAndABrokenThirdFileKeepsOnlyThe
         {L"poi_truncated62886.docx", L"3.docx"},
         {L"poi_table-merges.doc", L"4.doc"},
         {L"poi_Bug54849.docx", L"5.docx"}};
-    for (const auto& [name, as] : rows) {
-        const std::wstring target = docs.Path() + L"\\" + as;
-        ASSERT_TRUE(CopyFileW((kCorpus + L"\\" + name).c_str(), target.c_str(), FALSE));
-        form->AddFileEntry(win::Narrow(target));
-    }
+    for (const auto& [name, as] : rows) AddRow(*form, name, as);
     SetWindowTextW(form->LabeledEdit2, output.Path().c_str());
     SendMessageW(form->SpeedButton11, BM_CLICK, 0, 0);
 
