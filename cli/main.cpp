@@ -1,7 +1,9 @@
 // vellumor-cli: converts .doc and .docx files to PDF in batches with the document engine.
 //
 //   vellumor-cli [options] PATH...
+//   vellumor-cli [options] --files-from LIST [-0] [PATH...]
 //   vellumor-cli merge [-o FILE] REPORT...
+//   vellumor-cli --version
 //
 // Every input ends in exactly one outcome: converted (pages, seconds), skipped (why) or failed
 // (why). Exit code 0 when nothing failed, 1 when something failed, 2 for a usage error, 130
@@ -28,6 +30,8 @@
 #include "cli/batch_runner.h"
 #include "cli/platform.h"
 #include "cli/report.h"
+#include "core/path_list.h"
+#include "core/progress.h"
 #include "engine/client/worker_engine.h"
 
 using namespace vellumor;
@@ -37,23 +41,32 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 // The worker: --engine, else VELLUMOR_ENGINE_PATH, else the one beside the program (the
-// executable, then the script), else the one in the build tree. Either may be an executable
-// worker or the script worker (a .py file).
+// executable, then the script), else the package's, else the one in the build tree. Either may be
+// an executable worker or the script worker (a .py file).
 std::string WorkerPath(const std::string& chosen) {
     if (!chosen.empty()) return chosen;
     if (std::string env = Environment("VELLUMOR_ENGINE_PATH"); !env.empty()) return env;
     if (std::string beside = FindWorkerBesideExecutable(); !beside.empty()) return beside;
     if (std::string script = FindScriptBesideExecutable(); !script.empty()) return script;
+    if (std::string packaged = PackagedWorker(); !packaged.empty()) return packaged;
     return BuiltWorker();
 }
 
-// The console's side of a run: a bar on a terminal, one line per file otherwise; each finished
-// job's record in the JSON Lines report, flushed at once so a killed run keeps it; Ctrl+C as
-// the run's stop requests.
+// The console's side of a run: a bar with the pace and the time left on a terminal, one line
+// per file otherwise (nothing of the bar reaches a pipe or a file); each finished job's record
+// in the JSON Lines report, flushed at once so a killed run keeps it; Ctrl+C as the run's stop
+// requests.
 class ConsoleProgress : public BatchObserver {
   public:
-    ConsoleProgress(std::size_t total, std::ofstream* jsonl)
-        : total_(total), terminal_(StderrIsTerminal()), jsonl_(jsonl) {}
+    // toConvert of the total jobs go to the engine; the plan decided the others, which the run
+    // reports first and which tell nothing of the pace.
+    ConsoleProgress(std::size_t total, std::size_t toConvert, std::ofstream* jsonl)
+        : total_(total),
+          decided_(total - toConvert),
+          terminal_(StderrIsTerminal()),
+          jsonl_(jsonl),
+          estimate_(toConvert),
+          started_(Clock::now()) {}
 
     int StopRequests() override { return Interrupts(); }
 
@@ -73,6 +86,7 @@ class ConsoleProgress : public BatchObserver {
     void JobEnded(const Job& job) override {
         std::lock_guard<std::mutex> lock(mutex_);
         ++done_;
+        if (done_ > decided_) estimate_.Ended(Elapsed());
         if (job.outcome == Outcome::Converted) ++converted_;
         if (job.outcome == Outcome::Failed) ++failed_;
         if (jsonl_) {
@@ -126,28 +140,32 @@ class ConsoleProgress : public BatchObserver {
 
     void ClearBar() { std::fputs(ClearLineText().c_str(), stderr); }
 
+    double Elapsed() const {
+        return std::chrono::duration<double>(Clock::now() - started_).count();
+    }
+
     void DrawBar(const std::string& current) {
-        int width = TerminalWidth();
-        int barWidth = 30;
-        int filled = total_ ? static_cast<int>(barWidth * done_ / total_) : barWidth;
-        std::string bar =
-            "[" + std::string(filled, '#') + std::string(barWidth - filled, '-') + "]";
-        char counts[128];
-        std::snprintf(counts, sizeof counts, " %zu/%zu  %zu converted, %zu failed ", done_, total_,
-                      converted_, failed_);
-        std::string text = bar + counts;
-        std::string name = FileNameOfPath(current);
-        if (static_cast<int>(text.size() + name.size()) < width) text += name;
+        ProgressCounts counts;
+        counts.done = done_;
+        counts.total = total_;
+        counts.converted = converted_;
+        counts.failed = failed_;
+        const double now = Elapsed();
+        counts.rate = estimate_.Rate(now);
+        counts.secondsLeft = estimate_.SecondsLeft(now);
+        std::string text = ProgressLine(counts, FileNameOfPath(current), TerminalWidth());
         ClearBar();
         std::fprintf(stderr, "%s", text.c_str());
         std::fflush(stderr);
     }
 
     std::mutex mutex_;
-    std::size_t total_;
+    std::size_t total_, decided_;
     bool terminal_;
     std::ofstream* jsonl_;
     std::size_t done_ = 0, converted_ = 0, failed_ = 0;
+    ProgressEstimate estimate_;
+    Clock::time_point started_;
 };
 
 // --shard K/N or auto/N: K from the scheduler's array index, counted from the array's first.
@@ -232,7 +250,10 @@ int Merge(std::vector<std::string> arguments) {
 // A conversion's command line, parsed.
 struct CommandLine {
     Options options;
-    std::vector<std::string> paths;
+    std::vector<std::string> paths;  // the PATH arguments, then the paths of --files-from
+    std::string filesFrom;           // the list file; "-" for standard input
+    bool nulSeparated = false;       // -0: the list's paths end with NUL bytes
+    bool showVersion = false;
     std::string jsonFile, jsonlFile, resumeFile, enginePath;
     bool planOnly = false;
     int timeoutSeconds = 120;
@@ -253,7 +274,13 @@ int ParseCommandLine(std::vector<std::string>& arguments, CommandLine& line) {
     bool besideSource = false;
     options.jobs = std::max(1u, std::thread::hardware_concurrency());
 
-    app.add_option("PATH", line.paths, "files and folders to convert")->required();
+    app.add_option("PATH", line.paths, "files and folders to convert");
+    app.add_option("--files-from", line.filesFrom,
+                   "also convert the files and folders LIST names, one a line, after the PATH "
+                   "arguments; - reads the list from standard input")
+        ->type_name("LIST");
+    app.add_flag("-0,--null", line.nulSeparated,
+                 "the paths of --files-from end with NUL bytes (as find -print0 writes them)");
     app.add_flag("--recursive", options.recursive, "also convert documents in subfolders");
     auto* out = app.add_option("-o", outputDir, "write the PDFs into DIR");
     out->type_name("DIR");
@@ -294,6 +321,8 @@ int ParseCommandLine(std::vector<std::string>& arguments, CommandLine& line) {
     app.add_option("--engine", line.enginePath,
                    "the engine worker: vellumor-engine or the script vellumor_engine.py")
         ->type_name("PATH");
+    app.add_flag("--version", line.showVersion,
+                 "print the version of vellumor-cli and of the office it converts with, and stop");
     app.footer(
         "Ctrl+C stops handing out documents and lets those in progress finish; a second Ctrl+C "
         "stops them too. The inputs not converted are recorded as skipped (interrupted), the "
@@ -303,6 +332,11 @@ int ParseCommandLine(std::vector<std::string>& arguments, CommandLine& line) {
     for (auto& argument : arguments) argv.push_back(argument.data());
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
+        if (line.showVersion) return -1;
+        if (line.paths.empty() && line.filesFrom.empty())
+            throw CLI::RequiredError("PATH (or --files-from LIST)");
+        if (line.nulSeparated && line.filesFrom.empty())
+            throw CLI::ValidationError("-0", "needs --files-from LIST");
         if (options.keepTree && outputDir.empty())
             throw CLI::ValidationError("--keep-tree", "needs -o DIR");
         std::string error;
@@ -317,6 +351,39 @@ int ParseCommandLine(std::vector<std::string>& arguments, CommandLine& line) {
                        : onExists == "rename" ? OnExists::Rename
                                               : OnExists::Overwrite;
     return -1;
+}
+
+// --files-from: the list's paths after the PATH arguments, so a list names its inputs as
+// arguments would. False, with the reason on standard error, when the list cannot be read.
+bool AddListedPaths(CommandLine& line) {
+    if (line.filesFrom.empty()) return true;
+    const PathListFormat format =
+        line.nulSeparated ? PathListFormat::NulSeparated : PathListFormat::Lines;
+    const bool standardInput = line.filesFrom == "-";
+    std::string error;
+    if (standardInput) {
+        BinaryStandardInput();
+        std::string text;
+        char buffer[65536];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+            text.append(buffer, n);
+        if (std::ferror(stdin))
+            error = "reading it broke off";
+        else
+            SplitPathList(text, format, line.paths, error);
+    } else if (std::error_code cannot = TryOpen(line.filesFrom)) {
+        error = ReasonText(cannot);
+    } else if (Examine(line.filesFrom).kind == EntryKind::Folder) {
+        error = "it is a folder";
+    } else {
+        std::ifstream in(PathOf(line.filesFrom), std::ios::binary);
+        ReadPathList(in, format, line.paths, error);
+    }
+    if (error.empty()) return true;
+    std::fprintf(stderr, "vellumor-cli: --files-from: cannot read %s: %s\n",
+                 standardInput ? "the list on standard input" : line.filesFrom.c_str(),
+                 error.c_str());
+    return false;
 }
 
 // What the run is to do: every job of this shard, and how many of them are decided already.
@@ -393,6 +460,28 @@ WorkerEngineOptions EngineOptionsFor(const CommandLine& line) {
     return engine;
 }
 
+// --version: this program's version, then the office its worker starts, with the version the
+// office gives itself. The worker is started to ask: what is printed is the office a conversion
+// would use. 0 when the office started, 1 when none could be.
+int PrintVersion(const CommandLine& line) {
+    std::printf("vellumor-cli %s\n", VELLUMOR_VERSION);
+    std::fflush(stdout);
+    WorkerEngineOptions options = EngineOptionsFor(line);
+    options.startTimeout = std::chrono::seconds(30);
+    try {
+        WorkerEngine engine(options);
+        engine.WaitUntilReady();
+        std::printf("office: %s (through %s)\n", engine.OfficeName().c_str(),
+                    options.workerPath.c_str());
+        if (std::string why = engine.OfficeVersionWarning(); !why.empty())
+            std::printf("office: warning: %s\n", why.c_str());
+        return 0;
+    } catch (const EngineError& e) {
+        std::printf("office: none found: %s\n", e.what());
+        return 1;
+    }
+}
+
 // The end of a run: the --jsonl summary, the --json report and the summary line. Returns the
 // exit code: 130 when interrupted, 1 when something failed or a report cannot be written, else 0.
 // carried: the jobs the plan took over from an earlier run (--resume).
@@ -457,6 +546,8 @@ int main(int argc, char** argv) {
 
     CommandLine line;
     if (int code = ParseCommandLine(arguments, line); code >= 0) return code;
+    if (line.showVersion) return PrintVersion(line);
+    if (!AddListedPaths(line)) return 2;
 
     Plan plan;
     if (!MakePlan(line, plan)) return 2;
@@ -476,7 +567,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    ConsoleProgress progress(plan.jobs.size(), line.jsonlFile.empty() ? nullptr : &jsonl);
+    ConsoleProgress progress(plan.jobs.size(), plan.toConvert,
+                             line.jsonlFile.empty() ? nullptr : &jsonl);
     BatchRunner runner(std::move(plan.jobs), EngineOptionsFor(line), line.options.jobs, progress);
     const BatchResult result = runner.Run();
     progress.Finish();

@@ -33,6 +33,12 @@ std::string Environment(const char* name);
 
 // The worker in the build tree, for a program run where it was built; empty if there is none.
 std::string BuiltWorker();
+// The worker where the package installs it, off the command search path (../lib/vellumor
+// from the program's folder); empty if there is none.
+std::string PackagedWorker();
+
+// Standard input as bytes: on Windows no line ends are changed and Ctrl+Z ends nothing.
+void BinaryStandardInput();
 
 // Size and modification time of a file, as a later run compares them.
 struct FileFacts {

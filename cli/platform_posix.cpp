@@ -49,6 +49,15 @@ std::string BuiltWorker() {
     return fs::exists(built, ec) ? built.string() : std::string();
 }
 
+std::string PackagedWorker() {
+    std::error_code ec;
+    const fs::path packaged =
+        fs::path(ProgramFolder()).parent_path() / "lib" / "vellumor" / "vellumor-engine";
+    return fs::exists(packaged, ec) ? packaged.string() : std::string();
+}
+
+void BinaryStandardInput() {}
+
 FileFacts FactsOf(const std::string& path) {
     FileFacts facts;
     struct stat st {};

@@ -1,7 +1,11 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 
 #include "cli/platform.h"
@@ -75,6 +79,14 @@ std::string Environment(const char* name) {
 
 std::string BuiltWorker() {
     return {};
+}
+
+std::string PackagedWorker() {
+    return {};
+}
+
+void BinaryStandardInput() {
+    _setmode(_fileno(stdin), _O_BINARY);
 }
 
 FileFacts FactsOf(const std::string& path) {

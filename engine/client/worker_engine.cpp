@@ -567,6 +567,10 @@ void WorkerEngine::Start() {
     impl_->Launch();
 }
 
+void WorkerEngine::WaitUntilReady() {
+    impl_->Handshake();
+}
+
 void WorkerEngine::Abort() {
     impl_->Abort();
 }

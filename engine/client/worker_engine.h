@@ -73,6 +73,9 @@ class WorkerEngine : public DocumentEngine, public ConversionEngine {
 
     // Launches a worker unless one is running or starting; returns at once.
     void Start();
+    // Waits until the worker's office is up, as the first Load would; throws EngineError when
+    // it does not start. What the greeting tells (OfficeName()) is known from then on.
+    void WaitUntilReady();
     // From any thread: kills the worker now and starts no other. The operation in progress
     // and every later one fail with EngineError.
     void Abort() override;

@@ -702,3 +702,149 @@ TEST(CliFolders, FoldersAndFilesThatCannotBeReadAreFailedRecords) {
               "cannot read the folder " + (in / "closed").string() + ": permission denied");
     fs::permissions(in / "closed", fs::perms::all);  // so the folder can be removed
 }
+
+// ---- lists of paths from other tools (--files-from) ----
+
+namespace {
+
+// Standard output and standard error together.
+Ran RunCliAll(const std::string& arguments) {
+    Ran ran;
+    FILE* pipe = popen(("'" + std::string(VELLUMOR_CLI) + "' " + arguments + " 2>&1").c_str(), "r");
+    if (!pipe) return ran;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) ran.out.append(buffer, n);
+    int status = pclose(pipe);
+    ran.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ran;
+}
+
+void Touch(const fs::path& file, const std::string& content = "") {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
+}
+
+void WriteList(const fs::path& list, const std::vector<fs::path>& paths, char end) {
+    std::ofstream out(list, std::ios::binary);
+    for (const auto& path : paths) out << path.string() << end;
+}
+
+}  // namespace
+
+// The run decides every input in its plan here (each PDF exists and --on-exists skip keeps it),
+// so the records are compared without an engine.
+TEST(CliFilesFrom, AListGivesTheRecordsOrderAndDuplicatesOfTheSameArguments) {
+    TempFolder dir;
+    for (const char* name :
+         {"a.docx", "a.pdf", "b.doc", "b.pdf", "notes.txt", "sub/c.docx", "sub/c.pdf"})
+        Touch(dir / name, "x");
+    fs::create_symlink("a.docx", dir / "alias.docx");
+    const std::vector<fs::path> inputs{dir / "b.doc", dir / "a.docx",     dir / "notes.txt",
+                                       dir / "sub",   dir / "alias.docx", dir / "gone.docx",
+                                       dir / "a.docx"};
+    const std::string options = "--recursive --on-exists skip --json ";
+    std::string arguments;
+    for (const auto& input : inputs) arguments += " " + Q(input);
+    ASSERT_EQ(RunCli(options + Q(dir / "arguments.json") + arguments), 1);
+    const nlohmann::json expected = ReadJson(dir / "arguments.json");
+    ASSERT_EQ(expected.size(), inputs.size());
+    EXPECT_EQ(expected[4]["duplicate_of"], (dir / "a.docx").string());
+    EXPECT_EQ(expected[6]["reason"], "named more than once");
+
+    // Windows line ends and blank lines change nothing.
+    {
+        std::ofstream list(dir / "crlf.txt", std::ios::binary);
+        for (const auto& input : inputs) list << "\r\n" << input.string() << "\r\n";
+    }
+    ASSERT_EQ(RunCli(options + Q(dir / "list.json") + " --files-from " + Q(dir / "crlf.txt")), 1);
+    EXPECT_EQ(ReadJson(dir / "list.json"), expected);
+
+    // Into a pipe: one line per input, nothing of the terminal's progress bar.
+    Ran ran = RunCliAll(options + Q(dir / "piped.json") + " --files-from " + Q(dir / "crlf.txt"));
+    EXPECT_NE(ran.out.find("duplicate " + (dir / "alias.docx").string()), std::string::npos)
+        << ran.out;
+    EXPECT_EQ(ran.out.find_first_of("\r\033"), std::string::npos) << ran.out;
+
+    // Arguments first, then the list's paths, counted on as one command line.
+    WriteList(dir / "rest.txt", {inputs.begin() + 2, inputs.end()}, '\n');
+    ASSERT_EQ(RunCli(options + Q(dir / "both.json") + " --files-from " + Q(dir / "rest.txt") + " " +
+                     Q(inputs[0]) + " " + Q(inputs[1])),
+              1);
+    EXPECT_EQ(ReadJson(dir / "both.json"), expected);
+}
+
+TEST(CliFilesFrom, NulSeparatedNamesMayHoldNewlines) {
+    TempFolder dir;
+    const std::vector<fs::path> inputs{dir / "two\nlines.docx", dir / "tab\tand\r.doc",
+                                       dir / " lead and trail .docx"};
+    for (const auto& input : inputs) {
+        Touch(input, "x");
+        Touch(fs::path(input).replace_extension(".pdf"), "x");
+    }
+    std::string arguments;
+    for (const auto& input : inputs) arguments += " " + Q(input);
+    const std::string options = "--on-exists skip --json ";
+    ASSERT_EQ(RunCli(options + Q(dir / "arguments.json") + arguments), 0);
+    const nlohmann::json expected = ReadJson(dir / "arguments.json");
+    ASSERT_EQ(expected.size(), 3u);
+    EXPECT_EQ(expected[0]["input"], inputs[0].string());
+
+    // From standard input, as find -print0 | vellumor-cli --files-from - -0 gives it.
+    WriteList(dir / "list0", inputs, '\0');
+    ASSERT_EQ(RunCli(options + Q(dir / "list.json") + " -0 --files-from - <" + Q(dir / "list0")),
+              0);
+    EXPECT_EQ(ReadJson(dir / "list.json"), expected);
+
+    // Read one path a line, the same list would name other files: refused, and -0 named.
+    Ran ran = RunCliAll("--plan-only --files-from - <" + Q(dir / "list0"));
+    EXPECT_EQ(ran.code, 2) << ran.out;
+    EXPECT_NE(ran.out.find("standard input"), std::string::npos) << ran.out;
+    EXPECT_NE(ran.out.find("-0"), std::string::npos) << ran.out;
+}
+
+TEST(CliFilesFrom, AListThatCannotBeReadIsAUsageErrorThatNamesIt) {
+    TempFolder dir;
+    Ran ran = RunCliAll("--plan-only --files-from " + Q(dir / "missing.txt"));
+    EXPECT_EQ(ran.code, 2);
+    EXPECT_NE(
+        ran.out.find("cannot read " + (dir / "missing.txt").string() + ": no such file or folder"),
+        std::string::npos)
+        << ran.out;
+    ran = RunCliAll("--plan-only --files-from " + Q(dir.path()));
+    EXPECT_EQ(ran.code, 2);
+    EXPECT_NE(ran.out.find("cannot read " + dir.path().string() + ": it is a folder"),
+              std::string::npos)
+        << ran.out;
+    // -0 belongs to a list; an empty list names no inputs, which is no error.
+    EXPECT_EQ(RunCli("-0 " + Q(dir / "a.docx")), 2);
+    Touch(dir / "empty.txt");
+    ran = RunCliAll("--plan-only --files-from " + Q(dir / "empty.txt"));
+    EXPECT_EQ(ran.code, 0) << ran.out;
+    EXPECT_NE(ran.out.find("0 inputs: 0 to convert"), std::string::npos) << ran.out;
+}
+
+// Far more paths than a command line holds (the system's limit is about 2 MB of arguments), as
+// an old export lists them: files that are there, files gone since, and second names.
+TEST(CliFilesFrom, TwoHundredThousandPathsArePlanned) {
+    TempFolder dir;
+    std::vector<fs::path> paths;
+    paths.reserve(200000);
+    for (int i = 0; i < 190000; ++i) {
+        fs::path file = dir / ("folder " + std::to_string(i / 2000)) /
+                        ("document number " + std::to_string(i) + ".docx");
+        if (i % 2000 == 0) fs::create_directories(file.parent_path());
+        if (i % 19 < 10) std::ofstream{file};  // 100,000 there, 90,000 gone
+        paths.push_back(file);
+    }
+    for (int i = 0; i < 10000; ++i) paths.push_back(paths[static_cast<std::size_t>(i) * 19]);
+    WriteList(dir / "list.txt", paths, '\n');
+    ASSERT_GT(fs::file_size(dir / "list.txt"), 10u << 20);
+
+    Ran ran =
+        RunCliAll("--plan-only -o " + Q(dir / "out") + " --files-from " + Q(dir / "list.txt"));
+    EXPECT_EQ(ran.code, 0) << ran.out;
+    EXPECT_NE(ran.out.find("200000 inputs: 100000 to convert, 0 converted before, 10000 "
+                           "duplicates, 90000 skipped or failed"),
+              std::string::npos)
+        << ran.out;
+}
