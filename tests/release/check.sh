@@ -68,9 +68,16 @@ fi
 deb_has() { dpkg-deb -c "$deb_file" | awk '{print $6}' | grep -x "./$1" >/dev/null; }
 for f in usr/bin/vellumor-cli usr/bin/vellumor usr/lib/vellumor/vellumor-engine \
     usr/lib/vellumor/office_settings.ini usr/lib/vellumor/Vellumor.exe \
-    usr/lib/vellumor/tessolin.chm usr/share/applications/vellumor.desktop usr/share/doc/vellumor/copyright; do
+    usr/lib/vellumor/tessolin.chm usr/share/applications/vellumor.desktop usr/share/doc/vellumor/copyright \
+    usr/share/doc/vellumor/changelog.gz usr/share/man/man1/vellumor.1.gz \
+    usr/share/man/man1/vellumor-cli.1.gz usr/share/lintian/overrides/vellumor; do
     check "package holds /$f" deb_has "$f"
 done
+# The worker is no command: the CLI finds it in /usr/lib/vellumor, the window beside its program.
+check "package keeps the engine worker off the command search path" bash -c \
+    "! dpkg-deb -c '$deb_file' | awk '{print \$6}' | grep -x './usr/bin/vellumor-engine' >/dev/null"
+# Debian's own checker: no error, and no warning the package does not override with its reason.
+check "package passes lintian" lintian --fail-on error,warning "$deb_file"
 for f in index.html screenshot.png; do
     check "package holds the home page's $f beside the program" deb_has "usr/lib/vellumor/$f"
 done
@@ -90,6 +97,19 @@ check "launcher finds the program" bash -c \
 check "launcher names a missing program" bash -c \
     "VELLUMOR_PROGRAM_DIR=/nonexistent '$unpacked/usr/bin/vellumor' 2>&1 | grep 'is missing' >/dev/null"
 check "desktop entry starts the launcher" grep -qx "Exec=vellumor" "$unpacked/usr/share/applications/vellumor.desktop"
+for program in usr/bin/vellumor-cli usr/lib/vellumor/vellumor-engine; do
+    check "/$program is stripped and keeps its build id" bash -c \
+        "file -L '$unpacked/$program' | grep -q ', stripped' && readelf -n '$unpacked/$program' | grep -q 'Build ID'"
+done
+# Both manual pages are written for these programs: every option vellumor-cli --help names is in its page.
+check "manual page of vellumor-cli names every option of its help" bash -c \
+    "'$unpacked/usr/bin/vellumor-cli' --help | grep -o -- '--[a-z0-9-]*' | sort -u | while read -r option; do
+         zcat '$unpacked/usr/share/man/man1/vellumor-cli.1.gz' | sed 's/\\\\-/-/g' | grep -q -- \"\$option\" || { echo \"missing \$option\"; exit 1; }
+     done"
+check "launcher says its version and the office's" bash -c \
+    "VELLUMOR_PROGRAM_DIR='$unpacked/usr/lib/vellumor' '$unpacked/usr/bin/vellumor' --version >'$unpacked/version.txt' &&
+     grep -qx 'vellumor $(dpkg-deb -f "$deb_file" Version)' '$unpacked/version.txt' &&
+     grep -q '^office: LibreOffice [0-9]' '$unpacked/version.txt' && grep -q '^wine: ' '$unpacked/version.txt'"
 if [ "$runs_32bit" = 1 ]; then
     check "launcher's first start shows the window as tested" tests/release/launcher_start.sh "$unpacked"
 else
@@ -117,6 +137,9 @@ if [ "$(id -u)" -eq 0 ] && [ "${VELLUMOR_SKIP_INSTALL_CHECK:-}" = "" ]; then
         skip "installed vellumor-cli converts a document" \
             "needs the real documents of ../shared/corpus, which are not at $(dirname "$sample")"
     fi
+    # Installed, the CLI finds its worker in /usr/lib/vellumor although no vellumor-engine is on PATH.
+    check "installed vellumor-cli names its version and the office" bash -c \
+        "! command -v vellumor-engine >/dev/null && /usr/bin/vellumor-cli --version | grep -q '^office: LibreOffice .* (through /usr/lib/vellumor/vellumor-engine)'"
     check "package removes cleanly" dpkg -r vellumor
     for dependency in "${brought[@]}"; do
         if dpkg-query -W -f='${Status}' "$dependency" 2>/dev/null | grep -q "ok installed"; then
