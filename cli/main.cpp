@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -66,7 +67,12 @@ class ConsoleProgress : public BatchObserver {
           terminal_(StderrIsTerminal()),
           jsonl_(jsonl),
           estimate_(toConvert),
-          started_(Clock::now()) {}
+          started_(Clock::now()) {
+        // Drawn again every second as well, so that the pace and the time left move on while
+        // long documents convert (and the bar shows while the office starts).
+        if (terminal_) ticker_ = std::thread([this] { Tick(); });
+    }
+    ~ConsoleProgress() override { StopTicker(); }
 
     int StopRequests() override { return Interrupts(); }
 
@@ -86,7 +92,8 @@ class ConsoleProgress : public BatchObserver {
     void JobEnded(const Job& job) override {
         std::lock_guard<std::mutex> lock(mutex_);
         ++done_;
-        if (done_ > decided_) estimate_.Ended(Elapsed());
+        // Inputs a stopped run never started end at once and tell nothing of the pace either.
+        if (done_ > decided_ && job.reason != kInterrupted) estimate_.Ended(Elapsed());
         if (job.outcome == Outcome::Converted) ++converted_;
         if (job.outcome == Outcome::Failed) ++failed_;
         if (jsonl_) {
@@ -94,6 +101,7 @@ class ConsoleProgress : public BatchObserver {
             jsonl_->flush();
         }
         std::string line = LineFor(job);
+        current_ = job.source;
         if (terminal_) {
             if (job.outcome != Outcome::Converted) {
                 ClearBar();
@@ -107,11 +115,27 @@ class ConsoleProgress : public BatchObserver {
     }
 
     void Finish() {
+        StopTicker();
         std::lock_guard<std::mutex> lock(mutex_);
         if (terminal_) ClearBar();
     }
 
   private:
+    void Tick() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!tick_.wait_for(lock, std::chrono::seconds(1), [this] { return finished_; }))
+            DrawBar(current_);
+    }
+
+    void StopTicker() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+        }
+        tick_.notify_all();
+        if (ticker_.joinable()) ticker_.join();
+    }
+
     void Say(const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (terminal_) ClearBar();
@@ -166,6 +190,10 @@ class ConsoleProgress : public BatchObserver {
     std::size_t done_ = 0, converted_ = 0, failed_ = 0;
     ProgressEstimate estimate_;
     Clock::time_point started_;
+    std::string current_;  // the source of the job that ended last
+    bool finished_ = false;
+    std::condition_variable tick_;
+    std::thread ticker_;  // last: it starts once the rest is made
 };
 
 // --shard K/N or auto/N: K from the scheduler's array index, counted from the array's first.
