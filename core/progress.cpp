@@ -72,9 +72,9 @@ std::string ProgressLine(const ProgressCounts& counts, std::string_view name, in
     } else {
         line = info.substr(1);
     }
-    if (static_cast<int>(line.size()) > room)
-        line.resize(static_cast<std::size_t>(std::max(0, room)));
-    const std::size_t left = static_cast<std::size_t>(room) - line.size();
+    const std::size_t fits = static_cast<std::size_t>(std::max(0, room));
+    if (line.size() > fits) line.resize(fits);
+    const std::size_t left = fits - line.size();
     if (!name.empty() && left >= kShortestName) {
         if (name.size() <= left) {
             line += name;

@@ -69,7 +69,8 @@ TEST(Progress, TheLineShowsThePaceWhenKnownAndNeverFillsTheTerminalsWidth) {
     EXPECT_NE(ProgressLine(counts, "", 120).find(" 0.25 documents/s"), std::string::npos);
 
     const std::string longName(300, 'n');
-    for (int width = 20; width <= 200; ++width) {
+    EXPECT_EQ(ProgressLine(counts, "a.docx", 0), "");
+    for (int width = 1; width <= 200; ++width) {
         for (const std::string& name : {std::string(), std::string("a.docx"), longName}) {
             std::string shown = ProgressLine(counts, name, width);
             EXPECT_LT(static_cast<int>(shown.size()), width) << shown;
