@@ -68,7 +68,11 @@ std::string ProgressLine(const ProgressCounts& counts, std::string_view name, in
             counts.total ? static_cast<double>(counts.done) / static_cast<double>(counts.total)
                          : 1.0;
         const int filled = std::clamp(static_cast<int>(bar * share), 0, bar);
-        line = "[" + std::string(filled, '#') + std::string(bar - filled, '-') + "]" + info;
+        line += '[';
+        line.append(static_cast<std::size_t>(filled), '#');
+        line.append(static_cast<std::size_t>(bar - filled), '-');
+        line += ']';
+        line += info;
     } else {
         line = info.substr(1);
     }
