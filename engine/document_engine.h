@@ -88,6 +88,10 @@ class LookAhead {
     // shows them now. Called on the run's thread only.
     virtual void RowReached(int row, int rows, const ConversionPlan& plan) = 0;
     // The run is over (completed, stopped, failed): whatever was done ahead is thrown away.
+    // When it returns, nothing of that run is queued or running and nothing it made is on disk
+    // outside the output folder: work in flight is aborted (the worker doing it is ended and a
+    // fresh one takes its place), so it returns within the time an aborted worker takes to
+    // notice (tens of milliseconds), not the time a document would take.
     virtual void RunEnded() = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <list>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -35,6 +36,13 @@ struct Job {
 };
 using JobPtr = std::shared_ptr<Job>;
 
+// One worker thread as the run sees it: its engine and the job it works on.
+struct Worker {
+    ConversionEngine* engine = nullptr;  // null while its engine is being made
+    JobPtr job;                          // null when idle
+    bool aborted = false;                // its engine was aborted: a fresh one replaces it
+};
+
 bool SameRow(const Job& job, const PlannedConversion& plan, const wp::FileFacts& facts) {
     return job.plan.source == plan.source && job.plan.format == plan.format &&
            job.plan.pdfPath == plan.pdfPath && job.facts == facts;
@@ -53,7 +61,7 @@ struct LookAheadEngine::Impl {
     std::vector<JobPtr> ahead;  // taken ahead and not yet asked for, in row order
     JobPtr current;             // the row between the run's Load and Save
     std::vector<std::thread> threads;
-    std::vector<ConversionEngine*> engines;
+    std::list<Worker> workers;  // one per thread
     bool stopping = false;
     std::string privateFolder;
     unsigned long nextName = 0;
@@ -73,7 +81,8 @@ struct LookAheadEngine::Impl {
             std::lock_guard<std::mutex> lock(mutex);
             Forget(files);
             stopping = true;
-            for (ConversionEngine* engine : engines) engine->Abort();
+            for (Worker& worker : workers)
+                if (worker.engine) worker.engine->Abort();
         }
         changed.notify_all();
         for (std::thread& t : threads) t.join();
@@ -88,37 +97,53 @@ struct LookAheadEngine::Impl {
 
     void EnsureWorkers(int wanted) {
         wanted = std::min(wanted, maxWorkers);
-        while (static_cast<int>(threads.size()) < wanted)
-            threads.emplace_back([this] { WorkerLoop(); });
+        while (static_cast<int>(threads.size()) < wanted) {
+            Worker& worker = workers.emplace_back();
+            threads.emplace_back([this, &worker] { WorkerLoop(worker); });
+        }
     }
 
-    void WorkerLoop() {
+    void WorkerLoop(Worker& self) {
         std::unique_ptr<ConversionEngine> engine;
         std::exception_ptr startError;
-        try {
-            engine = make();
-            if (!engine)
-                throw EngineError(EngineFailure::StartFailed,
-                                  "The document engine could not be started");
-        } catch (...) {
-            startError = std::current_exception();
-        }
         std::unique_lock<std::mutex> lock(mutex);
-        if (engine) {
-            engines.push_back(engine.get());
-            if (stopping) engine->Abort();
-        }
-        for (;;) {
+        while (!stopping) {
+            if (!engine && !startError) {
+                lock.unlock();
+                try {
+                    engine = make();
+                    if (!engine)
+                        throw EngineError(EngineFailure::StartFailed,
+                                          "The document engine could not be started");
+                } catch (...) {
+                    startError = std::current_exception();
+                }
+                lock.lock();
+                self.engine = engine.get();
+                self.aborted = false;
+                if (stopping && engine) engine->Abort();
+                continue;
+            }
             changed.wait(lock, [&] { return stopping || !queue.empty(); });
             if (stopping) break;
             JobPtr job = queue.front();
             queue.pop_front();
             job->state = Job::State::Running;
+            self.job = job;
             lock.unlock();
             Convert(engine.get(), startError, *job);
             lock.lock();
+            self.job.reset();
+            if (self.aborted) {  // aborted for the end of a run: the next run gets a fresh one
+                self.engine = nullptr;
+                lock.unlock();
+                engine.reset();
+                startError = nullptr;
+                lock.lock();
+            }
+            changed.notify_all();
         }
-        if (engine) engines.erase(std::find(engines.begin(), engines.end(), engine.get()));
+        self.engine = nullptr;
         lock.unlock();
         engine.reset();  // the worker ends with its thread
     }
@@ -154,15 +179,15 @@ struct LookAheadEngine::Impl {
         } catch (...) {
             saveError = std::current_exception();
         }
-        bool dropped = false;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            job.saveError = saveError;
-            job.state = Job::State::Done;
-            dropped = !job.wanted && job.ahead;
+        std::unique_lock<std::mutex> lock(mutex);
+        job.saveError = saveError;
+        if (!job.wanted && job.ahead) {  // its row went away meanwhile: its PDF goes now
+            lock.unlock();
+            wp::RemoveFile(target);
+            lock.lock();
         }
+        job.state = Job::State::Done;
         changed.notify_all();
-        if (dropped) wp::RemoveFile(target);
     }
 
     // ---- the run's side (one thread) ----
@@ -244,11 +269,26 @@ struct LookAheadEngine::Impl {
         Remove(files);
     }
 
+    // Nothing of the run is left when this returns: queued rows are dropped, a worker still
+    // converting or saving one of them is aborted (and replaced by a fresh one), and every PDF
+    // it made is removed.
     void RunEnded() {
         std::vector<std::string> files;
         {
-            std::lock_guard<std::mutex> lock(mutex);
+            std::unique_lock<std::mutex> lock(mutex);
             Forget(files);
+            for (Worker& worker : workers) {
+                if (!worker.job || !worker.engine) continue;
+                const Job& job = *worker.job;
+                const bool waitingForSave = job.state == Job::State::Loaded && job.target.empty();
+                if (job.state == Job::State::Done || waitingForSave) continue;
+                worker.aborted = true;
+                worker.engine->Abort();
+            }
+            changed.wait(lock, [&] {
+                return std::all_of(workers.begin(), workers.end(),
+                                   [](const Worker& worker) { return !worker.job; });
+            });
         }
         Remove(files);
     }

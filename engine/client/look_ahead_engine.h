@@ -8,7 +8,8 @@
 //   engine.RowReached(0, rows, plan);  // before each row's Load: look at the rows after it
 //   engine.Load(path, 0, 13, false);   // waits for that row's load; throws its failure
 //   engine.Save(pdf, 0, 12, false);    // waits for its PDF and moves it into place
-//   engine.RunEnded();                 // throws away what was done ahead
+//   engine.RunEnded();                 // throws away what was done ahead, aborting work
+//                                      // in flight; nothing of the run is left when it returns
 //
 // A result done ahead is keyed by source path, load format, PDF path and the source's size and
 // last-write time, all read when the row was taken; it is used only when Load and Save ask for

@@ -121,6 +121,8 @@ struct WorkerEngine::Impl {
     std::atomic<bool> aborted{false};
     std::mutex abortMutex;
     wp::Process abortable;
+    wp::Socket abortableConnection = wp::kNoSocket;  // shut down by Abort(): under Wine the
+                                                     // only way to wake the read and end it
     // The replacement, launched while the current worker finishes its last documents so that
     // its office is up by the time it takes over: recycling then costs no wall time.
     struct Launched {
@@ -249,20 +251,29 @@ struct WorkerEngine::Impl {
     void Unabortable() {
         std::lock_guard<std::mutex> lock(abortMutex);
         abortable = wp::Process();
+        abortableConnection = wp::kNoSocket;
+    }
+
+    // The connection of the worker being started or working: Abort() may end it.
+    void AbortableConnection(wp::Socket socket) {
+        std::lock_guard<std::mutex> lock(abortMutex);
+        abortableConnection = socket;
+        if (aborted) wp::ShutdownSocket(socket);
     }
 
     void Abort() {
         std::lock_guard<std::mutex> lock(abortMutex);
         aborted = true;
         wp::Kill(abortable);
+        wp::ShutdownSocket(abortableConnection);
         if (spare.valid) wp::Kill(spare.process);
     }
 
     // How the worker went away; it is collected first.
     wp::ProcessEnd Ended() {
+        Unabortable();
         wp::CloseSocket(connection);
         connection = wp::kNoSocket;
-        Unabortable();
         wp::ProcessEnd end = wp::Reap(process, 2000);
         Stop(false);
         return end;
@@ -305,12 +316,14 @@ struct WorkerEngine::Impl {
             }
             // Only the connection that presents this start's token is taken.
             connection = s;
+            AbortableConnection(connection);
             reader = proto::FrameReader();
             proto::Message hello;
             auto helloUntil = std::min(until, Clock::now() + std::chrono::seconds(10));
             if (Receive(hello, helloUntil) != Wait::Message ||
                 hello.type != proto::MessageType::Hello ||
                 !proto::TokensEqual(hello.token, token)) {
+                AbortableConnection(wp::kNoSocket);
                 wp::CloseSocket(connection);
                 connection = wp::kNoSocket;
                 continue;

@@ -19,6 +19,9 @@ bool SendAll(Socket socket, const std::string& data);
 // Bytes read (> 0), 0 when the peer closed, -1 on error, -2 when nothing came within timeoutMs.
 int ReceiveSome(Socket socket, char* buffer, int size, int timeoutMs);
 void CloseSocket(Socket socket);
+// Ends both directions of a connection without closing it: a thread reading it wakes with the
+// peer gone, and the peer sees the connection end. Safe from another thread.
+void ShutdownSocket(Socket socket);
 
 struct Process {
     std::intptr_t id = 0;      // pid, or process id on Windows

@@ -93,6 +93,10 @@ void CloseSocket(Socket socket) {
     if (socket != kNoSocket) close(static_cast<int>(socket));
 }
 
+void ShutdownSocket(Socket socket) {
+    if (socket != kNoSocket) shutdown(static_cast<int>(socket), SHUT_RDWR);
+}
+
 namespace {
 
 bool EndsWithScriptSuffix(const std::string& path) {

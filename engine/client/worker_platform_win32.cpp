@@ -128,6 +128,10 @@ void CloseSocket(Socket socket) {
     if (socket != kNoSocket) closesocket(static_cast<SOCKET>(socket));
 }
 
+void ShutdownSocket(Socket socket) {
+    if (socket != kNoSocket) shutdown(static_cast<SOCKET>(socket), SD_BOTH);
+}
+
 namespace {
 
 bool HasSuffix(const std::string& path, const char* suffix) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -407,6 +408,79 @@ TEST_F(LookAheadRun, AStopAfterRowsWereDoneAheadLeavesNothingBehindOnDisk) {
     // The run ended before row 1; by then several rows had been done ahead.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(Count(engine.PrivateFolder()), 0);
+}
+
+// A worker whose saves of a marked document never end by themselves, only when aborted, as a
+// real worker's would not for a document that takes its whole deadline.
+struct Stuck {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int saving = 0, aborts = 0;
+};
+class StuckWorker : public ConversionEngine {
+  public:
+    explicit StuckWorker(Stuck& stuck) : stuck_(stuck) {}
+    void LoadDocument(const std::string& path, SourceFormat) override {
+        {
+            std::lock_guard<std::mutex> lock(stuck_.mutex);
+            if (aborted_)
+                throw EngineError(EngineFailure::EngineDied, "an aborted worker was used");
+        }
+        text_ = ReadAll(path);
+    }
+    SavedPdf SavePdf(const std::string& path) override {
+        if (text_.rfind("SLOW", 0) == 0) {
+            WriteAll(path, "part");  // a part written before the worker was stopped
+            std::unique_lock<std::mutex> lock(stuck_.mutex);
+            ++stuck_.saving;
+            stuck_.changed.notify_all();
+            stuck_.changed.wait(lock, [&] { return aborted_; });
+            throw EngineError(EngineFailure::EngineDied, "stopped");
+        }
+        WriteAll(path, "PDF:" + text_);
+        return {1};
+    }
+    void Abort() override {
+        std::lock_guard<std::mutex> lock(stuck_.mutex);
+        aborted_ = true;
+        ++stuck_.aborts;
+        stuck_.changed.notify_all();
+    }
+
+  private:
+    Stuck& stuck_;
+    std::string text_;
+    bool aborted_ = false;
+};
+
+TEST_F(LookAheadRun, AStopAbortsTheRowsInFlightAndTheNextRunConvertsOnFreshWorkers) {
+    Stuck stuck;
+    auto rows = Docs(4);
+    rows[2] = Doc("slow.docx", "SLOW document");
+    LookAheadEngine engine([&stuck] { return std::make_unique<StuckWorker>(stuck); },
+                           LookAheadOptions{3});
+    const Outcome stopped = RunWith(engine, rows, "out", [&stuck](Host& h) {
+        // Inside row 0's progress: the slow row is being saved ahead; then Stop.
+        h.onPump[1] = [&stuck](Host& host) {
+            std::unique_lock<std::mutex> lock(stuck.mutex);
+            stuck.changed.wait(lock, [&] { return stuck.saving == 1; });
+            host.run->RequestStop();
+        };
+    });
+    EXPECT_EQ(stopped.seen.back(), "status Stopped");
+    EXPECT_EQ(stopped.pdfs.size(), 1u);
+    {
+        std::lock_guard<std::mutex> lock(stuck.mutex);
+        EXPECT_GE(stuck.aborts, 1) << "the worker still at work is aborted";
+    }
+    EXPECT_EQ(Count(engine.PrivateFolder()), 0) << "its part is gone when the run has ended";
+
+    rows[2] = Doc("slow.docx", "quick now");
+    fs::remove_all(root / "out");
+    const Outcome again = RunWith(engine, rows, "out");
+    EXPECT_EQ(again.seen.back(), "explorer");
+    EXPECT_EQ(again.pdfs.size(), 4u);
+    EXPECT_EQ(again.pdfs.at("slow.pdf"), "PDF:quick now");  // on a fresh worker
 }
 
 }  // namespace
