@@ -4,9 +4,11 @@
 #include "app/Unit1.h"
 #include "app/application.h"
 #include "app/form_run.h"
+#include "core/trace.h"
 #include "engine/client/look_ahead_engine.h"
 #include "engine/client/worker_engine.h"
 #include "win32/guard.h"
+#include "win32/program_path.h"
 
 namespace {
 
@@ -23,6 +25,7 @@ std::unique_ptr<vellumor::DocumentEngine> MakeWorker() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     using namespace vellumor;
+    SetTraceFile(win::TraceLogPath());
     app::Application application;
     std::unique_ptr<app::TForm1> form;
     const bool ready = win::Guarded([&] {

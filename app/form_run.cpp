@@ -9,7 +9,9 @@
 #include "engine/control/DocEngineLib_TLB.h"
 #include "engine/control/engine_choice.h"
 #include "engine/input_file.h"
+#include "core/trace.h"
 #include "win32/long_path.h"
+#include "win32/system_text.h"
 #include "win32/unicode.h"
 
 namespace vellumor::app {
@@ -58,8 +60,12 @@ OutputMode FormRunHost::Mode() {
 void FormRunHost::EnsureFolder(const std::string& folder) {
     const std::wstring path = win::LongPath(folder);
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        CreateDirectoryW(path.c_str(), nullptr);  // a failure shows when the engine saves
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    // The run goes on: its first save then fails with the engine's message. The reason the
+    // folder could not be made is only in the trace.
+    if (!CreateDirectoryW(path.c_str(), nullptr))
+        Trace("the output folder " + folder +
+              " could not be made: " + win::SystemErrorText(GetLastError()));
 }
 
 void FormRunHost::RepaintWindow() {

@@ -1,6 +1,10 @@
 #include "core/conversion_run.h"
 
 #include <exception>
+#include <stdexcept>
+#include <string>
+
+#include "core/trace.h"
 
 namespace vellumor {
 
@@ -48,14 +52,23 @@ class ProgressUpdate {
     int exceptionsAtStart_ = std::uncaught_exceptions();
 };
 
-// Tells the host that the run is over when the run's frame goes, exceptions included.
+// Tells the host that the run is over when the run's frame goes, exceptions included. Its
+// failure leaves the run like any other; while another failure is already leaving, that one is
+// the user's and this one goes to the trace.
 class EndNotice {
   public:
     explicit EndNotice(RunHost& host) : host_(host) {}
-    ~EndNotice() {
+    ~EndNotice() noexcept(false) {
+        if (std::uncaught_exceptions() == exceptionsAtStart_) {
+            host_.RunEnded();
+            return;
+        }
         try {
             host_.RunEnded();
+        } catch (const std::exception& e) {
+            Trace(std::string("the end of a run failed: ") + e.what());
         } catch (...) {
+            Trace("the end of a run failed");
         }
     }
     EndNotice(const EndNotice&) = delete;
@@ -63,6 +76,7 @@ class EndNotice {
 
   private:
     RunHost& host_;
+    int exceptionsAtStart_ = std::uncaught_exceptions();
 };
 
 }  // namespace
@@ -98,9 +112,14 @@ RunEnd ConversionRun::Run(RunHost& host) {
                 host.Load(source, format);
                 loaded = true;
             }
+        } catch (const std::exception& e) {
+            Trace("failed to open " + source + ": " + e.what());  // the box has no reason
         } catch (...) {
+            Trace("failed to open " + source);
         }
         if (!loaded) {
+            if (!LoadFormatFor(ExtensionOf(source)))
+                Trace("failed to open " + source + ": it is no .doc or .docx file");
             // A row that is no Word document counts as a failed load: saving it would write
             // the previously loaded document under this row's name.
             host.ShowLoadFailure();

@@ -22,7 +22,8 @@ class RunHost {
     virtual OutputMode Mode() = 0;
 
     // Creates the folder (its last level only) unless a directory of that name exists.
-    // Failure is not reported: the engine's save then reports what it finds.
+    // Failure is not shown (the engine's save then reports what it finds); it goes to the
+    // trace (core/trace.h).
     virtual void EnsureFolder(const std::string& folder) = 0;
 
     // Display.

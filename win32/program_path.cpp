@@ -29,4 +29,11 @@ std::string ProgramFolder() {
     return nameStart == 0 ? "." : path.substr(0, nameStart - 1);
 }
 
+std::string TraceLogPath() {
+    wchar_t folder[32768];
+    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, 32768);
+    if (length == 0 || length >= 32768) return {};
+    return Narrow(std::wstring(folder, length)) + "\\Vellumor\\trace.log";
+}
+
 }  // namespace vellumor::win

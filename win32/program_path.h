@@ -11,4 +11,8 @@ std::string ProgramPath();
 // The executable's folder without a trailing separator; "." when it cannot be told.
 std::string ProgramFolder();
 
+// The trace log of the program (core/trace.h): trace.log in %LOCALAPPDATA%\Vellumor; empty
+// when the system names no such folder.
+std::string TraceLogPath();
+
 }  // namespace vellumor::win

@@ -21,6 +21,7 @@
 
 #include "core/engine_protocol.h"
 #include "core/paths.h"
+#include "core/trace.h"
 #include "engine/client/worker_platform.h"
 
 extern char** environ;
@@ -279,7 +280,8 @@ bool MoveIntoPlace(const std::string& from, const std::string& to) {
 }
 
 void RemoveFile(const std::string& path) {
-    unlink(path.c_str());
+    if (unlink(path.c_str()) != 0 && errno != ENOENT)
+        Trace("could not remove " + path + ": " + strerror(errno));
 }
 
 }  // namespace vellumor::worker_platform

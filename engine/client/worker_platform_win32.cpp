@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/engine_protocol.h"
+#include "core/trace.h"
 #include "engine/client/office_locator.h"
 #include "engine/client/worker_platform.h"
 #include "win32/dynamic_symbols.h"
@@ -350,7 +351,10 @@ bool MoveIntoPlace(const std::string& from, const std::string& to) {
 }
 
 void RemoveFile(const std::string& path) {
-    DeleteFileW(Widen(path).c_str());
+    if (DeleteFileW(Widen(path).c_str())) return;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        Trace("could not remove " + path + ": " + win::SystemErrorText(error));
 }
 
 }  // namespace vellumor::worker_platform

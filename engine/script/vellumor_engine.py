@@ -594,10 +594,16 @@ def profile_settings_text(settings, windows=IS_WINDOWS):
 
 def prepare_profile(folder, settings):
     """Writes the settings file whenever it holds anything else: a profile from an older
-    version, or one the office (or a link switch at run time) changed, starts with these."""
+    version, or one the office (or a link switch at run time) changed, starts with these.
+    An office started on a profile without them would run on its own defaults (macros, links):
+    a failure ends the start, naming the file."""
     user = os.path.join(folder, "user")
-    os.makedirs(user, exist_ok=True)
     xcu = os.path.join(user, "registrymodifications.xcu")
+    try:
+        os.makedirs(user, exist_ok=True)
+    except OSError as e:
+        raise RuntimeError("the office profile folder %s could not be made (%s)"
+                           % (user, e.strerror or e))
     wanted = profile_settings_text(settings).encode("utf-8")
     try:
         with open(xcu, "rb") as f:
@@ -605,8 +611,11 @@ def prepare_profile(folder, settings):
                 return
     except OSError:
         pass
-    with open(xcu, "wb") as out:
-        out.write(wanted)
+    try:
+        with open(xcu, "wb") as out:
+            out.write(wanted)
+    except OSError:
+        raise RuntimeError("the office settings could not be written to %s" % xcu)
 
 
 def isolate_network():

@@ -219,20 +219,37 @@ std::string SettingsFileBesideProgram() {
     return folder + "/" + vellumor::engine::kOfficeSettingsFileName;
 }
 
+// Tells the client why the office cannot be started, and ends the worker with that exit code.
+int StartFailed(const std::string& why) {
+    proto::Message ready;
+    ready.type = proto::MessageType::Ready;
+    ready.status = proto::Status::StartFailed;
+    ready.text = why;
+    Send(ready);
+    return kExitStartFailed;
+}
+
 // The profile's settings file is written whenever it holds anything else: a profile from an older
 // version, or one the office (or a link switch at run time) changed, starts with these again.
-void PrepareProfile(const std::string& folder,
-                    const std::vector<vellumor::engine::OfficeSetting>& settings) {
+// Empty when the profile holds them, else why not, naming the file: an office started on a
+// profile without them would run on its own defaults (macros, links).
+std::string PrepareProfile(const std::string& folder,
+                           const std::vector<vellumor::engine::OfficeSetting>& settings) {
     std::string user = folder + "/user";
-    MakeFolders(user);
     std::string xcu = user + "/registrymodifications.xcu";
+    if (!MakeFolders(user))
+        return "the office profile folder " + user + " could not be made (" + strerror(errno) + ")";
     const std::string wanted = vellumor::engine::ProfileSettingsText(settings);
     {
         std::ifstream in(xcu, std::ios::binary);
         std::string held((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (held == wanted) return;
+        if (held == wanted) return {};
     }
-    std::ofstream(xcu, std::ios::binary | std::ios::trunc) << wanted;
+    std::ofstream out(xcu, std::ios::binary | std::ios::trunc);
+    out << wanted;
+    out.close();
+    if (!out) return "the office settings could not be written to " + xcu;
+    return {};
 }
 
 // Moves this process, and the office it runs, into a network namespace of its own, with no
@@ -614,17 +631,11 @@ int main(int argc, char** argv) {
     // office would run with its own defaults (macros, links), so the worker does not start.
     std::vector<vellumor::engine::OfficeSetting> settings;
     std::string settingsError;
-    if (!vellumor::engine::ReadOfficeSettings(SettingsFileBesideProgram(), settings,
-                                              settingsError)) {
-        proto::Message ready;
-        ready.type = proto::MessageType::Ready;
-        ready.status = proto::Status::StartFailed;
-        ready.text = settingsError;
-        Send(ready);
-        return kExitStartFailed;
-    }
+    if (!vellumor::engine::ReadOfficeSettings(SettingsFileBesideProgram(), settings, settingsError))
+        return StartFailed(settingsError);
     std::string profile = ProfileFolder();
-    PrepareProfile(profile, settings);
+    if (std::string problem = PrepareProfile(profile, settings); !problem.empty())
+        return StartFailed(problem);
     UseEngineFonts(profile);
     setenv("SAL_LOK_OPTIONS", "unipoll", 1);
     setenv("SAL_USE_VCLPLUGIN", "svp", 1);
@@ -633,14 +644,8 @@ int main(int argc, char** argv) {
     unsetenv("WAYLAND_DISPLAY");
 
     lok::Office* office = lok::lok_cpp_init(kInstallPath, FileUrlFromPath(profile).c_str());
-    if (!office) {
-        proto::Message ready;
-        ready.type = proto::MessageType::Ready;
-        ready.status = proto::Status::StartFailed;
-        ready.text = "the office could not be started from " + std::string(kInstallPath);
-        Send(ready);
-        return kExitStartFailed;
-    }
+    if (!office)
+        return StartFailed("the office could not be started from " + std::string(kInstallPath));
     Worker worker;
     Loop loop;
     loop.worker = &worker;

@@ -1,9 +1,13 @@
 #include "core/conversion_run.h"
+#include "core/trace.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <set>
 #include <stdexcept>
 #include <utility>
@@ -72,7 +76,11 @@ class FakeHost : public RunHost {
         hooks.push_back("row " + std::to_string(row) + "/" + std::to_string(count) + " " + f +
                         (log.empty() ? "" : " after " + log.back()));
     }
-    void RunEnded() override { hooks.push_back("ended after " + (log.empty() ? "" : log.back())); }
+    bool runEndedFails = false;
+    void RunEnded() override {
+        hooks.push_back("ended after " + (log.empty() ? "" : log.back()));
+        if (runEndedFails) throw std::runtime_error("cannot remove a.pdf");
+    }
     void OpenExplorer(const std::string& f) override { log.push_back("explorer " + f); }
 };
 
@@ -354,4 +362,84 @@ TEST(ConversionRun, TheHostHearsOfEachRowBeforeItsLoadAndOfTheEndHoweverTheRunEn
     EXPECT_EQ(run.Run(stopped), RunEnd::Stopped);
     EXPECT_THAT(stopped.hooks,
                 ElementsAre("row 0/2 D:\\Output", "ended after save D:\\Output\\a.pdf 12"));
+}
+
+namespace {
+
+// The trace file of a test, read back whole.
+class TraceTo {
+  public:
+    TraceTo() {
+        path_ = std::filesystem::temp_directory_path() /
+                ("vellumor-trace-test-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::filesystem::remove_all(path_);
+        SetTraceFile((path_ / "trace.log").string(), 4096);
+    }
+    ~TraceTo() {
+        SetTraceFile("");
+        std::filesystem::remove_all(path_);
+    }
+    std::string Text(const char* name = "trace.log") const {
+        std::ifstream in(path_ / name, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    std::filesystem::path path_;
+};
+
+}  // namespace
+
+TEST(ConversionRun, AFailedEndOfRunLeavesTheRunUnlessAnotherFailureIsLeavingThenItIsTraced) {
+    TraceTo trace;
+    FakeHost completed;
+    completed.rows = {"C:\\Docs\\a.docx"};
+    completed.runEndedFails = true;
+    ConversionRun run;
+    EXPECT_THROW(run.Run(completed), std::runtime_error);
+    EXPECT_FALSE(run.InProgress());
+
+    FakeHost failedSave;
+    failedSave.rows = {"C:\\Docs\\a.docx"};
+    failedSave.failingSaves = {"D:\\Output\\a.pdf"};
+    failedSave.runEndedFails = true;
+    try {
+        run.Run(failedSave);
+        ADD_FAILURE() << "the save failure should leave the run";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Disk full");
+    }
+    EXPECT_NE(trace.Text().find("the end of a run failed: cannot remove a.pdf"), std::string::npos);
+}
+
+TEST(ConversionRun, AFailedLoadKeepsTheEnginesReasonInTheTraceBehindTheBox) {
+    TraceTo trace;
+    FakeHost host;
+    host.rows = {"C:\\Docs\\a.docx", "C:\\Docs\\b.docx"};
+    host.failingLoads = {"C:\\Docs\\b.docx"};
+    ConversionRun run;
+    EXPECT_EQ(run.Run(host), RunEnd::FailedLoad);
+    FakeHost notWord;
+    notWord.rows = {"C:\\Docs\\notes.txt"};
+    EXPECT_EQ(run.Run(notWord), RunEnd::FailedLoad);
+    const std::string text = trace.Text();
+    EXPECT_NE(text.find("failed to open C:\\Docs\\b.docx: cannot read\n"), std::string::npos);
+    EXPECT_NE(text.find("failed to open C:\\Docs\\notes.txt: it is no .doc or .docx file"),
+              std::string::npos);
+    EXPECT_EQ(text.find("a.docx"), std::string::npos);
+}
+
+TEST(Trace, StaysWithinItsSizeKeepingOneFileAsideAndIsOffWithoutAFile) {
+    TraceTo trace;
+    for (int i = 0; i < 400; ++i) Trace("line " + std::to_string(i) + "\nwith a break");
+    const std::string now = trace.Text(), before = trace.Text("trace.log.1");
+    EXPECT_LE(now.size(), 4096u);
+    EXPECT_LE(before.size(), 4096u);
+    EXPECT_GT(before.size(), 3000u);
+    EXPECT_NE(now.find("line 399 with a break\n"), std::string::npos);
+    EXPECT_EQ(now.find("\r"), std::string::npos);
+    SetTraceFile("");
+    Trace("not written");
+    EXPECT_EQ(trace.Text().find("not written"), std::string::npos);
 }

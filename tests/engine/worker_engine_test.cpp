@@ -253,6 +253,31 @@ TEST_P(Conformance, AMissingOrDamagedSettingsFileFailsTheStartNamingIt) {
                            file.string() + " is damaged at line 2: a setting reads Name = value");
 }
 
+// A profile whose settings cannot be written would leave the office on its own defaults: the
+// start fails, naming the file, and both workers say so alike.
+TEST_P(Conformance, AProfileWhoseSettingsCannotBeWrittenFailsTheStartNamingTheFile) {
+    TempFolder cache, dir;
+    const bool script = g_worker.size() > 3 && g_worker.compare(g_worker.size() - 3, 3, ".py") == 0;
+    // The settings file's name is taken by a folder in the first profile slot.
+    const fs::path xcu = cache.path() / "vellumor" /
+                         (script ? "script-profile-0" : "engine-profile-0") / "user" /
+                         "registrymodifications.xcu";
+    fs::create_directories(xcu);
+    const char* was = getenv("XDG_CACHE_HOME");
+    const std::string before = was ? was : "";
+    setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
+    const std::string source = Copy("poi_footnote.doc", dir.path(), "a.doc");
+    const std::string message = FailureOf([&] { MakeEngine()->Load(source, 0, 9, false); });
+    if (was)
+        setenv("XDG_CACHE_HOME", before.c_str(), 1);
+    else
+        unsetenv("XDG_CACHE_HOME");
+    EXPECT_EQ(message,
+              "The document engine could not start the office: the office settings could not be "
+              "written to " +
+                  xcu.string());
+}
+
 // Documents that a newer office failed to write when told which PDF version to make.
 TEST_P(Conformance, DocumentsThatNamedPdfVersionsBrokeConvert) {
     const fs::path large = fs::path(VELLUMOR_CORPUS).parent_path() / "corpus-large";
