@@ -240,10 +240,11 @@ std::string PrepareProfile(const std::string& folder,
     if (!MakeFolders(user))
         return "the office profile folder " + user + " could not be made (" + strerror(errno) + ")";
     const std::string wanted = vellumor::engine::ProfileSettingsText(settings);
-    {
+    try {  // the stream throws when the name is not a file it can read
         std::ifstream in(xcu, std::ios::binary);
         std::string held((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (held == wanted) return {};
+    } catch (const std::exception&) {
     }
     std::ofstream out(xcu, std::ios::binary | std::ios::trunc);
     out << wanted;
