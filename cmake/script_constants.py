@@ -46,6 +46,9 @@ TWINS = [
     ("LOAD_EIGHT_BIT_TEXT", "protocol::kLoadEightBitText"),
     ("LOAD_REFUSE_TEXT_IMPORT", "protocol::kLoadRefuseTextImport"),
     ("LOAD_CEILING_SHIFT", "protocol::kLoadCeilingShift"),
+    ("LOAD_IMPORT_SHIFT", "protocol::kLoadImportShift"),
+    ("LOAD_IMPORT_MASK", "protocol::kLoadImportMask"),
+    ("LAST_WORD_IMPORT", "kLastWordImport"),
     ("UNRECOGNISED_CONTENT", "kUnrecognisedContent"),
 ]
 
@@ -115,6 +118,17 @@ def main(argv):
             check = "static_cast<long long>(%s) == %s" % (cpp, literal)
         lines.append('static_assert(%s, "the script worker\'s %s differs from %s");'
                      % (check, name, cpp))
+    # The import filters of each Word format, in the same order.
+    filters = values.get("WORD_IMPORT_FILTERS")
+    if not isinstance(filters, dict) or sorted(filters) != list(range(1, values.get(
+            "LAST_WORD_IMPORT", 0) + 1)):
+        problems.append("%s's WORD_IMPORT_FILTERS does not name every Word format" % script)
+    else:
+        for code, names in sorted(filters.items()):
+            for index, name in enumerate(tuple(names) + ("",)):
+                lines.append('static_assert(WordImportFilter(static_cast<WordImport>(%d), %d) == '
+                             '%s, "the script worker\'s filters of Word format %d differ");'
+                             % (code, index, cpp_literal(name), code))
     if problems:
         sys.stderr.write("".join("script_constants.py: %s\n" % p for p in problems))
         return 1

@@ -49,19 +49,30 @@ inline constexpr std::uint32_t kOptionPdfA = 1;  // write PDF/A-2b
 // Windows code page (the office would take it for UTF-8); bit 2 says the input check could not
 // name the content: the office's own detection decides, and a file it would import with a
 // plain-text filter is answered Refused, "it is " + kUnrecognisedContent (core/input_check.h),
-// without being loaded; bits 8 to 30 are the memory ceiling in MiB for this document's Load and
-// Save (0: none). A worker above the ceiling ends (exit code WorkerExit::MemoryCeiling).
+// without being loaded (nor kept when the load reads it as text after all); bits 3 to 7 name
+// the Word format the input check found (WordImport of core/input_check.h, 0: none), which is
+// loaded with that format's own import filter only, and fails when the office cannot read it so;
+// bits 8 to 30 are the memory ceiling in MiB for this document's Load and Save (0: none). A
+// worker above the ceiling ends (exit code WorkerExit::MemoryCeiling).
 inline constexpr std::int32_t kLoadAllowLocalLinks = 1;
 inline constexpr std::int32_t kLoadEightBitText = 2;
 inline constexpr std::int32_t kLoadRefuseTextImport = 4;
+inline constexpr int kLoadImportShift = 3;
+inline constexpr std::uint32_t kLoadImportMask = 0x1F;
 inline constexpr int kLoadCeilingShift = 8;
 inline constexpr std::uint32_t kMaxCeilingMiB = (1u << 23) - 1;
 inline std::int32_t LoadReserved(bool allowLocalLinks, std::uint32_t ceilingMiB,
-                                 bool eightBitText = false, bool refuseTextImport = false) {
+                                 bool eightBitText = false, bool refuseTextImport = false,
+                                 std::uint8_t wordImport = 0) {
     if (ceilingMiB > kMaxCeilingMiB) ceilingMiB = kMaxCeilingMiB;
     return static_cast<std::int32_t>(
         (ceilingMiB << kLoadCeilingShift) | (allowLocalLinks ? kLoadAllowLocalLinks : 0) |
-        (eightBitText ? kLoadEightBitText : 0) | (refuseTextImport ? kLoadRefuseTextImport : 0));
+        (eightBitText ? kLoadEightBitText : 0) | (refuseTextImport ? kLoadRefuseTextImport : 0) |
+        ((wordImport & kLoadImportMask) << kLoadImportShift));
+}
+inline std::uint8_t LoadWordImport(std::int32_t reserved) {
+    return static_cast<std::uint8_t>((static_cast<std::uint32_t>(reserved) >> kLoadImportShift) &
+                                     kLoadImportMask);
 }
 inline std::uint64_t LoadMemoryCeilingBytes(std::int32_t reserved) {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(reserved)) >> kLoadCeilingShift)

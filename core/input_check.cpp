@@ -27,8 +27,10 @@ std::uint16_t U16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
-InputVerdict Verdict(InputKind kind) {
-    return {kind, {}, TextEncoding::None};
+InputVerdict Verdict(InputKind kind, WordImport wordImport = WordImport::None) {
+    InputVerdict verdict{kind, {}, TextEncoding::None};
+    verdict.wordImport = wordImport;
+    return verdict;
 }
 InputVerdict Refuse(std::string reason) {
     return {InputKind::Refused, std::move(reason), TextEncoding::None};
@@ -242,13 +244,14 @@ InputVerdict CheckWordStream(CompoundFile& cf) {
     std::uint16_t flags = U16(fib + 0x0A);
     const bool knownIdent = ident == kWordIdent || ident == kWordIdentOld;
     if (knownIdent && nFib >= kFibWord6First && nFib <= kFibWord95Last) {
-        if (flags & kFibEncrypted) return Verdict(InputKind::Encrypted);
-        return Verdict(InputKind::WordBinary);
+        if (flags & kFibEncrypted) return Verdict(InputKind::Encrypted, WordImport::WordBinary);
+        return Verdict(InputKind::WordBinary, WordImport::WordBinary);
     }
     if (knownIdent && nFib >= kFibWord97First) {
         // A missing or damaged table stream is left to the office: it reads some such files.
-        if (flags & (kFibEncrypted | kFibObfuscated)) return Verdict(InputKind::Encrypted);
-        return Verdict(InputKind::WordBinary);
+        if (flags & (kFibEncrypted | kFibObfuscated))
+            return Verdict(InputKind::Encrypted, WordImport::WordBinary);
+        return Verdict(InputKind::WordBinary, WordImport::WordBinary);
     }
     // A variant not known here: the office decides, and a text import of it is refused.
     return OfficeDetects(InputKind::WordBinary);
@@ -257,8 +260,9 @@ InputVerdict CheckWordStream(CompoundFile& cf) {
 InputVerdict CheckOle2(const ByteSource& read, std::uint64_t size) {
     CompoundFile cf(read, size);
     if (!cf.Open()) return Refuse("a damaged compound file that cannot be read as a Word document");
+    // An encrypted package holds the OOXML document it decrypts to.
     if (cf.HasStream("EncryptedPackage") || cf.HasStream("EncryptionInfo"))
-        return Verdict(InputKind::Encrypted);
+        return Verdict(InputKind::Encrypted, WordImport::Ooxml);
     if (cf.HasStream("WordDocument")) return CheckWordStream(cf);
     if (cf.HasStream("Workbook") || cf.HasStream("Book"))
         return Refuse("an Excel workbook, not a Word document");
@@ -320,11 +324,11 @@ InputVerdict CheckZip(const ByteSource& read, std::uint64_t size) {
         if (n == "[content_types].xml") types = true;
         if (n == "mimetype" || n == "content.xml") odf = true;
     }
-    if (word) return Verdict(InputKind::WordOoxml);
+    if (word) return Verdict(InputKind::WordOoxml, WordImport::Ooxml);
     if (excel) return Refuse("an Excel workbook, not a Word document");
     if (powerpoint) return Refuse("a PowerPoint presentation, not a Word document");
     if (odf) return Refuse("an OpenDocument file, not a Word document");
-    if (types) return Verdict(InputKind::WordOoxml);  // an unusual package: the office decides
+    if (types) return Verdict(InputKind::WordOoxml, WordImport::Ooxml);  // an unusual package
     return Refuse("a zip archive, not a Word document");
 }
 
@@ -336,8 +340,8 @@ InputVerdict CheckWord2(const unsigned char* h, std::size_t n) {
     std::uint32_t fcMin = U32(h + 0x18), fcMac = U32(h + 0x1C);
     if (nFib == 0 || nFib >= kFibWord6First || fcMin > fcMac)
         return Refuse("a damaged Word 2 document (unknown header)");
-    if (U16(h + 0x0A) & kFibEncrypted) return Verdict(InputKind::Encrypted);
-    return Verdict(InputKind::Word2);
+    if (U16(h + 0x0A) & kFibEncrypted) return Verdict(InputKind::Encrypted, WordImport::Word2);
+    return Verdict(InputKind::Word2, WordImport::Word2);
 }
 
 // WordPerfect 5 and later: 0xFF "WPC", the offset of the document area, product type 1
@@ -350,8 +354,8 @@ InputVerdict CheckWordPerfect(const unsigned char* h, std::size_t n, std::uint64
         return Refuse("a WordPerfect file that is not a text document");
     if (documentOffset < 16 || documentOffset > size)
         return Refuse("a damaged WordPerfect document (unknown header)");
-    if (U16(h + 12) != 0) return Verdict(InputKind::Encrypted);
-    return Verdict(InputKind::WordPerfect);
+    if (U16(h + 12) != 0) return Verdict(InputKind::Encrypted, WordImport::WordPerfect);
+    return Verdict(InputKind::WordPerfect, WordImport::WordPerfect);
 }
 
 bool StartsWith(const std::string& s, const char* prefix) {
@@ -368,12 +372,13 @@ std::optional<InputVerdict> CheckMarkup(const std::string& body) {
     std::string lower = LowerAscii(body);
     if (Contains(lower, "<w:worddocument") ||
         Contains(lower, "schemas.microsoft.com/office/word/2003/wordml"))
-        return Verdict(InputKind::WordXml);
+        return Verdict(InputKind::WordXml, WordImport::Word2003Xml);
+    // A flat package holds the parts of an OOXML document.
     if (Contains(lower, "<pkg:package") && Contains(lower, "wordprocessingml"))
-        return Verdict(InputKind::WordXml);
+        return Verdict(InputKind::WordXml, WordImport::Ooxml);
     if (Contains(lower, "<html") || Contains(lower, "<!doctype html") ||
         StartsWith(lower, "<head") || StartsWith(lower, "<body") || StartsWith(lower, "<meta"))
-        return Verdict(InputKind::WordHtml);
+        return Verdict(InputKind::WordHtml, WordImport::Html);
     if (Contains(lower, "urn:schemas-microsoft-com:office:spreadsheet"))
         return Refuse("an Excel workbook, not a Word document");
     if (StartsWith(lower, "<?xml") || StartsWith(lower, "<!doctype") || Contains(lower, "xmlns"))
@@ -665,13 +670,13 @@ InputVerdict CheckContent(const ByteSource& read, std::uint64_t size) {
     const bool utf8Mark = StartsWith(head, "\xEF\xBB\xBF");
     const std::size_t textStart = utf8Mark ? 3 : 0;
     std::string body = head.substr(SkipSpace(head, textStart));
-    if (StartsWith(body, "{\\rtf")) return Verdict(InputKind::Rtf);
+    if (StartsWith(body, "{\\rtf")) return Verdict(InputKind::Rtf, WordImport::Rtf);
     if (!body.empty() && body[0] == '<')
         if (auto markup = CheckMarkup(body)) return *markup;
     std::string lower = LowerAscii(body.substr(0, 4096));
     if (StartsWith(lower, "mime-version:") && Contains(lower, "multipart/related") &&
         Contains(lower, "text/html"))
-        return Verdict(InputKind::WordHtml);
+        return Verdict(InputKind::WordHtml, WordImport::Html);
     for (const auto& signature : kSignatures)
         if (Matches(bytes, n, signature)) return Refuse(signature.reason);
     if (IsWindowsProgram(bytes, n)) return Refuse("a program, not a Word document");
@@ -692,6 +697,13 @@ InputVerdict CheckContent(const ByteSource& read, std::uint64_t size) {
 
 bool IsPlainTextImport(const std::string& filterName) {
     return filterName == "Text" || filterName.rfind("Text (", 0) == 0;
+}
+
+std::vector<std::string> WordImportFilters(WordImport import) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; !WordImportFilter(import, i).empty(); ++i)
+        names.emplace_back(WordImportFilter(import, i));
+    return names;
 }
 
 InputVerdict CheckBytes(const std::string& bytes) {

@@ -9,7 +9,10 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <iterator>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace vellumor {
 
@@ -28,6 +31,22 @@ enum class InputKind {
     Unknown,  // not named here: the office's type detection decides (see officeDetects)
 };
 
+// The import a file named as a Word format is loaded with, whatever the office's own detection
+// makes of it: a damaged or encrypted Word file that detection takes for text must fail, never
+// turn into a PDF of its bytes. None: the office decides (plain text, content not named here).
+// The numbers travel in the worker protocol (core/engine_protocol.h).
+enum class WordImport : std::uint8_t {
+    None = 0,
+    WordBinary = 1,  // Word 6 to 2003
+    Ooxml = 2,       // .docx and its kin, encrypted packages, flat OPC
+    Rtf = 3,
+    Html = 4,  // HTML and Word's single-file web page
+    Word2003Xml = 5,
+    Word2 = 6,
+    WordPerfect = 7,
+};
+inline constexpr std::uint8_t kLastWordImport = 7;
+
 // How PlainText is encoded, so the worker can tell the office: text that is not valid UTF-8 is
 // in an 8-bit code page, which the office would otherwise read as UTF-8.
 enum class TextEncoding { None, Utf8, Utf16LittleEndian, Utf16BigEndian, EightBit };
@@ -40,6 +59,7 @@ struct InputVerdict {
     // (as kUnrecognisedContent) when the office picks a plain-text import: set for Unknown and
     // for a Word binary whose header is of a variant the check does not know.
     bool officeDetects = false;
+    WordImport wordImport = WordImport::None;
     bool accepted() const { return kind != InputKind::Refused; }
 };
 
@@ -51,6 +71,49 @@ inline constexpr const char* kUnrecognisedContent = "not a Word document (unreco
 // Whether an import filter of the office (its FilterName) reads the file as plain text: "Text",
 // "Text (encoded)" and their variants for web and master documents.
 bool IsPlainTextImport(const std::string& filterName);
+
+// The office's import filters (their FilterName, as its filter configuration names them from
+// 7.4 on) that read a file as the Word format given: the first is the one named when the
+// office's detection picks none of them. WordImportFilter answers the index-th, "" past the
+// last; WordImportFilters all of them (none for None).
+namespace word_filters {
+inline constexpr std::string_view kBinary[] = {"MS Word 97", "MS Word 97 Vorlage", "MS Word 95",
+                                               "MS Word 95 Vorlage", "MS WinWord 6.0"};
+inline constexpr std::string_view kOoxml[] = {"MS Word 2007 XML", "MS Word 2007 XML Template",
+                                              "MS Word 2007 XML VBA", "Office Open XML Text",
+                                              "Office Open XML Text Template"};
+inline constexpr std::string_view kRtf[] = {"Rich Text Format"};
+inline constexpr std::string_view kHtml[] = {"HTML (StarWriter)", "HTML"};
+inline constexpr std::string_view kXml2003[] = {"MS Word 2003 XML"};
+inline constexpr std::string_view kWord2[] = {"MS WinWord 5"};
+inline constexpr std::string_view kWordPerfect[] = {"WordPerfect"};
+}  // namespace word_filters
+
+constexpr std::string_view WordImportFilter(WordImport import, std::size_t index) {
+    auto pick = [index](const auto& names) {
+        return index < std::size(names) ? names[index] : std::string_view();
+    };
+    switch (import) {
+        case WordImport::WordBinary:
+            return pick(word_filters::kBinary);
+        case WordImport::Ooxml:
+            return pick(word_filters::kOoxml);
+        case WordImport::Rtf:
+            return pick(word_filters::kRtf);
+        case WordImport::Html:
+            return pick(word_filters::kHtml);
+        case WordImport::Word2003Xml:
+            return pick(word_filters::kXml2003);
+        case WordImport::Word2:
+            return pick(word_filters::kWord2);
+        case WordImport::WordPerfect:
+            return pick(word_filters::kWordPerfect);
+        case WordImport::None:
+            break;
+    }
+    return {};
+}
+std::vector<std::string> WordImportFilters(WordImport import);
 
 // Random access to the content: reads up to size bytes at offset, returns what it read.
 using ByteSource = std::function<std::size_t(std::uint64_t offset, void* buffer, std::size_t size)>;

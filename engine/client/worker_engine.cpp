@@ -117,6 +117,7 @@ struct WorkerEngine::Impl {
     int deathsThisDocument = 0;
     bool eightBitText = false;      // the document is text in an 8-bit code page
     bool refuseTextImport = false;  // the office's detection decides; a text import is junk
+    WordImport wordImport = WordImport::None;  // the Word format the input check named
     // Abort() runs on another thread: it kills the worker it finds here and no other starts.
     std::atomic<bool> aborted{false};
     std::mutex abortMutex;
@@ -391,8 +392,9 @@ struct WorkerEngine::Impl {
         request.format = format;
         if (options.pdfA) request.options |= proto::kOptionPdfA;
         if (type == proto::MessageType::Load)
-            request.reserved = proto::LoadReserved(options.allowLocalLinks, options.memoryLimitMiB,
-                                                   eightBitText, refuseTextImport);
+            request.reserved =
+                proto::LoadReserved(options.allowLocalLinks, options.memoryLimitMiB, eightBitText,
+                                    refuseTextImport, static_cast<std::uint8_t>(wordImport));
         const std::string name = DisplayNameOf(path);
         if (!wp::SendAll(connection, proto::EncodeFrame(request))) {
             std::string how = Describe(Ended());
@@ -516,6 +518,7 @@ struct WorkerEngine::Impl {
         const InputKind kind = verdict.kind;
         eightBitText = kind == InputKind::PlainText && verdict.text == TextEncoding::EightBit;
         refuseTextImport = verdict.officeDetects;
+        wordImport = verdict.wordImport;
         loadedPath = path;
         loadedFormat = format;
         RecycleIfDue();

@@ -86,7 +86,23 @@ EXIT_MEMORY_CEILING = 7
 LOAD_ALLOW_LOCAL_LINKS = 1
 LOAD_EIGHT_BIT_TEXT = 2  # plain text in an 8-bit Windows code page
 LOAD_REFUSE_TEXT_IMPORT = 4  # the office's detection decides; what it reads only as text is junk
+# Bits 3 to 7: the Word format the input check found (0: none), read by that format's import only.
+LOAD_IMPORT_SHIFT = 3
+LOAD_IMPORT_MASK = 0x1F
 LOAD_CEILING_SHIFT = 8
+# The office's import filters for each of those formats (the names of its filter configuration,
+# the same from 7.4 on); the first is named when the office's detection picks none of them.
+WORD_IMPORT_FILTERS = {
+    1: ("MS Word 97", "MS Word 97 Vorlage", "MS Word 95", "MS Word 95 Vorlage", "MS WinWord 6.0"),
+    2: ("MS Word 2007 XML", "MS Word 2007 XML Template", "MS Word 2007 XML VBA",
+        "Office Open XML Text", "Office Open XML Text Template"),
+    3: ("Rich Text Format",),
+    4: ("HTML (StarWriter)", "HTML"),
+    5: ("MS Word 2003 XML",),
+    6: ("MS WinWord 5",),
+    7: ("WordPerfect",),
+}
+LAST_WORD_IMPORT = 7
 # The input check's reason for binary junk (core/input_check.h), given for such a text import too.
 UNRECOGNISED_CONTENT = "not a Word document (unrecognised content)"
 
@@ -270,8 +286,9 @@ def is_text_document(document):
 
 
 def detected_filter(context, url):
-    """The import filter the office's own type detection picks for url, or "": detection only,
-    quick even where the import would be slow."""
+    """The import filter the office's own type detection picks for url ("" when it recognises
+    nothing), or None when the detection itself failed: detection only, quick even where the
+    import would be slow."""
     try:
         detection = context.ServiceManager.createInstanceWithContext(
             "com.sun.star.document.TypeDetection", context)
@@ -280,7 +297,23 @@ def detected_filter(context, url):
     except Exception as e:
         if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
             raise
+        return None
+
+
+def loaded_filter(document):
+    """The import filter the document was read with, "" when the office does not say."""
+    try:
+        return next((p.Value for p in document.getArgs() if p.Name == "FilterName"), "") or ""
+    except Exception as e:
+        if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+            raise
         return ""
+
+
+def refuses_as_text(filter_name):
+    """Whether content the input check could not name is refused, from the filter the office
+    picks for it: a plain-text import, none at all, or a detection that failed (None)."""
+    return not filter_name or is_plain_text_import(filter_name)
 
 
 def is_plain_text_import(filter_name):
@@ -1078,11 +1111,13 @@ class Office(object):
         node.commitChanges()
         self.links_allowed = allow
 
-    def load(self, url, allow_local_links=False, eight_bit_text=False, refuse_text_import=False):
+    def load(self, url, allow_local_links=False, eight_bit_text=False, refuse_text_import=False,
+             word_filters=()):
         """Loads the document on the office's main thread: (LOAD_DONE, None) when it is held,
         LOAD_FAILED_TO_READ with the office's message, LOAD_PASSWORD, LOAD_NOT_TEXT, or
         LOAD_TEXT_IMPORT when refuse_text_import and the office would read it as plain text.
-        Only a text document is kept."""
+        word_filters: the import filters of the Word format the input check found; it is read
+        with one of them or not at all. Only a text document is kept."""
         handler = AbortingInteractionHandler()
         props = (
             _prop("Hidden", True),
@@ -1102,11 +1137,19 @@ class Office(object):
         def run():
             # Binary data the office would only import as text is junk, and its import can take
             # minutes: asked before loading.
-            if refuse_text_import and is_plain_text_import(detected_filter(self.context, url)):
+            if refuse_text_import and refuses_as_text(detected_filter(self.context, url)):
                 return LOAD_TEXT_IMPORT, None
+            load_props = props
+            if word_filters:
+                # A Word format is read by that format's import only: where the office's
+                # detection takes a damaged or encrypted file for something else (text, above
+                # all), the format's own filter is named and fails on it.
+                detected = detected_filter(self.context, url)
+                load_props += (_prop("FilterName", detected if detected in word_filters
+                                     else word_filters[0]),)
             try:
                 self.allow_local_links(allow_local_links)
-                document = self.desktop.loadComponentFromURL(url, "_blank", 0, props)
+                document = self.desktop.loadComponentFromURL(url, "_blank", 0, load_props)
             except Exception as e:
                 if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
                     raise
@@ -1122,6 +1165,14 @@ class Office(object):
             if not is_text_document(document):
                 _close(document)
                 return LOAD_NOT_TEXT, None
+            # Whatever the office was asked, what it read the file with decides.
+            used = loaded_filter(document)
+            if word_filters and used not in word_filters:
+                _close(document)
+                return LOAD_FAILED_TO_READ, "read with the import " + repr(used)
+            if refuse_text_import and refuses_as_text(used):
+                _close(document)
+                return LOAD_TEXT_IMPORT, None
             self.document = document  # from here on the main thread stays with us
             return LOAD_DONE, None
 
@@ -1258,10 +1309,14 @@ class Worker(object):
             return self.fail(reply, NOT_FOUND, "cannot open it: " + _strerror(e))
         if before_load is not None:
             before_load(path)
+        word_import = (command.reserved >> LOAD_IMPORT_SHIFT) & LOAD_IMPORT_MASK
+        if word_import > LAST_WORD_IMPORT:
+            return self.fail(reply, BAD_REQUEST, "unknown Word format %d" % word_import)
         outcome, why = self.office.load(
             file_url(path), bool(command.reserved & LOAD_ALLOW_LOCAL_LINKS),
             bool(command.reserved & LOAD_EIGHT_BIT_TEXT),
-            bool(command.reserved & LOAD_REFUSE_TEXT_IMPORT))
+            bool(command.reserved & LOAD_REFUSE_TEXT_IMPORT),
+            WORD_IMPORT_FILTERS.get(word_import, ()))
         if outcome == LOAD_PASSWORD:
             return self.fail(reply, PASSWORD_PROTECTED, "the document is password-protected")
         if outcome == LOAD_FAILED_TO_READ:

@@ -6,6 +6,7 @@
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
 #include <com/sun/star/configuration/theDefaultProvider.hpp>
@@ -131,7 +132,7 @@ bool OfficeDocuments::Attach(std::string& error) {
 }
 
 bool OfficeDocuments::Load(const std::string& url, std::string& error, bool& wantsPassword,
-                           bool eightBitText) {
+                           const std::string& filter, const std::string& filterOptions) {
     Close();
     wantsPassword = false;
     rtl::Reference<CancellingHandler> handler(new CancellingHandler);
@@ -142,11 +143,11 @@ bool OfficeDocuments::Load(const std::string& url, std::string& error, bool& wan
         args[2] = Prop("Silent", uno::Any(true));
         args[3] = Prop("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE));
         args[4] = Prop("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE));
-        if (eightBitText) {
-            // Western Windows text, the code page Word itself assumes for such files.
-            args.realloc(8);
-            args[6] = Prop("FilterName", uno::Any(OUString("Text (encoded)")));
-            args[7] = Prop("FilterOptions", uno::Any(OUString("MS_1252,CRLF,,")));
+        if (!filter.empty()) {
+            args.realloc(filterOptions.empty() ? 7 : 8);
+            args[6] = Prop("FilterName", uno::Any(FromUtf8(filter)));
+            if (!filterOptions.empty())
+                args[7] = Prop("FilterOptions", uno::Any(FromUtf8(filterOptions)));
         }
         args[5] = Prop("InteractionHandler",
                        uno::Any(uno::Reference<task::XInteractionHandler>(handler.get())));
@@ -222,7 +223,22 @@ bool OfficeDocuments::IsText() const {
                          info->supportsService(OUString("com.sun.star.text.WebDocument")));
 }
 
-std::string OfficeDocuments::DetectedFilter(const std::string& url) const {
+std::string OfficeDocuments::LoadedFilter() const {
+    try {
+        uno::Reference<frame::XModel> model(state_->document, uno::UNO_QUERY);
+        if (!model.is()) return {};
+        const auto args = model->getArgs();
+        for (const auto& property : args) {
+            OUString name;
+            if (property.Name == "FilterName" && (property.Value >>= name)) return ToUtf8(name);
+        }
+    } catch (const uno::Exception&) {
+    }
+    return {};
+}
+
+bool OfficeDocuments::DetectedFilter(const std::string& url, std::string& filter) const {
+    filter.clear();
     try {
         uno::Reference<document::XTypeDetection> detection(
             state_->context->getServiceManager()->createInstanceWithContext(
@@ -233,11 +249,15 @@ std::string OfficeDocuments::DetectedFilter(const std::string& url) const {
         detection->queryTypeByDescriptor(descriptor, true);
         for (const auto& property : std::as_const(descriptor)) {
             OUString name;
-            if (property.Name == "FilterName" && (property.Value >>= name)) return ToUtf8(name);
+            if (property.Name == "FilterName" && (property.Value >>= name)) {
+                filter = ToUtf8(name);
+                break;
+            }
         }
+        return true;
     } catch (const uno::Exception&) {
+        return false;
     }
-    return {};
 }
 
 bool OfficeDocuments::StorePdf(const std::string& url, bool pdfa, std::string& error) {

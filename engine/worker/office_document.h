@@ -29,18 +29,22 @@ class OfficeDocuments {
     // Loads url, replacing the document held. False with the office's reason; wantsPassword
     // tells that the office asked for a password (nothing is ever typed in: the request is
     // cancelled, so the load fails).
-    // eightBitText: the file is plain text in a Windows code page, read as such.
+    // filter: the import filter to read it with (its FilterName, with its FilterOptions), or
+    // empty for the one the office's detection picks.
     bool Load(const std::string& url, std::string& error, bool& wantsPassword,
-              bool eightBitText = false);
+              const std::string& filter = {}, const std::string& filterOptions = {});
     // Whether the next loads may read the local files their documents link to (the office's
     // untrusted-referer block is lifted). False (with a reason) when the setting cannot change.
     bool AllowLocalLinks(bool allow, std::string& error);
     bool Holds() const;
     // True when the document held is a text document (not a spreadsheet or drawing).
     bool IsText() const;
-    // The import filter the office's own type detection picks for url (its FilterName), or ""
-    // when it recognises nothing: detection only, quick even where the import would be slow.
-    std::string DetectedFilter(const std::string& url) const;
+    // The import filter the office's own type detection picks for url (its FilterName; "" when
+    // it recognises nothing): detection only, quick even where the import would be slow. False
+    // when the detection itself failed.
+    bool DetectedFilter(const std::string& url, std::string& filter) const;
+    // The import filter the document held was read with; "" when the office does not say.
+    std::string LoadedFilter() const;
     // Writes the document held as PDF (PDF/A-2b when pdfa). False with the office's message,
     // which is for diagnosis only: it names the office's internals.
     bool StorePdf(const std::string& url, bool pdfa, std::string& error);

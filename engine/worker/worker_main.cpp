@@ -12,6 +12,7 @@
 #include <LibreOfficeKit/LibreOfficeKit.hxx>
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -418,14 +419,39 @@ class Worker {
         if (!documents_.AllowLocalLinks((command.reserved & proto::kLoadAllowLocalLinks) != 0, why))
             return Fail(reply, proto::Status::LoadFailed,
                         "the office's link setting cannot be changed");
+        const std::string url = FileUrlFromPath(path);
+        const bool refuseTextImport = (command.reserved & proto::kLoadRefuseTextImport) != 0;
+        const std::uint8_t importCode = proto::LoadWordImport(command.reserved);
+        if (importCode > vellumor::kLastWordImport)
+            return Fail(reply, proto::Status::BadRequest,
+                        "unknown Word format " + std::to_string(importCode));
+        const auto& wordFilters =
+            vellumor::WordImportFilters(static_cast<vellumor::WordImport>(importCode));
+        auto isWordFilter = [&](const std::string& filter) {
+            return std::find(wordFilters.begin(), wordFilters.end(), filter) != wordFilters.end();
+        };
+        const std::string unrecognised = std::string("it is ") + vellumor::kUnrecognisedContent;
+        std::string filter, filterOptions, detected;
         // Content the input check could not name that the office would only import as text is
-        // junk; asked before loading, as a text import of binary data can take minutes.
-        if ((command.reserved & proto::kLoadRefuseTextImport) &&
-            vellumor::IsPlainTextImport(documents_.DetectedFilter(FileUrlFromPath(path))))
-            return Fail(reply, proto::Status::Refused,
-                        std::string("it is ") + vellumor::kUnrecognisedContent);
-        const bool eightBitText = (command.reserved & proto::kLoadEightBitText) != 0;
-        if (!documents_.Load(FileUrlFromPath(path), why, wantsPassword, eightBitText)) {
+        // junk; asked before loading, as a text import of binary data can take minutes. A
+        // detection that fails or names nothing refuses it too.
+        if (refuseTextImport && (!documents_.DetectedFilter(url, detected) || detected.empty() ||
+                                 vellumor::IsPlainTextImport(detected)))
+            return Fail(reply, proto::Status::Refused, unrecognised);
+        if (command.reserved & proto::kLoadEightBitText) {
+            // Western Windows text, the code page Word itself assumes for such files.
+            filter = "Text (encoded)";
+            filterOptions = "MS_1252,CRLF,,";
+        }
+        if (!wordFilters.empty()) {
+            // A Word format is read by that format's import only: where the office's detection
+            // takes a damaged or encrypted file for something else (text, above all), the
+            // format's own filter is named and fails on it.
+            filter = documents_.DetectedFilter(url, detected) && isWordFilter(detected)
+                         ? detected
+                         : wordFilters.front();
+        }
+        if (!documents_.Load(url, why, wantsPassword, filter, filterOptions)) {
             if (wantsPassword)
                 return Fail(reply, proto::Status::PasswordProtected,
                             "the document is password-protected");
@@ -435,6 +461,16 @@ class Worker {
         if (!documents_.IsText()) {
             Drop();
             return Fail(reply, proto::Status::Refused, "it is not a text document");
+        }
+        // Whatever the office was asked, what it read the file with decides.
+        const std::string used = documents_.LoadedFilter();
+        if (!wordFilters.empty() && !isWordFilter(used)) {
+            Drop();
+            return Fail(reply, proto::Status::LoadFailed, kCouldNotRead);
+        }
+        if (refuseTextImport && (used.empty() || vellumor::IsPlainTextImport(used))) {
+            Drop();
+            return Fail(reply, proto::Status::Refused, unrecognised);
         }
         reply.value = 0;
     }
@@ -576,6 +612,25 @@ int Poll(void* data, int timeoutUs) {
     }
 }
 
+// The office's main loop, run on this thread: Application::Execute with the office's lock
+// held. A worker that cannot run it does not start.
+void RunOfficeMainLoop() {
+    auto acquire = reinterpret_cast<void (*)(std::uint32_t)>(
+        dlsym(RTLD_DEFAULT, "_ZN11Application17AcquireSolarMutexEj"));
+    auto execute = reinterpret_cast<void (*)()>(dlsym(RTLD_DEFAULT, "_ZN11Application7ExecuteEv"));
+    if (acquire && execute) {
+        acquire(1);
+        execute();
+        return;
+    }
+    proto::Message ready;
+    ready.type = proto::MessageType::Ready;
+    ready.status = proto::Status::StartFailed;
+    ready.text = "the office's main loop cannot be run";
+    Send(ready);
+    _exit(kExitStartFailed);
+}
+
 int Connect(int port) {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) return -1;
@@ -651,5 +706,9 @@ int main(int argc, char** argv) {
     Loop loop;
     loop.worker = &worker;
     office->runLoop(Poll, Wake, &loop);
+    // Up to 25.2 runLoop runs the office's main loop itself. From 26.8 the kit has set the office
+    // up before runLoop is called: runLoop only hands the office our callbacks and returns, and
+    // the main loop is ours to run, with the office's lock held as runLoop holds it.
+    if (!loop.ready) RunOfficeMainLoop();
     _exit(0);
 }

@@ -419,3 +419,34 @@ TEST(InputCheck, NamesTheOfficesPlainTextImports) {
                               "Rich Text Format", "Office Open XML Text", "TextDocument"})
         EXPECT_FALSE(IsPlainTextImport(other)) << other;
 }
+
+// Each Word format the check names is read by that format's import only, encrypted files by the
+// import of what they decrypt to; what the office decides about gets no import of its own.
+TEST(InputCheck, NamesTheImportOfEachWordFormat) {
+    auto importOf = [](const std::string& bytes) { return CheckBytes(bytes).wordImport; };
+    EXPECT_EQ(importOf(WordFile(193, 0)), WordImport::WordBinary);
+    EXPECT_EQ(importOf(WordFile(104, 0)), WordImport::WordBinary);
+    EXPECT_EQ(importOf(WordFile(193, 0x0100)), WordImport::WordBinary);
+    EXPECT_EQ(importOf(CompoundFileBuilder()
+                           .Stream(u"EncryptionInfo", std::string(200, '\0'))
+                           .Stream(u"EncryptedPackage", std::string(5000, '\x55'))
+                           .Build()),
+              WordImport::Ooxml);
+    EXPECT_EQ(importOf("{\\rtf1\\ansi hello}"), WordImport::Rtf);
+    EXPECT_EQ(importOf("<html><body>x</body></html>"), WordImport::Html);
+    EXPECT_EQ(importOf("<?xml version=\"1.0\"?><w:wordDocument xmlns:w=\"http://schemas.microsoft."
+                       "com/office/word/2003/wordml\"/>"),
+              WordImport::Word2003Xml);
+    EXPECT_EQ(importOf(WordPerfect(1, 10)), WordImport::WordPerfect);
+    EXPECT_EQ(importOf("plain text, read as text"), WordImport::None);
+    // A header variant the check does not know is the office's to judge.
+    EXPECT_EQ(CheckBytes(WordFile(50, 0)).wordImport, WordImport::None);
+
+    for (std::uint8_t code = 1; code <= kLastWordImport; ++code) {
+        const auto names = WordImportFilters(static_cast<WordImport>(code));
+        ASSERT_FALSE(names.empty()) << int(code);
+        for (const auto& name : names) EXPECT_FALSE(IsPlainTextImport(name)) << name;
+    }
+    EXPECT_TRUE(WordImportFilters(WordImport::None).empty());
+    EXPECT_EQ(WordImportFilters(WordImport::Ooxml).front(), "MS Word 2007 XML");
+}

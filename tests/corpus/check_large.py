@@ -118,6 +118,20 @@ def convert(cli, corpus, jobs, engine, out):
     return report
 
 
+def first_page_junk(pdf):
+    """The share of the first page's characters that are the marks an office's text import of
+    binary data leaves ('#' for control bytes, Latin-1 and spacing-modifier letters, the
+    replacement character, private use), among at least 100 that are not spaces; else 0."""
+    out = subprocess.run(["pdftotext", "-l", "1", "-enc", "UTF-8", str(pdf), "-"],
+                         capture_output=True, check=False)
+    chars = [c for c in out.stdout.decode("utf-8", "replace") if not c.isspace()]
+    if len(chars) < 100:
+        return 0.0
+    junk = sum(1 for c in chars if c == "#" or ord(c) < 0x20 or 0x7F <= ord(c) <= 0xFF
+               or 0x2C0 <= ord(c) <= 0x2FF or c == "\ufffd" or 0xE000 <= ord(c) <= 0xF8FF)
+    return junk / len(chars)
+
+
 def not_pdfs(folder):
     """Everything in the output folder that is not a finished PDF (partial files, lock files)."""
     if not folder.is_dir():
@@ -190,6 +204,13 @@ def compare(args, manifest, names, converted, accepted_not_converted, report, wo
         for n in stray[:20]:
             print("  STRAY    %s" % n)
         failed |= bool(stray)
+    # No PDF is a page of the office's text import of binary data.
+    junk = [n for n, r in sorted(records.items()) if r.get("outcome") == "converted"
+            and r.get("output") and first_page_junk(r["output"]) > 0.5]
+    print("PDFs whose first page is mostly binary junk: %d" % len(junk))
+    for n in junk:
+        print("  JUNK     %s" % n)
+    failed |= bool(junk)
     outcomes = Counter(r["outcome"] for r in records.values())
     print("vellumor-cli: %s" % ", ".join("%s %d" % kv for kv in sorted(outcomes.items())))
     lost = [n for n in converted if records.get(n, {}).get("outcome") != "converted"]

@@ -305,6 +305,31 @@ class Questions(unittest.TestCase):
         self.assertEqual([c.selected for c in question.continuations], [False, True])
 
 
+class FailingServiceManager(object):
+    def createInstanceWithContext(self, name, context):
+        raise RuntimeError("no type detection here")
+
+
+class FakeContext(object):
+    ServiceManager = FailingServiceManager()
+
+
+class Detection(unittest.TestCase):
+    def test_what_the_office_cannot_name_or_would_read_as_text_is_refused(self):
+        # A detection that fails, or finds nothing, refuses as a text import does.
+        self.assertIsNone(ve.detected_filter(FakeContext(), "file:///x.doc"))
+        for refused in (None, "", "Text", "Text (encoded)", "Text (StarWriter/Web)"):
+            self.assertTrue(ve.refuses_as_text(refused), refused)
+        for kept in ("MS Word 97", "WordPerfect", "MS Word 95"):
+            self.assertFalse(ve.refuses_as_text(kept), kept)
+
+    def test_every_word_format_is_read_by_word_imports_only(self):
+        self.assertEqual(sorted(ve.WORD_IMPORT_FILTERS), list(range(1, ve.LAST_WORD_IMPORT + 1)))
+        for names in ve.WORD_IMPORT_FILTERS.values():
+            self.assertTrue(names)
+            self.assertFalse(any(ve.is_plain_text_import(name) for name in names), names)
+
+
 class MainThread(unittest.TestCase):
     """The office's main thread stays in our callback while a document is open and goes back
     to its loop when it is closed."""

@@ -91,53 +91,88 @@ inline auto Workers() {
 }
 
 // A worker parameter that ends in this runs the script worker on the oldest office we support
-// (Debian 12's LibreOffice 7.4, unpacked by scripts/oldest-office) instead of the installed one.
+// (Debian 12's LibreOffice 7.4, unpacked by scripts/oldest-office) instead of the installed one;
+// one that ends in kOnNewestOffice runs its worker on the newest one we test (LibreOffice 26.8,
+// in the Debian 13 root of scripts/newest-office).
 inline constexpr const char* kOnOldestOffice = "@oldest-office";
+inline constexpr const char* kOnNewestOffice = "@newest-office";
+
+inline std::string CacheFolder() {
+    if (const char* xdg = getenv("XDG_CACHE_HOME"); xdg && *xdg) return xdg;
+    if (const char* home = getenv("HOME"); home && *home) return std::string(home) + "/.cache";
+    return "";
+}
 
 // The Python that runs the script worker on the oldest office, or empty when it is not there.
 inline std::string OldestOfficePython() {
     if (const char* set = getenv("VELLUMOR_OLDEST_OFFICE_PYTHON"); set && *set) return set;
-    std::string cache;
-    if (const char* xdg = getenv("XDG_CACHE_HOME"); xdg && *xdg)
-        cache = xdg;
-    else if (const char* home = getenv("HOME"); home && *home)
-        cache = std::string(home) + "/.cache";
+    const std::string cache = CacheFolder();
     std::string python = cache + "/vellumor/office-7.4/python3";
     return !cache.empty() && access(python.c_str(), X_OK) == 0 ? python : "";
 }
 
+// The folder of the newest office's root and its launchers, or empty when it is not there.
+inline std::string NewestOfficeFolder() {
+    const std::string cache = CacheFolder();
+    const std::string folder = cache + "/vellumor/office-26.8";
+    return !cache.empty() && access((folder + "/.complete-v1").c_str(), F_OK) == 0 ? folder : "";
+}
+
+inline bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 // The workers of the conformance suite: both on the installed office, and the script worker on
-// the oldest office too.
+// the oldest office and on the newest one too.
 inline auto ConformanceWorkers() {
     setenv("VELLUMOR_SCRIPT_WORKER", VELLUMOR_SCRIPT_WORKER, 1);
     return ::testing::Values(std::string(VELLUMOR_TEST_WORKER),
                              std::string(VELLUMOR_SCRIPT_TESTHOOKS),
-                             std::string(VELLUMOR_SCRIPT_TESTHOOKS) + kOnOldestOffice);
+                             std::string(VELLUMOR_SCRIPT_TESTHOOKS) + kOnOldestOffice,
+                             std::string(VELLUMOR_SCRIPT_TESTHOOKS) + kOnNewestOffice);
 }
 
-// The worker program of a parameter; points the client at the oldest office's Python when the
-// parameter asks for it. Empty when that office is not there (the test skips).
+// The worker program of a parameter; points the client at the other office's Python when the
+// parameter asks for it (the C++ worker runs inside the newest office's root through the
+// launcher the build writes beside it). Empty when that office is not there (the test skips).
 inline std::string UseWorker(const std::string& param) {
-    const std::string mark = kOnOldestOffice;
-    if (param.size() <= mark.size() ||
-        param.compare(param.size() - mark.size(), mark.size(), mark)) {
-        unsetenv("VELLUMOR_PYTHON");
-        return param;
+    unsetenv("VELLUMOR_PYTHON");
+    if (EndsWith(param, kOnOldestOffice)) {
+        std::string python = OldestOfficePython();
+        if (python.empty()) return "";
+        setenv("VELLUMOR_PYTHON", python.c_str(), 1);
+        return param.substr(0, param.size() - std::string(kOnOldestOffice).size());
     }
-    std::string python = OldestOfficePython();
-    if (python.empty()) return "";
-    setenv("VELLUMOR_PYTHON", python.c_str(), 1);
-    return param.substr(0, param.size() - mark.size());
+    if (EndsWith(param, kOnNewestOffice)) {
+        const std::string folder = NewestOfficeFolder();
+        if (folder.empty()) return "";
+        const std::string worker =
+            param.substr(0, param.size() - std::string(kOnNewestOffice).size());
+#ifdef VELLUMOR_TEST_WORKER_ON_NEWEST_OFFICE
+        if (worker == VELLUMOR_TEST_WORKER) return VELLUMOR_TEST_WORKER_ON_NEWEST_OFFICE;
+#endif
+        setenv("VELLUMOR_PYTHON", (folder + "/python3").c_str(), 1);
+        return worker;
+    }
+    return param;
+}
+
+// Why a parameter's worker cannot run here.
+inline std::string MissingOffice(const std::string& param) {
+    return EndsWith(param, kOnNewestOffice)
+               ? "LibreOffice 26.8 has no Debian 13 root (scripts/newest-office makes it, as root)"
+               : "LibreOffice 7.4 is not unpacked (scripts/oldest-office prepares it)";
 }
 
 inline std::string WorkerName(const ::testing::TestParamInfo<std::string>& info) {
-    const std::string& path = info.param;
-    const std::string mark = kOnOldestOffice;
-    if (path.size() > mark.size() &&
-        path.compare(path.size() - mark.size(), mark.size(), mark) == 0)
-        return "ScriptWorkerOnOldestOffice";
-    return path.size() > 3 && path.compare(path.size() - 3, 3, ".py") == 0 ? "ScriptWorker"
-                                                                           : "CppWorker";
+    std::string path = info.param;
+    std::string office;
+    for (const char* mark : {kOnOldestOffice, kOnNewestOffice})
+        if (EndsWith(path, mark)) {
+            path.resize(path.size() - std::string(mark).size());
+            office = mark == kOnOldestOffice ? "OnOldestOffice" : "OnNewestOffice";
+        }
+    return (EndsWith(path, ".py") ? "ScriptWorker" : "CppWorker") + office;
 }
 
 }  // namespace vellumor::test
