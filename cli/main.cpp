@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -478,9 +479,43 @@ void PrintPlan(const Plan& plan) {
         plan.jobs.size() - plan.toConvert - plan.carried - plan.duplicates, plan.seconds);
 }
 
+// The C++ worker when it starts with the office here; else, when the script worker is beside
+// the program or in the tree, that one, with one line saying so: an office the C++ worker does not
+// know how to start must not fail every document.
+std::string WorkingWorker(const std::string& worker) {
+    const auto isScript = [](const std::string& path) {
+        return path.size() > 3 && path.compare(path.size() - 3, 3, ".py") == 0;
+    };
+    if (worker.empty() || isScript(worker)) return worker;
+    std::string script = FindScriptBesideExecutable();
+    if (script.empty()) {
+        // Beside the worker itself.
+        std::error_code ec;
+        const auto beside =
+            std::filesystem::canonical(std::filesystem::u8path(worker), ec).parent_path() /
+            "vellumor_engine.py";
+        if (!ec && std::filesystem::exists(beside, ec)) script = beside.string();
+    }
+    if (script.empty()) return worker;
+    WorkerEngineOptions probe;
+    probe.workerPath = worker;
+    WorkerEngine engine(probe);
+    std::string problem;
+    try {
+        engine.WaitUntilReady();
+        return worker;
+    } catch (const EngineError& e) {
+        problem = e.what();
+    }
+    if (problem.rfind("The document engine could not start the office", 0) != 0) return worker;
+    std::fprintf(stderr, "vellumor-cli: %s; converting with the script worker %s instead\n",
+                 problem.c_str(), script.c_str());
+    return script;
+}
+
 WorkerEngineOptions EngineOptionsFor(const CommandLine& line) {
     WorkerEngineOptions engine;
-    engine.workerPath = WorkerPath(line.enginePath);
+    engine.workerPath = WorkingWorker(WorkerPath(line.enginePath));
     engine.operationTimeout = std::chrono::seconds(line.timeoutSeconds);
     engine.pdfA = line.options.pdfA;
     engine.allowLocalLinks = line.allowLinks;

@@ -12,7 +12,6 @@
 #include <LibreOfficeKit/LibreOfficeKit.hxx>
 
 #include <arpa/inet.h>
-#include <dlfcn.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -612,21 +611,16 @@ int Poll(void* data, int timeoutUs) {
     }
 }
 
-// The office's main loop, run on this thread: Application::Execute with the office's lock
-// held. A worker that cannot run it does not start.
-void RunOfficeMainLoop() {
-    auto acquire = reinterpret_cast<void (*)(std::uint32_t)>(
-        dlsym(RTLD_DEFAULT, "_ZN11Application17AcquireSolarMutexEj"));
-    auto execute = reinterpret_cast<void (*)()>(dlsym(RTLD_DEFAULT, "_ZN11Application7ExecuteEv"));
-    if (acquire && execute) {
-        acquire(1);
-        execute();
-        return;
-    }
+// runLoop came back without running the office's main loop. LibreOffice 26.8 does so: in its
+// main-loop mode the kit has set the office's toolkit up before runLoop is called, and runLoop's
+// start of the office then returns at once, without the desktop it would run, so the office has
+// no application object to open documents in (a load would crash). The worker does not start,
+// saying so; vellumor-cli then converts with the script worker.
+[[noreturn]] void OfficeRanNoMainLoop() {
     proto::Message ready;
     ready.type = proto::MessageType::Ready;
     ready.status = proto::Status::StartFailed;
-    ready.text = "the office's main loop cannot be run";
+    ready.text = "this office does not run its main loop for the kit";
     Send(ready);
     _exit(kExitStartFailed);
 }
@@ -706,9 +700,6 @@ int main(int argc, char** argv) {
     Loop loop;
     loop.worker = &worker;
     office->runLoop(Poll, Wake, &loop);
-    // Up to 25.2 runLoop runs the office's main loop itself. From 26.8 the kit has set the office
-    // up before runLoop is called: runLoop only hands the office our callbacks and returns, and
-    // the main loop is ours to run, with the office's lock held as runLoop holds it.
-    if (!loop.ready) RunOfficeMainLoop();
+    if (!loop.ready) OfficeRanNoMainLoop();
     _exit(0);
 }

@@ -271,6 +271,44 @@ std::uint64_t Fnv1a64(const std::string& text) {
 
 }  // namespace
 
+// A worker that cannot start the office here (as the C++ worker once could not on a newer
+// office) gives way to the script worker beside it, with one line saying so.
+TEST(Cli, AWorkerThatCannotStartTheOfficeGivesWayToTheScriptWorker) {
+    VELLUMOR_REQUIRE_CORPUS();
+    TempFolder dir;
+    const fs::path lib = dir / "lib";
+    fs::create_directories(lib);
+    for (const char* name : {"vellumor_engine.py", "office_settings.ini"})
+        fs::copy_file(fs::path(VELLUMOR_SCRIPT_FOLDER) / name, lib / name);
+    const fs::path worker = lib / "vellumor-engine";
+    std::ofstream(worker) << "#!/bin/sh\nexec /usr/bin/python3 - \"$@\" <<'EOF'\n"
+                             "import os, socket, sys\nsys.path.insert(0, '"
+                          << lib.string()
+                          << "')\nimport vellumor_engine as ve\n"
+                             "s = socket.create_connection(('127.0.0.1', int(sys.argv[1])))\n"
+                             "s.sendall(ve.encode_frame(ve.Message(ve.HELLO, version="
+                             "ve.PROTOCOL_VERSION, token=os.environ[ve.TOKEN_VARIABLE], "
+                             "pid=os.getpid())))\n"
+                             "s.sendall(ve.encode_frame(ve.Message(ve.READY, status=ve."
+                             "START_FAILED, text='no main loop here')))\nEOF\n";
+    fs::permissions(worker, fs::perms::owner_all);
+    Copy("poi_footnote.doc", dir / "in" / "a.doc");
+    const fs::path json = dir / "r.json", said = dir / "said.txt";
+    const std::string command = "VELLUMOR_ENGINE_PATH=" + Q(worker) + " '" +
+                                std::string(VELLUMOR_CLI) + "' --jobs 1 --json " + Q(json) + " " +
+                                Q(dir / "in") + " >/dev/null 2>" + Q(said);
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    std::ifstream in(said);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(text,
+              "vellumor-cli: The document engine could not start the office: no main loop "
+              "here; converting with the script worker " +
+                  (lib / "vellumor_engine.py").string() + " instead\n");
+    auto records = ReadJson(json);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["outcome"], "converted");
+}
+
 TEST(Cli, JsonlRecordsAreWrittenAsDocumentsEndAndSurviveAKill) {
     VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;

@@ -377,8 +377,9 @@ TEST_P(Conformance, ALoopingDocumentEndsAtItsDeadline) {
         engine->Save((dir.path() / "loops.pdf").string(), 0, 12, false);
     });
     EXPECT_TRUE(std::regex_match(
-        message, std::regex("The document engine did not finish (loading|saving) loops\\.(docx|pdf) "
-                            "within 15 seconds")))
+        message,
+        std::regex("The document engine did not finish (loading|saving) loops\\.(docx|pdf) "
+                   "within 15 seconds")))
         << message;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
     EXPECT_EQ(Leftovers(dir.path()), std::vector<std::string>{"loops.docx"});
@@ -555,6 +556,19 @@ TEST_P(Conformance, TheOfficeJudgesWhatTheInputCheckCannotName) {
                   std::string("Cannot convert ") + name +
                       ": it is not a Word document (unrecognised content)");
     EXPECT_EQ(engine->WorkersStarted(), 1);
+}
+
+// LibreOffice 26.8's kit no longer runs the office's main loop in runLoop, and the C++ worker
+// cannot open documents without it: it says so when it starts, and vellumor-cli converts with
+// the script worker instead (Cli.AWorkerThatCannotStartTheOfficeGivesWayToTheScriptWorker).
+TEST(WorkerEngine, TheCppWorkerSaysWhyItCannotStartOnTheNewestOffice) {
+    if (NewestOfficeFolder().empty()) GTEST_SKIP() << MissingOffice(kOnNewestOffice);
+    WorkerEngineOptions options;
+    options.workerPath = VELLUMOR_TEST_WORKER_ON_NEWEST_OFFICE;
+    WorkerEngine engine(options);
+    EXPECT_EQ(FailureOf([&] { engine.WaitUntilReady(); }),
+              "The document engine could not start the office: this office does not run its "
+              "main loop for the kit");
 }
 
 TEST(WorkerEngine, AMissingWorkerIsReportedOnFirstUse) {
