@@ -109,13 +109,23 @@ def font_note(document, pdf):
     return "; ".join(parts) if parts else "no font substitution seen"
 
 
-def convert(cli, corpus, jobs, engine, out):
+def convert(cli, corpus, jobs, engine, out, only=None):
     report = out / "report.json"
     command = [cli, "--jobs", str(jobs), "-o", str(out / "pdf"), "--json", str(report)]
     if engine:
         command += ["--engine", engine]
-    subprocess.run(command + [str(corpus)], check=False, stdout=subprocess.DEVNULL)
+    inputs = [str(corpus / n) for n in only] if only is not None else [str(corpus)]
+    subprocess.run(command + inputs, check=False, stdout=subprocess.DEVNULL)
     return report
+
+
+def suspects(names, verdicts, manifest):
+    """The files an office could turn into a PDF of junk: encrypted ones, content the input check
+    leaves to the office, and those soffice itself did not convert."""
+    return [n for n in names if n.lower().endswith((".doc", ".docx")) and (
+        verdicts.get(n, ("",))[0].startswith(("Encrypted", "Unknown"))
+        or "office detects" in verdicts.get(n, ("",))[0]
+        or manifest[n]["soffice_pdf"] != "yes")]
 
 
 def first_page_junk(pdf):
@@ -149,6 +159,9 @@ def main():
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--engine", help="the worker vellumor-cli uses (--engine)")
     parser.add_argument("--keep", action="store_true", help="keep the PDFs and the report")
+    parser.add_argument("--suspects-only", action="store_true",
+                        help="convert only the files an office could read as junk (encrypted, "
+                             "left to the office's detection, or not converted by soffice)")
     args = parser.parse_args()
 
     manifest = read_manifest(args.corpus)
@@ -176,7 +189,13 @@ def main():
     work = None
     if args.cli:
         work = Path(tempfile.mkdtemp(prefix="vellumor-large-"))
-        report = convert(args.cli, args.corpus, args.jobs, args.engine, work)
+        only = suspects(names, verdicts, manifest) if args.suspects_only else None
+        if only is not None:
+            print("converting the %d suspects only" % len(only))
+            names = only
+            converted = [n for n in converted if n in only]
+            accepted_not_converted = [n for n in accepted_not_converted if n in only]
+        report = convert(args.cli, args.corpus, args.jobs, args.engine, work, only)
         print("conversion report: %s" % report)
     if not report:
         return 1 if failed else 0
