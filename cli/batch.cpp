@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <unordered_map>
 #include <unordered_set>
 #include <system_error>
 
 #include "cli/platform.h"
 #include "core/paths.h"
+#include "core/word_pages.h"
 
 namespace fs = std::filesystem;
 
@@ -315,6 +317,7 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& 
                 job.carriedOver = true;
                 job.pdf = before->pdf;
                 job.pages = before->pages;
+                job.wordPages = before->wordPages;
                 job.seconds = before->seconds;
                 job.sourceFacts = before->source;
                 job.pdfSize = before->pdfSize;
@@ -382,6 +385,10 @@ void ConvertOne(ConversionEngine& engine, Job& job) {
         job.reason = "cannot open the file: " + ReasonText(error);
         job.seconds = 0;
         return;
+    }
+    {
+        std::ifstream in(PathOf(job.source), std::ios::binary);
+        job.wordPages = RecordedWordPages(in);
     }
     try {
         engine.LoadDocument(job.source, static_cast<SourceFormat>(job.format));

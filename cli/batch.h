@@ -38,6 +38,7 @@ struct Job {
     std::string reason;
     std::string duplicateOf;  // skipped as another name of this input's document
     int pages = 0;
+    int wordPages = 0;  // the page count Word recorded in the document, 0 when none
     double seconds = 0;
     FileFacts sourceFacts;
     std::uint64_t pdfSize = 0;
@@ -48,6 +49,7 @@ struct Job {
 struct EarlierConversion {
     std::string pdf;
     int pages = 0;
+    int wordPages = 0;
     double seconds = 0;
     FileFacts source;
     std::uint64_t pdfSize = 0;

@@ -149,9 +149,12 @@ class ConsoleProgress : public BatchObserver {
             case Outcome::Converted:
                 if (job.carriedOver)
                     return "kept      " + job.source + " -> " + job.pdf + " (converted before)";
-                std::snprintf(buf, sizeof buf, " (%d page%s, %.2f s)", job.pages,
+                std::snprintf(buf, sizeof buf, " (%d page%s, %.2f s", job.pages,
                               job.pages == 1 ? "" : "s", job.seconds);
-                return "converted " + job.source + " -> " + job.pdf + buf;
+                return "converted " + job.source + " -> " + job.pdf + buf +
+                       (job.wordPages > 0 ? "; Word counted " + std::to_string(job.wordPages)
+                                          : std::string()) +
+                       ")";
             case Outcome::Skipped:
                 if (!job.duplicateOf.empty()) return "duplicate " + job.source + ": " + job.reason;
                 return "skipped   " + job.source + ": " + job.reason;
@@ -573,6 +576,11 @@ int ReportRun(const CommandLine& line, std::size_t carried, const BatchResult& r
             {"duplicates", duplicates},   {"skipped_other", skipped - duplicates},
             {"failed", failed},           {"carried_over", carried},
             {"interrupted", interrupted}, {"seconds", seconds}};
+        nlohmann::json differing = nlohmann::json::array();
+        for (const auto& job : jobs)
+            if (job.outcome == Outcome::Converted && job.wordPages > 0 && job.pages != job.wordPages)
+                differing.push_back(job.pdf);
+        summary["pages_differ_from_word"] = differing;
         jsonl << nlohmann::json{{"summary", summary}}.dump() << "\n";
         jsonl.flush();
         if (!jsonl) {
@@ -588,6 +596,8 @@ int ReportRun(const CommandLine& line, std::size_t carried, const BatchResult& r
             exitCode = interrupted ? 130 : 1;
         }
     }
+    const std::vector<std::string> pageNotes = PageCountNotes(jobs);
+    for (const auto& note : pageNotes) std::printf("%s\n", note.c_str());
     const std::size_t fresh = converted - carried;
     std::printf("%zu input%s: %zu converted", jobs.size(), jobs.size() == 1 ? "" : "s", converted);
     if (carried) std::printf(" (%zu before)", carried);

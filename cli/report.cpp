@@ -108,6 +108,7 @@ nlohmann::json RecordOf(const Job& job) {
             r["outcome"] = "converted";
             r["output"] = job.pdf;
             r["pages"] = job.pages;
+            if (job.wordPages > 0) r["word_pages"] = job.wordPages;
             r["seconds"] = std::round(job.seconds * 1000) / 1000;
             if (job.carriedOver) r["carried_over"] = true;
             break;
@@ -120,6 +121,7 @@ nlohmann::json RecordOf(const Job& job) {
             r["outcome"] = "failed";
             r["reason"] = job.reason;
             if (!job.pdf.empty()) r["output"] = job.pdf;
+            if (job.wordPages > 0) r["word_pages"] = job.wordPages;
             break;
     }
     r["argument"] = job.argument;
@@ -130,6 +132,22 @@ nlohmann::json RecordOf(const Job& job) {
     }
     if (job.outcome == Outcome::Converted) r["pdf_size"] = job.pdfSize;
     return r;
+}
+
+std::vector<std::string> PageCountNotes(const std::vector<Job>& jobs) {
+    std::vector<std::string> notes;
+    for (const auto& job : jobs) {
+        if (job.outcome != Outcome::Converted || job.wordPages <= 0 || job.pages == job.wordPages)
+            continue;
+        notes.push_back(job.pdf + ": Word counted " + std::to_string(job.wordPages) + " page" +
+                        (job.wordPages == 1 ? "" : "s") + "; the PDF has " +
+                        std::to_string(job.pages));
+    }
+    if (!notes.empty())
+        notes.push_back(
+            "(Word's count is the one it saved with the document; Word does not always bring "
+            "it up to date, so it can be stale.)");
+    return notes;
 }
 
 nlohmann::json HeaderOf(const RunInfo& run) {
@@ -153,6 +171,7 @@ std::unordered_map<std::string, EarlierConversion> ReadEarlierConversions(const 
         EarlierConversion c;
         c.pdf = Field<std::string>(entry, "output", "");
         c.pages = Field<int>(entry, "pages", 0);
+        c.wordPages = Field<int>(entry, "word_pages", 0);
         c.seconds = Field<double>(entry, "seconds", 0);
         c.source.known = entry.contains("source_size") && entry.contains("source_mtime_ns");
         c.source.size = Field<std::uint64_t>(entry, "source_size", 0);

@@ -38,6 +38,11 @@ struct RunInfo {
 void TallyInputs(const std::vector<Job>& jobs, RunInfo& run);
 
 nlohmann::json RecordOf(const Job& job);
+
+// The summary's lines for the PDFs whose page count differs from the one Word recorded
+// ("OUT.pdf: Word counted 12 pages; the PDF has 13"), then a note that Word's count can be
+// stale; none when every count agrees or none is known.
+std::vector<std::string> PageCountNotes(const std::vector<Job>& jobs);
 nlohmann::json HeaderOf(const RunInfo& run);
 
 // An earlier report (--json or --jsonl) as --resume reads it: its converted records by input.

@@ -6,16 +6,15 @@
 #include <optional>
 #include <vector>
 
+#include "core/compound_file.h"
 #include "core/text.h"
+#include "core/zip_archive.h"
 
 namespace vellumor {
 
 namespace {
 
 constexpr unsigned char kOle2Magic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr std::uint32_t kMaxRegular = 0xFFFFFFFA;
-constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
 constexpr std::size_t kHeadSize = 65536;
 // Plain text is checked this far; a binary file does not hide behind a page of text for long.
 constexpr std::uint64_t kTextScanLimit = 1u << 20;
@@ -41,184 +40,6 @@ InputVerdict OfficeDetects(InputKind kind) {
     verdict.officeDetects = true;
     return verdict;
 }
-
-// Compound file names compare without regard to case. Only ASCII letters are folded: every
-// name looked for is ASCII, and a non-ASCII unit must never fold onto one of them.
-bool SameName(const std::u16string& name, const char* wanted) {
-    std::size_t i = 0;
-    for (; wanted[i] != '\0'; ++i) {
-        if (i >= name.size()) return false;
-        char16_t c = name[i];
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-        char w = wanted[i];
-        if (w >= 'a' && w <= 'z') w = static_cast<char>(w - 'a' + 'A');
-        if (c != static_cast<unsigned char>(w)) return false;
-    }
-    return i == name.size();
-}
-
-// A small, defensive reader of OLE2 compound files: just enough to list the streams of the root
-// storage and read the first bytes of one. Every index is checked; every walk along a sector
-// chain or the directory tree is cut at the number of sectors or entries the file can hold.
-class CompoundFile {
-  public:
-    CompoundFile(const ByteSource& read, std::uint64_t size) : read_(read), size_(size) {}
-
-    bool Open() {
-        unsigned char h[512];
-        if (read_(0, h, 512) != 512) return false;
-        int shift = U16(h + 0x1E);
-        if (shift != 9 && shift != 12) return false;
-        sectorSize_ = 1u << shift;
-        if (U16(h + 0x20) != 6) return false;  // mini sectors are always 64 bytes
-        miniCutoff_ = U32(h + 0x38);
-        std::uint64_t fatSectors = std::min<std::uint64_t>(U32(h + 0x2C), SectorCount() + 1);
-        std::uint32_t firstDir = U32(h + 0x30);
-        std::uint32_t difatNext = U32(h + 0x44);
-        std::uint32_t difatCount = U32(h + 0x48);
-
-        for (int i = 0; i < 109 && fatSectorList_.size() < fatSectors; ++i)
-            fatSectorList_.push_back(U32(h + 0x4C + 4 * i));
-        std::vector<unsigned char> buf(sectorSize_);
-        const std::uint32_t perDifat = sectorSize_ / 4 - 1;
-        for (std::uint32_t n = 0; n < difatCount && fatSectorList_.size() < fatSectors; ++n) {
-            if (!ReadSector(difatNext, buf.data())) return false;
-            for (std::uint32_t i = 0; i < perDifat && fatSectorList_.size() < fatSectors; ++i)
-                fatSectorList_.push_back(U32(buf.data() + 4 * i));
-            difatNext = U32(buf.data() + 4 * perDifat);
-        }
-
-        std::vector<std::uint32_t> dirChain;
-        if (!Chain(firstDir, dirChain)) return false;
-        for (auto s : dirChain) {
-            if (!ReadSector(s, buf.data())) return false;
-            for (std::uint32_t off = 0; off + 128 <= sectorSize_; off += 128) {
-                const unsigned char* e = buf.data() + off;
-                Entry entry;
-                int nameBytes = std::min<int>(U16(e + 0x40), 64);
-                for (int i = 0; i + 1 < nameBytes; i += 2) {
-                    char16_t c = U16(e + i);
-                    if (c == 0) break;
-                    entry.name.push_back(c);
-                }
-                entry.type = e[0x42];
-                entry.left = U32(e + 0x44);
-                entry.right = U32(e + 0x48);
-                entry.child = U32(e + 0x4C);
-                entry.start = U32(e + 0x74);
-                entry.size = U32(e + 0x78);
-                entries_.push_back(std::move(entry));
-            }
-        }
-        if (entries_.empty() || entries_[0].type != 5) return false;  // entry 0 is the root
-        CollectRootStreams();
-        return true;
-    }
-
-    bool HasStream(const char* name) const { return FindStream(name) != nullptr; }
-
-    // The first n bytes of a stream of the root storage (n <= 64, one mini sector).
-    bool ReadStreamHead(const char* name, unsigned char* out, std::uint32_t n) {
-        const Entry* stream = FindStream(name);
-        if (!stream || n > 64 || stream->size < n) return false;
-        std::vector<unsigned char> buf(sectorSize_);
-        if (stream->size >= miniCutoff_) {
-            if (!ReadSector(stream->start, buf.data())) return false;
-            std::memcpy(out, buf.data(), n);
-            return true;
-        }
-        // In the mini stream, which is the root entry's chain of regular sectors: find the
-        // sector that holds this mini sector (64 divides the sector size, so it is whole).
-        std::uint64_t miniOffset = static_cast<std::uint64_t>(stream->start) * 64;
-        std::uint64_t index = miniOffset / sectorSize_;
-        if (index > SectorCount()) return false;
-        std::uint32_t sector = entries_[0].start;
-        for (std::uint64_t i = 0; i < index; ++i)
-            if (!NextSector(sector, sector)) return false;
-        if (!ReadSector(sector, buf.data())) return false;
-        std::memcpy(out, buf.data() + miniOffset % sectorSize_, n);
-        return true;
-    }
-
-  private:
-    struct Entry {
-        std::u16string name;
-        int type = 0;  // 1 storage, 2 stream, 5 root
-        std::uint32_t left = kNoStream, right = kNoStream, child = kNoStream;
-        std::uint32_t start = 0;
-        std::uint32_t size = 0;
-    };
-
-    std::uint64_t SectorCount() const { return size_ / sectorSize_; }
-
-    bool ReadSector(std::uint32_t s, unsigned char* out) {
-        if (s > kMaxRegular) return false;
-        std::uint64_t off = (static_cast<std::uint64_t>(s) + 1) * sectorSize_;
-        if (off + sectorSize_ > size_) return false;
-        return read_(off, out, sectorSize_) == sectorSize_;
-    }
-
-    // The FAT is read a sector at a time as the chains need it, so memory does not follow the
-    // sector count the header claims.
-    bool NextSector(std::uint32_t s, std::uint32_t& next) {
-        const std::uint32_t perSector = sectorSize_ / 4;
-        std::uint64_t index = s / perSector;
-        if (index >= fatSectorList_.size()) return false;
-        if (cachedFatIndex_ != index) {
-            cachedFat_.resize(sectorSize_);
-            if (!ReadSector(fatSectorList_[index], cachedFat_.data())) return false;
-            cachedFatIndex_ = index;
-        }
-        next = U32(cachedFat_.data() + 4 * (s % perSector));
-        return true;
-    }
-
-    bool Chain(std::uint32_t start, std::vector<std::uint32_t>& out) {
-        std::uint32_t s = start;
-        const std::uint64_t limit = SectorCount() + 1;
-        while (s != kEndOfChain) {
-            if (out.size() >= limit) return false;
-            out.push_back(s);
-            if (!NextSector(s, s)) return false;
-        }
-        return !out.empty();
-    }
-
-    // The root's children form a binary tree through left/right links; a broken link is not
-    // followed, and no entry is visited twice.
-    void CollectRootStreams() {
-        std::vector<bool> seen(entries_.size(), false);
-        std::vector<std::uint32_t> pending{entries_[0].child};
-        seen[0] = true;
-        while (!pending.empty()) {
-            std::uint32_t id = pending.back();
-            pending.pop_back();
-            if (id >= entries_.size() || seen[id]) continue;
-            seen[id] = true;
-            const Entry& e = entries_[id];
-            if (e.type != 1 && e.type != 2) continue;
-            rootChildren_.push_back(id);
-            pending.push_back(e.left);
-            pending.push_back(e.right);
-        }
-    }
-
-    const Entry* FindStream(const char* name) const {
-        for (auto id : rootChildren_)
-            if (entries_[id].type == 2 && SameName(entries_[id].name, name)) return &entries_[id];
-        return nullptr;
-    }
-
-    const ByteSource& read_;
-    std::uint64_t size_;
-    std::uint32_t sectorSize_ = 512;
-    std::uint32_t miniCutoff_ = 4096;
-    std::vector<std::uint32_t> fatSectorList_;
-    std::vector<unsigned char> cachedFat_;
-    std::uint64_t cachedFatIndex_ = ~std::uint64_t{0};
-    std::vector<Entry> entries_;
-    std::vector<std::uint32_t> rootChildren_;
-};
 
 // The Word 6 to 2003 header (FIB) at the start of the WordDocument stream: wIdent, nFib, and a
 // flag word at 0x0A. Word 97 and later write wIdent 0xA5EC and nFib 0xC1 or more (0xC0 in a few
@@ -270,47 +91,6 @@ InputVerdict CheckOle2(const ByteSource& read, std::uint64_t size) {
         return Refuse("a PowerPoint presentation, not a Word document");
     if (cf.HasStream("VisioDocument")) return Refuse("a Visio drawing, not a Word document");
     return Refuse("a compound file without a Word document in it");
-}
-
-// Names of the members of a zip archive: from the central directory when the archive is whole,
-// else from the local headers at the front (a truncated archive still names its parts).
-std::vector<std::string> ZipNames(const ByteSource& read, std::uint64_t size) {
-    std::vector<std::string> names;
-    std::uint64_t tailSize = std::min<std::uint64_t>(size, 65536 + 22);
-    std::vector<unsigned char> tail(tailSize);
-    if (read(size - tailSize, tail.data(), tailSize) == tailSize) {
-        for (std::size_t i = tailSize >= 22 ? tailSize - 22 + 1 : 0; i-- > 0;) {
-            const unsigned char* p = tail.data() + i;
-            if (p[0] != 'P' || p[1] != 'K' || p[2] != 5 || p[3] != 6) continue;
-            std::uint32_t cdSize = U32(p + 12);
-            std::uint32_t cdOffset = U32(p + 16);
-            if (cdSize > 64u << 20 || static_cast<std::uint64_t>(cdOffset) + cdSize > size) break;
-            std::vector<unsigned char> cd(cdSize);
-            if (read(cdOffset, cd.data(), cdSize) != cdSize) break;
-            std::size_t pos = 0;
-            while (pos + 46 <= cd.size() && names.size() < 100000) {
-                const unsigned char* e = cd.data() + pos;
-                if (U32(e) != 0x02014b50) break;
-                std::size_t nameLen = U16(e + 28), extra = U16(e + 30), comment = U16(e + 32);
-                if (pos + 46 + nameLen > cd.size()) break;
-                names.emplace_back(reinterpret_cast<const char*>(e + 46), nameLen);
-                pos += 46 + nameLen + extra + comment;
-            }
-            if (!names.empty()) return names;
-            break;
-        }
-    }
-    std::uint64_t pos = 0;
-    unsigned char h[30];
-    while (names.size() < 10000 && read(pos, h, 30) == 30 && U32(h) == 0x04034b50) {
-        std::size_t nameLen = U16(h + 26), extra = U16(h + 28);
-        std::string name(nameLen, '\0');
-        if (read(pos + 30, name.data(), nameLen) != nameLen) break;
-        names.push_back(name);
-        if (U16(h + 6) & 0x08) break;  // sizes follow the data: cannot skip further
-        pos += 30 + nameLen + extra + U32(h + 18);
-    }
-    return names;
 }
 
 InputVerdict CheckZip(const ByteSource& read, std::uint64_t size) {

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/byte_source.h"
+
 namespace vellumor {
 
 enum class InputKind {
@@ -114,9 +116,6 @@ constexpr std::string_view WordImportFilter(WordImport import, std::size_t index
     return {};
 }
 std::vector<std::string> WordImportFilters(WordImport import);
-
-// Random access to the content: reads up to size bytes at offset, returns what it read.
-using ByteSource = std::function<std::size_t(std::uint64_t offset, void* buffer, std::size_t size)>;
 
 InputVerdict CheckContent(const ByteSource& read, std::uint64_t totalSize);
 InputVerdict CheckBytes(const std::string& bytes);

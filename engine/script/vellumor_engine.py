@@ -321,6 +321,68 @@ def is_plain_text_import(filter_name):
     return filter_name == "Text" or filter_name.startswith("Text (")
 
 
+def collapse_spilled_breaks(document):
+    """Word lays no page out for the empty paragraph that ends a section: at the foot of a full
+    page it stays there, past the bottom margin, where the office would move it onto a page of
+    its own and make an empty page. A page that holds nothing but such a paragraph (empty, with
+    nothing anchored to it, and the next paragraph starting a new page) gets it back: the
+    paragraph keeps its place and its content, and takes no height (no spacing, a line of a
+    hundredth of a millimetre). Only the copy in memory changes; the PDF is made of it."""
+    controller = document.getCurrentController()
+    if controller is None:
+        return 0
+    view = controller.getViewCursor()
+    body = document.getText()
+    none = uno.Enum("com.sun.star.style.BreakType", "NONE")
+    page_breaks = ("PAGE_BEFORE", "PAGE_BOTH")
+    view.jumpToLastPage()
+    last = view.getPage()
+    page, collapsed = 2, 0
+    while page <= last:
+        view.jumpToPage(page)
+        view.jumpToStartOfPage()
+        page += 1
+        if view.getText() != body:
+            continue  # a table or a frame starts the page
+        start = body.createTextCursorByRange(view.getStart())
+        if not (start.isStartOfParagraph() and start.isEndOfParagraph()):
+            continue
+        if start.getPropertyValue("BreakType") != none or start.getPropertyValue("PageDescName"):
+            continue  # an empty paragraph that starts a page on purpose
+        following = body.createTextCursorByRange(start.getStart())
+        if not following.gotoNextParagraph(False) or following.getText() != body:
+            continue
+        if (following.getPropertyValue("BreakType").value not in page_breaks
+                and not following.getPropertyValue("PageDescName")):
+            continue
+        paragraph = start.createEnumeration().nextElement()
+        if paragraph.createContentEnumeration("com.sun.star.text.TextContent").hasMoreElements():
+            continue  # pictures or shapes anchored to it
+        spacing = uno.createUnoStruct("com.sun.star.style.LineSpacing")
+        spacing.Mode = uno.getConstantByName("com.sun.star.style.LineSpacingMode.FIX")
+        spacing.Height = 1
+        paragraph.setPropertyValue("ParaTopMargin", 0)
+        paragraph.setPropertyValue("ParaBottomMargin", 0)
+        paragraph.setPropertyValue("ParaLineSpacing", spacing)
+        collapsed += 1
+        view.jumpToLastPage()
+        last = view.getPage()
+        page -= 1  # the pages after it moved up one: this number is looked at again
+        if collapsed > 10000:
+            break
+    return collapsed
+
+
+def lay_out_as_word(document):
+    """Brings the layout of a loaded Word document closer to Word's before it is saved. A
+    document it cannot adjust is saved as the office laid it out."""
+    try:
+        collapse_spilled_breaks(document)
+    except Exception as e:
+        if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+            raise
+
+
 def partial_folder_name(pid):
     # A hidden folder of this worker's beside the target: the office keeps its temporary and
     # lock files beside what it writes, so everything of a cut-short save stays in there.
@@ -1174,6 +1236,7 @@ class Office(object):
                 _close(document)
                 return LOAD_TEXT_IMPORT, None
             self.document = document  # from here on the main thread stays with us
+            lay_out_as_word(document)
             return LOAD_DONE, None
 
         return self.on_main_thread(run)

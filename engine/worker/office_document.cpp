@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
@@ -16,6 +17,17 @@
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <com/sun/star/util/XChangesBatch.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/container/XContentEnumerationAccess.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/style/BreakType.hpp>
+#include <com/sun/star/style/LineSpacing.hpp>
+#include <com/sun/star/style/LineSpacingMode.hpp>
+#include <com/sun/star/text/XPageCursor.hpp>
+#include <com/sun/star/text/XParagraphCursor.hpp>
+#include <com/sun/star/text/XTextDocument.hpp>
+#include <com/sun/star/text/XTextViewCursorSupplier.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/document/XTypeDetection.hpp>
@@ -75,6 +87,75 @@ class CancellingHandler : public cppu::WeakImplHelper1<task::XInteractionHandler
     }
     bool passwordRequested = false;
 };
+
+// Word lays no page out for the empty paragraph that ends a section: at the foot of a full page
+// it stays there, past the bottom margin, where the office would move it onto a page of its own
+// and make an empty page. A page that holds nothing but such a paragraph (empty, with nothing
+// anchored to it, and the next paragraph starting a new page) gets it back: the paragraph keeps
+// its place and its content, and takes no height (no spacing, a line of a hundredth of a
+// millimetre). The script worker does the same (collapse_spilled_breaks).
+int CollapseSpilledBreaks(const uno::Reference<lang::XComponent>& document) {
+    uno::Reference<frame::XModel> model(document, uno::UNO_QUERY);
+    uno::Reference<text::XTextDocument> textDocument(document, uno::UNO_QUERY);
+    if (!model.is() || !textDocument.is()) return 0;
+    uno::Reference<text::XTextViewCursorSupplier> supplier(model->getCurrentController(),
+                                                           uno::UNO_QUERY);
+    if (!supplier.is()) return 0;
+    uno::Reference<text::XTextViewCursor> view = supplier->getViewCursor();
+    uno::Reference<text::XPageCursor> pages(view, uno::UNO_QUERY);
+    if (!view.is() || !pages.is()) return 0;
+    const uno::Reference<text::XText> body = textDocument->getText();
+    auto breaksPage = [](const uno::Reference<beans::XPropertySet>& paragraph) {
+        style::BreakType kind = style::BreakType_NONE;
+        OUString pageStyle;
+        paragraph->getPropertyValue("BreakType") >>= kind;
+        paragraph->getPropertyValue("PageDescName") >>= pageStyle;
+        return std::pair<style::BreakType, bool>(kind, !pageStyle.isEmpty());
+    };
+    pages->jumpToLastPage();
+    sal_Int32 last = pages->getPage();
+    int collapsed = 0;
+    for (sal_Int32 page = 2; page <= last && collapsed < 10000;) {
+        pages->jumpToPage(static_cast<sal_Int16>(page));
+        pages->jumpToStartOfPage();
+        ++page;
+        if (view->getText() != body) continue;  // a table or a frame starts the page
+        uno::Reference<text::XParagraphCursor> start(body->createTextCursorByRange(view->getStart()),
+                                                     uno::UNO_QUERY);
+        if (!start.is() || !start->isStartOfParagraph() || !start->isEndOfParagraph()) continue;
+        auto own = breaksPage(uno::Reference<beans::XPropertySet>(start, uno::UNO_QUERY_THROW));
+        if (own.first != style::BreakType_NONE || own.second) continue;  // starts a page on purpose
+        uno::Reference<text::XParagraphCursor> following(
+            body->createTextCursorByRange(start->getStart()), uno::UNO_QUERY);
+        if (!following.is() || !following->gotoNextParagraph(false) ||
+            following->getText() != body)
+            continue;
+        auto next = breaksPage(uno::Reference<beans::XPropertySet>(following, uno::UNO_QUERY_THROW));
+        if (next.first != style::BreakType_PAGE_BEFORE && next.first != style::BreakType_PAGE_BOTH &&
+            !next.second)
+            continue;
+        uno::Reference<container::XEnumerationAccess> range(start, uno::UNO_QUERY);
+        if (!range.is()) continue;
+        auto paragraphs = range->createEnumeration();
+        if (!paragraphs->hasMoreElements()) continue;
+        uno::Reference<beans::XPropertySet> paragraph(paragraphs->nextElement(), uno::UNO_QUERY);
+        uno::Reference<container::XContentEnumerationAccess> anchored(paragraph, uno::UNO_QUERY);
+        if (!paragraph.is() || !anchored.is() ||
+            anchored->createContentEnumeration("com.sun.star.text.TextContent")->hasMoreElements())
+            continue;  // pictures or shapes anchored to it
+        style::LineSpacing spacing;
+        spacing.Mode = style::LineSpacingMode::FIX;
+        spacing.Height = 1;
+        paragraph->setPropertyValue("ParaTopMargin", uno::Any(sal_Int32(0)));
+        paragraph->setPropertyValue("ParaBottomMargin", uno::Any(sal_Int32(0)));
+        paragraph->setPropertyValue("ParaLineSpacing", uno::Any(spacing));
+        ++collapsed;
+        pages->jumpToLastPage();
+        last = pages->getPage();
+        --page;  // the pages after it moved up one: this number is looked at again
+    }
+    return collapsed;
+}
 
 }  // namespace
 
@@ -257,6 +338,14 @@ bool OfficeDocuments::DetectedFilter(const std::string& url, std::string& filter
         return true;
     } catch (const uno::Exception&) {
         return false;
+    }
+}
+
+void OfficeDocuments::LayOutAsWord() {
+    try {
+        CollapseSpilledBreaks(state_->document);
+    } catch (const uno::Exception&) {
+        // Saved as the office laid it out.
     }
 }
 

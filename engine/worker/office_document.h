@@ -45,6 +45,10 @@ class OfficeDocuments {
     bool DetectedFilter(const std::string& url, std::string& filter) const;
     // The import filter the document held was read with; "" when the office does not say.
     std::string LoadedFilter() const;
+    // Brings the layout of the text document held closer to Word's before it is saved (see
+    // vellumor_engine.py, which does the same). What cannot be adjusted stays as the office
+    // laid it out; nothing of the user's file changes, only the copy in memory.
+    void LayOutAsWord();
     // Writes the document held as PDF (PDF/A-2b when pdfa). False with the office's message,
     // which is for diagnosis only: it names the office's internals.
     bool StorePdf(const std::string& url, bool pdfa, std::string& error);

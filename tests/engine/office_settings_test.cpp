@@ -52,7 +52,7 @@ TEST(OfficeSettings, TheShippedFileForbidsMacrosAndLinksAndReplacesWordsFonts) {
     EXPECT_EQ(has("/org.openoffice.Office.Writer/Content/Update", "Link", "0"), 1);
     // Font replacements apply off Windows only, where Word's fonts are missing.
     const std::string simsun = "/org.openoffice.Office.Common/Font/Substitution/FontPairs['宋体']";
-    EXPECT_EQ(has(simsun, "SubstituteFont", "IPAMincho"), 2);
+    EXPECT_EQ(has(simsun, "SubstituteFont", "AR PL SungtiL GB"), 2);
     EXPECT_EQ(has("/org.openoffice.Office.Common/Font/Substitution/FontPairs['MS Mincho']",
                   "ReplaceFont", "MS Mincho"),
               2);

@@ -510,6 +510,80 @@ TEST_P(Conformance, PlainTextConvertsWithItsLettersInEitherEncoding) {
     }
 }
 
+// A .docx of the document body given (WordprocessingML paragraphs and the last section's
+// properties), packed with the zip tool.
+std::string Docx(const fs::path& folder, const std::string& name, const std::string& body) {
+    const fs::path parts = folder / (name + ".parts");
+    fs::create_directories(parts / "_rels");
+    fs::create_directories(parts / "word");
+    Write(parts, "[Content_Types].xml",
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Types "
+          "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default "
+          "Extension=\"rels\" ContentType=\"application/"
+          "vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
+          "ContentType=\"application/xml\"/><Override PartName=\"/word/document.xml\" "
+          "ContentType=\"application/"
+          "vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/></Types>");
+    Write(parts / "_rels", ".rels",
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships "
+          "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+          "Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+          "relationships/officeDocument\" Target=\"word/document.xml\"/></Relationships>");
+    Write(parts / "word", "document.xml",
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:document "
+          "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"><w:body>" +
+              body + "</w:body></w:document>");
+    const std::string docx = (folder / name).string();
+    CommandOutput("cd '" + parts.string() + "' && zip -q -X -r '" + docx + "' . 2>&1");
+    return docx;
+}
+
+// Word lays no page out for the empty paragraph that ends a section at the foot of a full page;
+// the office, left alone, moves it onto a page of its own. Only that page goes: an empty
+// paragraph that starts a page on purpose stays, and so does all the text.
+TEST_P(Conformance, AnEmptyParagraphEndingASectionMakesNoPageOfItsOwn) {
+    TempFolder dir;
+    auto engine = MakeEngine();
+    // Letter paper with inch margins holds 648 pt: 53 lines of exactly 12 pt leave 12 pt, where
+    // the empty 14 pt paragraph that carries the section break does not fit.
+    const std::string section =
+        "<w:sectPr><w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" "
+        "w:right=\"1440\" w:bottom=\"1440\" w:left=\"1440\" w:header=\"720\" w:footer=\"720\" "
+        "w:gutter=\"0\"/></w:sectPr>";
+    auto line = [](const std::string& text, const std::string& twips = "240") {
+        return "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"" + twips +
+               "\" w:lineRule=\"exact\"/></w:pPr><w:r><w:t>" + text + "</w:t></w:r></w:p>";
+    };
+    std::string full;
+    for (int i = 1; i <= 53; ++i) full += line("Line " + std::to_string(i));
+    const std::string breakMark = "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" "
+                                  "w:line=\"280\" w:lineRule=\"exact\"/>" +
+                                  section + "</w:pPr></w:p>";
+    struct Case {
+        const char* name;
+        std::string body;
+        int pages;
+    } cases[] = {
+        {"spilled.docx", full + breakMark + line("Second section") + section, 2},
+        // An empty paragraph that starts its page with a break of its own is kept.
+        {"kept.docx",
+         line("First") + "<w:p><w:pPr><w:pageBreakBefore/></w:pPr></w:p>" +
+             "<w:p><w:pPr><w:pageBreakBefore/></w:pPr><w:r><w:t>Third</w:t></w:r></w:p>" +
+             section,
+         3},
+    };
+    for (const auto& c : cases) {
+        const std::string pdf = (dir.path() / (std::string(c.name) + ".pdf")).string();
+        engine->Load(Docx(dir.path(), c.name, c.body), 0, 13, false);
+        engine->Save(pdf, 0, 12, false);
+        EXPECT_EQ(PdfPages(pdf), c.pages) << c.name;
+        const std::string text = CommandOutput("pdftotext '" + pdf + "' - 2>/dev/null");
+        for (const char* kept : {"Line 53", "Second section", "Third"})
+            if (c.body.find(kept) != std::string::npos)
+                EXPECT_NE(text.find(kept), std::string::npos) << c.name << ": " << kept;
+    }
+}
+
 // What the input check cannot name is the office's to judge: a Word 95 document of a Far East
 // edition (its own header identifier) and a WordPerfect 4.2 document convert; binary junk the
 // office would read as text, or not read at all, is refused with the check's reason.
