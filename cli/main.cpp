@@ -578,7 +578,8 @@ int ReportRun(const CommandLine& line, std::size_t carried, const BatchResult& r
             {"interrupted", interrupted}, {"seconds", seconds}};
         nlohmann::json differing = nlohmann::json::array();
         for (const auto& job : jobs)
-            if (job.outcome == Outcome::Converted && job.wordPages > 0 && job.pages != job.wordPages)
+            if (job.outcome == Outcome::Converted && job.wordPages > 0 &&
+                job.pages != job.wordPages)
                 differing.push_back(job.pdf);
         summary["pages_differ_from_word"] = differing;
         jsonl << nlohmann::json{{"summary", summary}}.dump() << "\n";

@@ -88,15 +88,14 @@ class Huffman {
     std::uint16_t symbol_[kLiteralCodes] = {0};
 };
 
-constexpr std::uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,
-                                           15, 17, 19, 23, 27, 31, 35, 43, 51,  59,
+constexpr std::uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                           15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
                                            67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr std::uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                            2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::uint16_t kDistanceBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,
-                                             17,   25,   33,   49,   65,   97,    129,   193,
-                                             257,  385,  513,  769,  1025, 1537,  2049,  3073,
-                                             4097, 6145, 8193, 12289, 16385, 24577};
+constexpr std::uint16_t kDistanceBase[30] = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 constexpr std::uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                              6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
@@ -123,13 +122,15 @@ bool InflateBlock(BitReader& in, const Huffman& literals, const Huffman& distanc
         std::size_t distance = kDistanceBase[code] + static_cast<std::size_t>(extra);
         if (distance > out.size() || out.size() + length > limit) return false;
         // Byte by byte: a copy may overlap what it writes (distance < length).
-        for (std::size_t from = out.size() - distance; length-- > 0; ++from) out.push_back(out[from]);
+        for (std::size_t from = out.size() - distance; length-- > 0; ++from)
+            out.push_back(out[from]);
     }
 }
 
 bool FixedCodes(Huffman& literals, Huffman& distances) {
     std::uint8_t lengths[kLiteralCodes];
-    for (int s = 0; s < kLiteralCodes; ++s) lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+    for (int s = 0; s < kLiteralCodes; ++s)
+        lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
     if (!literals.Build(lengths, kLiteralCodes)) return false;
     for (int s = 0; s < kDistanceCodes; ++s) lengths[s] = 5;
     return distances.Build(lengths, kDistanceCodes);

@@ -120,19 +120,19 @@ int CollapseSpilledBreaks(const uno::Reference<lang::XComponent>& document) {
         pages->jumpToStartOfPage();
         ++page;
         if (view->getText() != body) continue;  // a table or a frame starts the page
-        uno::Reference<text::XParagraphCursor> start(body->createTextCursorByRange(view->getStart()),
-                                                     uno::UNO_QUERY);
+        uno::Reference<text::XParagraphCursor> start(
+            body->createTextCursorByRange(view->getStart()), uno::UNO_QUERY);
         if (!start.is() || !start->isStartOfParagraph() || !start->isEndOfParagraph()) continue;
         auto own = breaksPage(uno::Reference<beans::XPropertySet>(start, uno::UNO_QUERY_THROW));
         if (own.first != style::BreakType_NONE || own.second) continue;  // starts a page on purpose
         uno::Reference<text::XParagraphCursor> following(
             body->createTextCursorByRange(start->getStart()), uno::UNO_QUERY);
-        if (!following.is() || !following->gotoNextParagraph(false) ||
-            following->getText() != body)
+        if (!following.is() || !following->gotoNextParagraph(false) || following->getText() != body)
             continue;
-        auto next = breaksPage(uno::Reference<beans::XPropertySet>(following, uno::UNO_QUERY_THROW));
-        if (next.first != style::BreakType_PAGE_BEFORE && next.first != style::BreakType_PAGE_BOTH &&
-            !next.second)
+        auto next =
+            breaksPage(uno::Reference<beans::XPropertySet>(following, uno::UNO_QUERY_THROW));
+        if (next.first != style::BreakType_PAGE_BEFORE &&
+            next.first != style::BreakType_PAGE_BOTH && !next.second)
             continue;
         uno::Reference<container::XEnumerationAccess> range(start, uno::UNO_QUERY);
         if (!range.is()) continue;

@@ -47,8 +47,8 @@ struct Member {
 std::string Zip(const std::vector<Member>& members) {
     std::string zip, central;
     for (const auto& m : members) {
-        const std::uint32_t unpacked =
-            static_cast<std::uint32_t>(m.unpacked == std::string::npos ? m.data.size() : m.unpacked);
+        const std::uint32_t unpacked = static_cast<std::uint32_t>(
+            m.unpacked == std::string::npos ? m.data.size() : m.unpacked);
         const std::uint32_t offset = static_cast<std::uint32_t>(zip.size());
         std::string local(30, '\0');
         Put32(local, 0, 0x04034b50);
@@ -76,7 +76,8 @@ std::string Zip(const std::vector<Member>& members) {
 }
 
 std::string Package(Member app) {
-    return Zip({{"[Content_Types].xml", "<Types/>"}, {"word/document.xml", "<w:document/>"},
+    return Zip({{"[Content_Types].xml", "<Types/>"},
+                {"word/document.xml", "<w:document/>"},
                 std::move(app)});
 }
 
@@ -131,12 +132,12 @@ TEST(Inflate, DecodesEachBlockTypeAndRefusesWhatDoesNotFit) {
     const std::string fixed = FromHex(
         "b309484c4f2db633b7d187306c1c0b0a723293134b32f3f3ec7c33938bf28bf3d34a14fcd3d232935315c2f38b"
         "526cf491950000");
-    ASSERT_TRUE(Inflate(reinterpret_cast<const unsigned char*>(fixed.data()), fixed.size(), 1000,
-                        out));
+    ASSERT_TRUE(
+        Inflate(reinterpret_cast<const unsigned char*>(fixed.data()), fixed.size(), 1000, out));
     EXPECT_EQ(out, "<Pages>7</Pages><Application>Microsoft Office Word</Application>");
     const std::string stored = FromHex("011000efff3c50616765733e373c2f50616765733e");
-    ASSERT_TRUE(Inflate(reinterpret_cast<const unsigned char*>(stored.data()), stored.size(), 16,
-                        out));
+    ASSERT_TRUE(
+        Inflate(reinterpret_cast<const unsigned char*>(stored.data()), stored.size(), 16, out));
     EXPECT_EQ(out, "<Pages>7</Pages>");
     // Over the limit, cut short, or damaged: refused, never read past the data.
     EXPECT_FALSE(Inflate(reinterpret_cast<const unsigned char*>(kDeflatedWordApp.data()),
@@ -151,29 +152,31 @@ TEST(Inflate, DecodesEachBlockTypeAndRefusesWhatDoesNotFit) {
 
 TEST(RecordedWordPages, ReadsTheCountOfAPackageWordSavedLast) {
     EXPECT_EQ(Pages(Package({"docProps/app.xml", kDeflatedWordApp, 8, kDeflatedWordAppSize})), 31);
-    EXPECT_EQ(Pages(Package({"docProps/app.xml",
-                             App("Microsoft Macintosh Word", "<PagesX>9</PagesX><Pages> 4 </Pages>")})),
+    EXPECT_EQ(Pages(Package({"docProps/app.xml", App("Microsoft Macintosh Word",
+                                                     "<PagesX>9</PagesX><Pages> 4 </Pages>")})),
               4);
     // Part names compare without regard to case.
-    EXPECT_EQ(Pages(Package({"docProps/App.xml", App("Microsoft Office Word", "<Pages>2</Pages>")})),
-              2);
+    EXPECT_EQ(
+        Pages(Package({"docProps/App.xml", App("Microsoft Office Word", "<Pages>2</Pages>")})), 2);
 }
 
 TEST(RecordedWordPages, NoCountFromOtherProgramsOrDamagedParts) {
     EXPECT_EQ(Pages(Package({"docProps/app.xml", App("LibreOffice/7.4", "<Pages>3</Pages>")})), 0);
     EXPECT_EQ(Pages(Package({"docProps/app.xml", App("Microsoft Office Word", "")})), 0);
-    EXPECT_EQ(Pages(Package({"docProps/app.xml", App("Microsoft Office Word", "<Pages>0</Pages>")})),
-              0);
-    EXPECT_EQ(Pages(Package({"docProps/app.xml", App("Microsoft Office Word", "<Pages>-2</Pages>")})),
-              0);
-    EXPECT_EQ(Pages(Package({"docProps/core.xml", App("Microsoft Office Word", "<Pages>3</Pages>")})),
-              0);
-    EXPECT_EQ(Pages(Package({"docProps/app.xml", kDeflatedWordApp.substr(0, 100), 8,
-                             kDeflatedWordAppSize})),
+    EXPECT_EQ(
+        Pages(Package({"docProps/app.xml", App("Microsoft Office Word", "<Pages>0</Pages>")})), 0);
+    EXPECT_EQ(
+        Pages(Package({"docProps/app.xml", App("Microsoft Office Word", "<Pages>-2</Pages>")})), 0);
+    EXPECT_EQ(
+        Pages(Package({"docProps/core.xml", App("Microsoft Office Word", "<Pages>3</Pages>")})), 0);
+    EXPECT_EQ(Pages(Package(
+                  {"docProps/app.xml", kDeflatedWordApp.substr(0, 100), 8, kDeflatedWordAppSize})),
               0);
     EXPECT_EQ(Pages(Package({"docProps/app.xml", "whatever", 12})), 0);  // bzip2: not read
-    const std::string whole = Package({"docProps/app.xml", kDeflatedWordApp, 8, kDeflatedWordAppSize});
-    for (std::size_t cut = 0; cut < whole.size(); cut += 13) EXPECT_EQ(Pages(whole.substr(0, cut)), 0);
+    const std::string whole =
+        Package({"docProps/app.xml", kDeflatedWordApp, 8, kDeflatedWordAppSize});
+    for (std::size_t cut = 0; cut < whole.size(); cut += 13)
+        EXPECT_EQ(Pages(whole.substr(0, cut)), 0);
     EXPECT_EQ(Pages("plain text, not a document"), 0);
 }
 

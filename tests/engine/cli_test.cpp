@@ -109,6 +109,54 @@ TEST(Cli, EveryInputEndsInOneOutcomeAndNamesFollowTheRules) {
     EXPECT_TRUE(fs::exists(dir / "in" / "sub" / "b.pdf"));
 }
 
+// The page count Word recorded travels with each record, and the summary names the PDFs whose
+// count differs from it.
+TEST(Cli, RecordsCarryWordsPageCountAndTheSummaryNamesThoseThatDiffer) {
+    VELLUMOR_REQUIRE_CORPUS();
+    TempFolder dir;
+    Copy("poi_Bug54849.docx", dir / "in" / "same.docx");          // Word counted 1 page
+    Copy("poi_DiffFirstPageHeadFoot.doc", dir / "in" / "b.doc");  // Word counted 2
+    Copy("poi_Bug54849.docx", dir / "in" / "stale.docx");
+    // The same document with a count Word left stale.
+    fs::create_directories(dir / "parts" / "docProps");
+    std::ofstream(dir / "parts" / "docProps" / "app.xml")
+        << "<Properties><Pages>3</Pages><Application>Microsoft Office Word</Application>"
+           "</Properties>";
+    ASSERT_EQ(std::system(("cd " + Q(dir / "parts") + " && zip -q " + Q(dir / "in" / "stale.docx") +
+                           " docProps/app.xml")
+                              .c_str()),
+              0);
+    const fs::path out = dir / "out", json = dir / "r.json", jsonl = dir / "r.jsonl";
+    const std::string command = "'" + std::string(VELLUMOR_CLI) + "' --jobs 2 -o " + Q(out) +
+                                " --json " + Q(json) + " --jsonl " + Q(jsonl) + " " +
+                                Q(dir / "in") + " 2>/dev/null";
+    std::string printed;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+            printed.append(buffer, n);
+        pclose(pipe);
+    }
+    std::map<std::string, nlohmann::json> by;
+    for (auto& r : ReadJson(json))
+        by[fs::path(r["input"].get<std::string>()).filename().string()] = r;
+    EXPECT_EQ(by["same.docx"]["word_pages"], 1);
+    EXPECT_EQ(by["b.doc"]["word_pages"], 2);
+    EXPECT_EQ(by["stale.docx"]["word_pages"], 3);
+    EXPECT_EQ(by["stale.docx"]["pages"], 1);
+    EXPECT_NE(printed.find("stale.pdf: Word counted 3 pages; the PDF has 1\n"), std::string::npos)
+        << printed;
+    EXPECT_EQ(printed.find("same.pdf: Word counted"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("can be stale"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("; Word counted 3)"), std::string::npos) << printed;
+    std::ifstream lines(jsonl);
+    std::string line, last;
+    while (std::getline(lines, line)) last = line;
+    const auto differ = nlohmann::json::parse(last)["summary"]["pages_differ_from_word"];
+    ASSERT_EQ(differ.size(), 1u) << last;
+    EXPECT_EQ(fs::path(differ[0].get<std::string>()).filename(), "stale.pdf");
+}
+
 TEST(Cli, TheRunGoesOnWhenTheEngineHangsOrDies) {
     VELLUMOR_REQUIRE_CORPUS();
     TempFolder dir;

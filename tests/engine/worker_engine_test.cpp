@@ -556,9 +556,10 @@ TEST_P(Conformance, AnEmptyParagraphEndingASectionMakesNoPageOfItsOwn) {
     };
     std::string full;
     for (int i = 1; i <= 53; ++i) full += line("Line " + std::to_string(i));
-    const std::string breakMark = "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" "
-                                  "w:line=\"280\" w:lineRule=\"exact\"/>" +
-                                  section + "</w:pPr></w:p>";
+    const std::string breakMark =
+        "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" "
+        "w:line=\"280\" w:lineRule=\"exact\"/>" +
+        section + "</w:pPr></w:p>";
     struct Case {
         const char* name;
         std::string body;
@@ -568,8 +569,7 @@ TEST_P(Conformance, AnEmptyParagraphEndingASectionMakesNoPageOfItsOwn) {
         // An empty paragraph that starts its page with a break of its own is kept.
         {"kept.docx",
          line("First") + "<w:p><w:pPr><w:pageBreakBefore/></w:pPr></w:p>" +
-             "<w:p><w:pPr><w:pageBreakBefore/></w:pPr><w:r><w:t>Third</w:t></w:r></w:p>" +
-             section,
+             "<w:p><w:pPr><w:pageBreakBefore/></w:pPr><w:r><w:t>Third</w:t></w:r></w:p>" + section,
          3},
     };
     for (const auto& c : cases) {
