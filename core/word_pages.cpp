@@ -94,6 +94,19 @@ int BinaryPages(const ByteSource& read, std::uint64_t size) {
     return word ? pages : 0;
 }
 
+ByteSource StreamSource(std::istream& in, std::uint64_t& size) {
+    in.seekg(0, std::ios::end);
+    const auto end = in.tellg();
+    size = end < 0 ? 0 : static_cast<std::uint64_t>(end);
+    return [&in](std::uint64_t offset, void* buffer, std::size_t bytes) -> std::size_t {
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(offset));
+        if (!in) return 0;
+        in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(bytes));
+        return static_cast<std::size_t>(in.gcount());
+    };
+}
+
 }  // namespace
 
 int RecordedWordPages(const ByteSource& read, std::uint64_t size) {
@@ -106,18 +119,26 @@ int RecordedWordPages(const ByteSource& read, std::uint64_t size) {
 }
 
 int RecordedWordPages(std::istream& in) {
-    in.seekg(0, std::ios::end);
-    const auto end = in.tellg();
-    const std::uint64_t size = end < 0 ? 0 : static_cast<std::uint64_t>(end);
-    ByteSource source = [&in](std::uint64_t offset, void* buffer,
-                              std::size_t bytes) -> std::size_t {
-        in.clear();
-        in.seekg(static_cast<std::streamoff>(offset));
-        if (!in) return 0;
-        in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(bytes));
-        return static_cast<std::size_t>(in.gcount());
-    };
+    std::uint64_t size = 0;
+    const ByteSource source = StreamSource(in, size);
     return RecordedWordPages(source, size);
+}
+
+int RecordedPunctuationCompression(std::istream& in) {
+    std::uint64_t size = 0;
+    const ByteSource source = StreamSource(in, size);
+    std::string settings;
+    if (!ReadZipMember(source, size, "word/settings.xml", 16u << 20, settings)) return -1;
+    const std::size_t at = settings.find(":characterSpacingControl ");
+    if (at == std::string::npos) return -1;
+    const std::size_t value = settings.find("val=\"", at);
+    const std::size_t close = settings.find('>', at);
+    if (value == std::string::npos || value > close) return -1;
+    const std::string kind = settings.substr(value + 5, settings.find('"', value + 5) - value - 5);
+    if (kind == "doNotCompress") return 0;
+    if (kind == "compressPunctuation") return 1;
+    if (kind == "compressPunctuationAndJapaneseKana") return 2;
+    return -1;
 }
 
 }  // namespace vellumor

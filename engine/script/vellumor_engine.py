@@ -27,6 +27,7 @@ import subprocess
 import sys
 import threading
 import time
+import zipfile
 
 import uno
 import unohelper
@@ -324,58 +325,89 @@ def is_plain_text_import(filter_name):
 def collapse_spilled_breaks(document):
     """Word lays no page out for the empty paragraph that ends a section: at the foot of a full
     page it stays there, past the bottom margin, where the office would move it onto a page of
-    its own and make an empty page. A page that holds nothing but such a paragraph (empty, with
-    nothing anchored to it, and the next paragraph starting a new page) gets it back: the
-    paragraph keeps its place and its content, and takes no height (no spacing, a line of a
-    hundredth of a millimetre). Only the copy in memory changes; the PDF is made of it."""
-    controller = document.getCurrentController()
-    if controller is None:
-        return 0
-    view = controller.getViewCursor()
-    body = document.getText()
-    none = uno.Enum("com.sun.star.style.BreakType", "NONE")
+    its own and make an empty page. So an empty paragraph (nothing in it, nothing anchored to
+    it, no break of its own) that the next paragraph or table follows with a new page takes no
+    height (no spacing, a line of a hundredth of a millimetre): it keeps its place and its
+    content, and where it fitted nothing moves. Only the copy in memory changes. Answers how
+    many were collapsed."""
     page_breaks = ("PAGE_BEFORE", "PAGE_BOTH")
-    view.jumpToLastPage()
-    last = view.getPage()
-    page, collapsed = 2, 0
-    while page <= last:
-        view.jumpToPage(page)
-        view.jumpToStartOfPage()
-        page += 1
-        if view.getText() != body:
-            continue  # a table or a frame starts the page
-        start = body.createTextCursorByRange(view.getStart())
-        if not (start.isStartOfParagraph() and start.isEndOfParagraph()):
-            continue
-        if start.getPropertyValue("BreakType") != none or start.getPropertyValue("PageDescName"):
-            continue  # an empty paragraph that starts a page on purpose
-        following = body.createTextCursorByRange(start.getStart())
-        if not following.gotoNextParagraph(False) or following.getText() != body:
-            continue
-        if (following.getPropertyValue("BreakType").value not in page_breaks
-                and not following.getPropertyValue("PageDescName")):
-            continue
-        paragraph = start.createEnumeration().nextElement()
-        if paragraph.createContentEnumeration("com.sun.star.text.TextContent").hasMoreElements():
-            continue  # pictures or shapes anchored to it
-        spacing = uno.createUnoStruct("com.sun.star.style.LineSpacing")
-        spacing.Mode = uno.getConstantByName("com.sun.star.style.LineSpacingMode.FIX")
-        spacing.Height = 1
-        paragraph.setPropertyValue("ParaTopMargin", 0)
-        paragraph.setPropertyValue("ParaBottomMargin", 0)
-        paragraph.setPropertyValue("ParaLineSpacing", spacing)
-        collapsed += 1
-        view.jumpToLastPage()
-        last = view.getPage()
-        page -= 1  # the pages after it moved up one: this number is looked at again
-        if collapsed > 10000:
-            break
+    collapsed = 0
+    previous = None
+    elements = document.getText().createEnumeration()
+    while elements.hasMoreElements():
+        element = elements.nextElement()
+        kind, page_style = element.getPropertyValues(("BreakType", "PageDescName"))
+        starts_page = kind.value in page_breaks or bool(page_style)
+        if starts_page and previous is not None and is_empty_paragraph(previous):
+            spacing = uno.createUnoStruct("com.sun.star.style.LineSpacing")
+            spacing.Mode = uno.getConstantByName("com.sun.star.style.LineSpacingMode.FIX")
+            spacing.Height = 1
+            previous.setPropertyValue("ParaTopMargin", 0)
+            previous.setPropertyValue("ParaBottomMargin", 0)
+            previous.setPropertyValue("ParaLineSpacing", spacing)
+            collapsed += 1
+        previous = element if element.supportsService("com.sun.star.text.Paragraph") else None
     return collapsed
 
 
-def lay_out_as_word(document):
+def is_empty_paragraph(paragraph):
+    """No text, no list label, nothing anchored, and no page break of its own."""
+    if paragraph.getString() != "":
+        return False
+    kind, page_style = paragraph.getPropertyValues(("BreakType", "PageDescName"))
+    if kind.value != "NONE" or page_style:
+        return False
+    info = paragraph.getPropertySetInfo()
+    if info.hasPropertyByName("ListLabelString") and paragraph.ListLabelString:
+        return False  # a number or bullet shows; offices before 7.2 cannot say
+    if paragraph.createContentEnumeration("com.sun.star.text.TextContent").hasMoreElements():
+        return False
+    portions = paragraph.createEnumeration()
+    while portions.hasMoreElements():
+        # Bookmarks and the marks of where the office broke pages hold nothing to show.
+        if portions.nextElement().TextPortionType not in ("Text", "Bookmark", "SoftPageBreak"):
+            return False
+    return True
+
+
+PUNCTUATION_COMPRESSION = {b"doNotCompress": 0, b"compressPunctuation": 1,
+                           b"compressPunctuationAndJapaneseKana": 2}
+
+
+def recorded_punctuation_compression(path):
+    """How a Word package asks for East Asian punctuation to be set (w:characterSpacingControl
+    of word/settings.xml) as the office counts it, or None (core/word_pages.h reads the same)."""
+    try:
+        with zipfile.ZipFile(path) as package:
+            name = next((n for n in package.namelist() if n.lower() == "word/settings.xml"), None)
+            if name is None or package.getinfo(name).file_size > 16 << 20:
+                return None
+            settings = package.read(name)
+    except (OSError, zipfile.BadZipFile, RuntimeError, ValueError, NotImplementedError):
+        return None
+    at = settings.find(b":characterSpacingControl ")
+    if at < 0:
+        return None
+    value = settings.find(b'val="', at)
+    if value < 0 or value > settings.find(b">", at):
+        return None
+    return PUNCTUATION_COMPRESSION.get(settings[value + 5:settings.find(b'"', value + 5)])
+
+
+def lay_out_as_word(document, path):
     """Brings the layout of a loaded Word document closer to Word's before it is saved. A
     document it cannot adjust is saved as the office laid it out."""
+    try:
+        # East Asian punctuation is set as the document asks Word to set it; the office's import
+        # leaves it uncompressed.
+        compression = recorded_punctuation_compression(path)
+        if compression is not None:
+            settings = document.createInstance("com.sun.star.text.DocumentSettings")
+            uno.invoke(settings, "setPropertyValue",
+                       ("CharacterCompressionType", uno.Any("short", compression)))
+    except Exception as e:
+        if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+            raise
     try:
         collapse_spilled_breaks(document)
     except Exception as e:
@@ -1236,7 +1268,7 @@ class Office(object):
                 _close(document)
                 return LOAD_TEXT_IMPORT, None
             self.document = document  # from here on the main thread stays with us
-            lay_out_as_word(document)
+            lay_out_as_word(document, uno.fileUrlToSystemPath(url))
             return LOAD_DONE, None
 
         return self.on_main_thread(run)

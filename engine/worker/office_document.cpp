@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <fstream>
 #include <utility>
 
 #include <com/sun/star/beans/PropertyValue.hpp>
@@ -19,15 +20,10 @@
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/container/XContentEnumerationAccess.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
-#include <com/sun/star/frame/XController.hpp>
-#include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/style/BreakType.hpp>
 #include <com/sun/star/style/LineSpacing.hpp>
 #include <com/sun/star/style/LineSpacingMode.hpp>
-#include <com/sun/star/text/XPageCursor.hpp>
-#include <com/sun/star/text/XParagraphCursor.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
-#include <com/sun/star/text/XTextViewCursorSupplier.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/document/XTypeDetection.hpp>
@@ -36,6 +32,8 @@
 #include <com/sun/star/task/XInteractionHandler.hpp>
 #include <cppuhelper/implbase1.hxx>
 #include <rtl/ref.hxx>
+
+#include "core/word_pages.h"
 
 namespace vellumor::engine {
 
@@ -88,71 +86,77 @@ class CancellingHandler : public cppu::WeakImplHelper1<task::XInteractionHandler
     bool passwordRequested = false;
 };
 
+bool StartsPage(const uno::Reference<beans::XPropertySet>& element) {
+    style::BreakType kind = style::BreakType_NONE;
+    OUString pageStyle;
+    element->getPropertyValue("BreakType") >>= kind;
+    element->getPropertyValue("PageDescName") >>= pageStyle;
+    return kind == style::BreakType_PAGE_BEFORE || kind == style::BreakType_PAGE_BOTH ||
+           !pageStyle.isEmpty();
+}
+
+// No text, no list label, nothing anchored, and no page break of its own.
+bool IsEmptyParagraph(const uno::Reference<text::XTextRange>& paragraph) {
+    uno::Reference<beans::XPropertySet> properties(paragraph, uno::UNO_QUERY);
+    uno::Reference<container::XContentEnumerationAccess> anchored(paragraph, uno::UNO_QUERY);
+    uno::Reference<container::XEnumerationAccess> portions(paragraph, uno::UNO_QUERY);
+    if (!properties.is() || !anchored.is() || !portions.is() || !paragraph->getString().isEmpty())
+        return false;
+    style::BreakType kind = style::BreakType_NONE;
+    properties->getPropertyValue("BreakType") >>= kind;
+    if (kind != style::BreakType_NONE || StartsPage(properties)) return false;
+    if (properties->getPropertySetInfo()->hasPropertyByName("ListLabelString")) {
+        OUString label;
+        properties->getPropertyValue("ListLabelString") >>= label;
+        if (!label.isEmpty()) return false;  // a number or bullet shows
+    }
+    if (anchored->createContentEnumeration("com.sun.star.text.TextContent")->hasMoreElements())
+        return false;
+    auto each = portions->createEnumeration();
+    while (each->hasMoreElements()) {
+        uno::Reference<beans::XPropertySet> portion(each->nextElement(), uno::UNO_QUERY);
+        OUString type;
+        if (portion.is()) portion->getPropertyValue("TextPortionType") >>= type;
+        // Bookmarks and the marks of where the office broke pages hold nothing to show.
+        if (type != "Text" && type != "Bookmark" && type != "SoftPageBreak") return false;
+    }
+    return true;
+}
+
 // Word lays no page out for the empty paragraph that ends a section: at the foot of a full page
 // it stays there, past the bottom margin, where the office would move it onto a page of its own
-// and make an empty page. A page that holds nothing but such a paragraph (empty, with nothing
-// anchored to it, and the next paragraph starting a new page) gets it back: the paragraph keeps
-// its place and its content, and takes no height (no spacing, a line of a hundredth of a
-// millimetre). The script worker does the same (collapse_spilled_breaks).
+// and make an empty page. So an empty paragraph that the next paragraph or table follows with a
+// new page takes no height (no spacing, a line of a hundredth of a millimetre): it keeps its
+// place and its content, and where it fitted nothing moves. The script worker does the same
+// (collapse_spilled_breaks).
 int CollapseSpilledBreaks(const uno::Reference<lang::XComponent>& document) {
-    uno::Reference<frame::XModel> model(document, uno::UNO_QUERY);
     uno::Reference<text::XTextDocument> textDocument(document, uno::UNO_QUERY);
-    if (!model.is() || !textDocument.is()) return 0;
-    uno::Reference<text::XTextViewCursorSupplier> supplier(model->getCurrentController(),
-                                                           uno::UNO_QUERY);
-    if (!supplier.is()) return 0;
-    uno::Reference<text::XTextViewCursor> view = supplier->getViewCursor();
-    uno::Reference<text::XPageCursor> pages(view, uno::UNO_QUERY);
-    if (!view.is() || !pages.is()) return 0;
-    const uno::Reference<text::XText> body = textDocument->getText();
-    auto breaksPage = [](const uno::Reference<beans::XPropertySet>& paragraph) {
-        style::BreakType kind = style::BreakType_NONE;
-        OUString pageStyle;
-        paragraph->getPropertyValue("BreakType") >>= kind;
-        paragraph->getPropertyValue("PageDescName") >>= pageStyle;
-        return std::pair<style::BreakType, bool>(kind, !pageStyle.isEmpty());
-    };
-    pages->jumpToLastPage();
-    sal_Int32 last = pages->getPage();
+    if (!textDocument.is()) return 0;
+    uno::Reference<container::XEnumerationAccess> body(textDocument->getText(), uno::UNO_QUERY);
+    if (!body.is()) return 0;
     int collapsed = 0;
-    for (sal_Int32 page = 2; page <= last && collapsed < 10000;) {
-        pages->jumpToPage(static_cast<sal_Int16>(page));
-        pages->jumpToStartOfPage();
-        ++page;
-        if (view->getText() != body) continue;  // a table or a frame starts the page
-        uno::Reference<text::XParagraphCursor> start(
-            body->createTextCursorByRange(view->getStart()), uno::UNO_QUERY);
-        if (!start.is() || !start->isStartOfParagraph() || !start->isEndOfParagraph()) continue;
-        auto own = breaksPage(uno::Reference<beans::XPropertySet>(start, uno::UNO_QUERY_THROW));
-        if (own.first != style::BreakType_NONE || own.second) continue;  // starts a page on purpose
-        uno::Reference<text::XParagraphCursor> following(
-            body->createTextCursorByRange(start->getStart()), uno::UNO_QUERY);
-        if (!following.is() || !following->gotoNextParagraph(false) || following->getText() != body)
+    uno::Reference<text::XTextRange> previous;
+    auto elements = body->createEnumeration();
+    while (elements->hasMoreElements()) {
+        uno::Reference<beans::XPropertySet> element(elements->nextElement(), uno::UNO_QUERY);
+        if (!element.is()) {
+            previous.clear();
             continue;
-        auto next =
-            breaksPage(uno::Reference<beans::XPropertySet>(following, uno::UNO_QUERY_THROW));
-        if (next.first != style::BreakType_PAGE_BEFORE &&
-            next.first != style::BreakType_PAGE_BOTH && !next.second)
-            continue;
-        uno::Reference<container::XEnumerationAccess> range(start, uno::UNO_QUERY);
-        if (!range.is()) continue;
-        auto paragraphs = range->createEnumeration();
-        if (!paragraphs->hasMoreElements()) continue;
-        uno::Reference<beans::XPropertySet> paragraph(paragraphs->nextElement(), uno::UNO_QUERY);
-        uno::Reference<container::XContentEnumerationAccess> anchored(paragraph, uno::UNO_QUERY);
-        if (!paragraph.is() || !anchored.is() ||
-            anchored->createContentEnumeration("com.sun.star.text.TextContent")->hasMoreElements())
-            continue;  // pictures or shapes anchored to it
-        style::LineSpacing spacing;
-        spacing.Mode = style::LineSpacingMode::FIX;
-        spacing.Height = 1;
-        paragraph->setPropertyValue("ParaTopMargin", uno::Any(sal_Int32(0)));
-        paragraph->setPropertyValue("ParaBottomMargin", uno::Any(sal_Int32(0)));
-        paragraph->setPropertyValue("ParaLineSpacing", uno::Any(spacing));
-        ++collapsed;
-        pages->jumpToLastPage();
-        last = pages->getPage();
-        --page;  // the pages after it moved up one: this number is looked at again
+        }
+        if (previous.is() && StartsPage(element) && IsEmptyParagraph(previous)) {
+            style::LineSpacing spacing;
+            spacing.Mode = style::LineSpacingMode::FIX;
+            spacing.Height = 1;
+            uno::Reference<beans::XPropertySet> paragraph(previous, uno::UNO_QUERY_THROW);
+            paragraph->setPropertyValue("ParaTopMargin", uno::Any(sal_Int32(0)));
+            paragraph->setPropertyValue("ParaBottomMargin", uno::Any(sal_Int32(0)));
+            paragraph->setPropertyValue("ParaLineSpacing", uno::Any(spacing));
+            ++collapsed;
+        }
+        uno::Reference<lang::XServiceInfo> info(element, uno::UNO_QUERY);
+        previous.clear();
+        if (info.is() && info->supportsService("com.sun.star.text.Paragraph"))
+            previous.set(element, uno::UNO_QUERY);
     }
     return collapsed;
 }
@@ -341,7 +345,22 @@ bool OfficeDocuments::DetectedFilter(const std::string& url, std::string& filter
     }
 }
 
-void OfficeDocuments::LayOutAsWord() {
+void OfficeDocuments::LayOutAsWord(const std::string& path) {
+    try {
+        // East Asian punctuation is set as the document asks Word to set it; the office's
+        // import leaves it uncompressed.
+        std::ifstream source(path, std::ios::binary);
+        const int compression = vellumor::RecordedPunctuationCompression(source);
+        uno::Reference<lang::XMultiServiceFactory> factory(state_->document, uno::UNO_QUERY);
+        if (compression >= 0 && factory.is()) {
+            uno::Reference<beans::XPropertySet> settings(
+                factory->createInstance("com.sun.star.text.DocumentSettings"), uno::UNO_QUERY);
+            if (settings.is())
+                settings->setPropertyValue("CharacterCompressionType",
+                                           uno::Any(static_cast<sal_Int16>(compression)));
+        }
+    } catch (const uno::Exception&) {
+    }
     try {
         CollapseSpilledBreaks(state_->document);
     } catch (const uno::Exception&) {
