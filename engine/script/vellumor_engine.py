@@ -27,7 +27,6 @@ import subprocess
 import sys
 import threading
 import time
-import zipfile
 
 import uno
 import unohelper
@@ -370,44 +369,9 @@ def is_empty_paragraph(paragraph):
     return True
 
 
-PUNCTUATION_COMPRESSION = {b"doNotCompress": 0, b"compressPunctuation": 1,
-                           b"compressPunctuationAndJapaneseKana": 2}
-
-
-def recorded_punctuation_compression(path):
-    """How a Word package asks for East Asian punctuation to be set (w:characterSpacingControl
-    of word/settings.xml) as the office counts it, or None (core/word_pages.h reads the same)."""
-    try:
-        with zipfile.ZipFile(path) as package:
-            name = next((n for n in package.namelist() if n.lower() == "word/settings.xml"), None)
-            if name is None or package.getinfo(name).file_size > 16 << 20:
-                return None
-            settings = package.read(name)
-    except (OSError, zipfile.BadZipFile, RuntimeError, ValueError, NotImplementedError):
-        return None
-    at = settings.find(b":characterSpacingControl ")
-    if at < 0:
-        return None
-    value = settings.find(b'val="', at)
-    if value < 0 or value > settings.find(b">", at):
-        return None
-    return PUNCTUATION_COMPRESSION.get(settings[value + 5:settings.find(b'"', value + 5)])
-
-
-def lay_out_as_word(document, path):
+def lay_out_as_word(document):
     """Brings the layout of a loaded Word document closer to Word's before it is saved. A
     document it cannot adjust is saved as the office laid it out."""
-    try:
-        # East Asian punctuation is set as the document asks Word to set it; the office's import
-        # leaves it uncompressed.
-        compression = recorded_punctuation_compression(path)
-        if compression is not None:
-            settings = document.createInstance("com.sun.star.text.DocumentSettings")
-            uno.invoke(settings, "setPropertyValue",
-                       ("CharacterCompressionType", uno.Any("short", compression)))
-    except Exception as e:
-        if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
-            raise
     try:
         collapse_spilled_breaks(document)
     except Exception as e:
@@ -1268,7 +1232,7 @@ class Office(object):
                 _close(document)
                 return LOAD_TEXT_IMPORT, None
             self.document = document  # from here on the main thread stays with us
-            lay_out_as_word(document, uno.fileUrlToSystemPath(url))
+            lay_out_as_word(document)
             return LOAD_DONE, None
 
         return self.on_main_thread(run)

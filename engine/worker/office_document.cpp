@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <fstream>
 #include <utility>
 
 #include <com/sun/star/beans/PropertyValue.hpp>
@@ -32,8 +31,6 @@
 #include <com/sun/star/task/XInteractionHandler.hpp>
 #include <cppuhelper/implbase1.hxx>
 #include <rtl/ref.hxx>
-
-#include "core/word_pages.h"
 
 namespace vellumor::engine {
 
@@ -345,22 +342,7 @@ bool OfficeDocuments::DetectedFilter(const std::string& url, std::string& filter
     }
 }
 
-void OfficeDocuments::LayOutAsWord(const std::string& path) {
-    try {
-        // East Asian punctuation is set as the document asks Word to set it; the office's
-        // import leaves it uncompressed.
-        std::ifstream source(path, std::ios::binary);
-        const int compression = vellumor::RecordedPunctuationCompression(source);
-        uno::Reference<lang::XMultiServiceFactory> factory(state_->document, uno::UNO_QUERY);
-        if (compression >= 0 && factory.is()) {
-            uno::Reference<beans::XPropertySet> settings(
-                factory->createInstance("com.sun.star.text.DocumentSettings"), uno::UNO_QUERY);
-            if (settings.is())
-                settings->setPropertyValue("CharacterCompressionType",
-                                           uno::Any(static_cast<sal_Int16>(compression)));
-        }
-    } catch (const uno::Exception&) {
-    }
+void OfficeDocuments::LayOutAsWord() {
     try {
         CollapseSpilledBreaks(state_->document);
     } catch (const uno::Exception&) {

@@ -48,7 +48,7 @@ class OfficeDocuments {
     // Brings the layout of the text document held closer to Word's before it is saved (see
     // vellumor_engine.py, which does the same). What cannot be adjusted stays as the office
     // laid it out; nothing of the user's file changes, only the copy in memory.
-    void LayOutAsWord(const std::string& path);
+    void LayOutAsWord();
     // Writes the document held as PDF (PDF/A-2b when pdfa). False with the office's message,
     // which is for diagnosis only: it names the office's internals.
     bool StorePdf(const std::string& url, bool pdfa, std::string& error);

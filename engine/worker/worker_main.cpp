@@ -471,7 +471,7 @@ class Worker {
             Drop();
             return Fail(reply, proto::Status::Refused, unrecognised);
         }
-        documents_.LayOutAsWord(path);
+        documents_.LayOutAsWord();
         reply.value = 0;
     }
 

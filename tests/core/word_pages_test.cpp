@@ -213,21 +213,3 @@ TEST(RecordedWordPages, RealWordBinaries) {
     EXPECT_EQ(pages("poi_Bug50955.doc"), 96);
     EXPECT_EQ(pages("poi_TestRobert_Flaherty.doc"), 0);  // the application names Excel
 }
-
-TEST(RecordedPunctuationCompression, ReadsWordsSettingOfAPackage) {
-    auto compression = [](const std::string& settings) {
-        std::istringstream in(
-            Zip({{"word/document.xml", "<w:document/>"},
-                 {"word/settings.xml", "<w:settings>" + settings + "</w:settings>"}}));
-        return RecordedPunctuationCompression(in);
-    };
-    EXPECT_EQ(compression("<w:characterSpacingControl w:val=\"compressPunctuation\"/>"), 1);
-    EXPECT_EQ(compression("<w:characterSpacingControl w:val=\"doNotCompress\"/>"), 0);
-    EXPECT_EQ(
-        compression("<w:characterSpacingControl w:val=\"compressPunctuationAndJapaneseKana\"/>"),
-        2);
-    EXPECT_EQ(compression("<w:zoom w:percent=\"100\"/>"), -1);
-    std::istringstream binary(
-        CompoundFileBuilder().Stream(u"WordDocument", std::string(512, '\0')).Build());
-    EXPECT_EQ(RecordedPunctuationCompression(binary), -1);
-}

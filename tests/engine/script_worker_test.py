@@ -206,30 +206,6 @@ class Files(unittest.TestCase):
         self.assertNotIn("/a/P", ve.profile_settings_text(settings, windows=True))
 
 
-class WordSettings(unittest.TestCase):
-    def test_punctuation_compression_is_read_from_the_package_as_core_reads_it(self):
-        import zipfile
-        with tempfile.TemporaryDirectory() as folder:
-            def package(settings):
-                path = os.path.join(folder, "d.docx")
-                with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
-                    z.writestr("word/document.xml", "<w:document/>")
-                    if settings is not None:
-                        z.writestr("word/settings.xml", "<w:settings>%s</w:settings>" % settings)
-                return path
-            read = ve.recorded_punctuation_compression
-            self.assertEqual(read(package(
-                '<w:characterSpacingControl w:val="compressPunctuation"/>')), 1)
-            self.assertEqual(read(package(
-                '<w:characterSpacingControl w:val="doNotCompress"/>')), 0)
-            self.assertIsNone(read(package('<w:zoom w:percent="100"/>')))
-            self.assertIsNone(read(package(None)))
-            junk = os.path.join(folder, "junk.doc")
-            with open(junk, "wb") as f:
-                f.write(b"\xd0\xcf\x11\xe0 not a package")
-            self.assertIsNone(read(junk))
-
-
 class ProtocolNumbers(unittest.TestCase):
     """The build's check of this script's protocol numbers against the C++ ones."""
 
