@@ -364,13 +364,14 @@ TEST_P(Conformance, AHangingDocumentIsKilledAtTheDeadlineAndTheNextConverts) {
     EXPECT_EQ(engine->WorkersStarted(), 2);
 }
 
-// A real document that the newest office lays out without end (its 948-row table of merged
-// cells; the older offices convert it in seconds) ends at the deadline like any other
-// overrun, and the next document converts on a fresh worker.
+// A real document that the newest office has been seen laying out without end (soffice alone
+// too; at other times it takes it well over ten seconds) ends at the deadline like any other
+// overrun, and the next document converts on a fresh worker. The deadline is below the time
+// the document takes at best, so the case does not depend on whether the office loops.
 TEST_P(Conformance, ALoopingDocumentEndsAtItsDeadline) {
     if (!g_onNewestOffice) GTEST_SKIP() << "only the newest office loops on it";
     TempFolder dir;
-    auto engine = MakeEngine(std::chrono::seconds(15));
+    auto engine = MakeEngine(std::chrono::seconds(4));
     auto started = std::chrono::steady_clock::now();
     const std::string message = FailureOf([&] {
         engine->Load(Copy("poi_bug65649.docx", dir.path(), "loops.docx"), 0, 13, false);
@@ -379,7 +380,7 @@ TEST_P(Conformance, ALoopingDocumentEndsAtItsDeadline) {
     EXPECT_TRUE(std::regex_match(
         message,
         std::regex("The document engine did not finish (loading|saving) loops\\.(docx|pdf) "
-                   "within 15 seconds")))
+                   "within 4 seconds")))
         << message;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
     EXPECT_EQ(Leftovers(dir.path()), std::vector<std::string>{"loops.docx"});
