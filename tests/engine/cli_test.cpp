@@ -581,10 +581,8 @@ struct Ran {
     std::string out;  // standard output
 };
 
-Ran RunCliOutput(const std::string& arguments, const std::string& environment = "",
-                 const std::string& asUser = "") {
-    std::string command = environment + " " + asUser + " '" + std::string(VELLUMOR_CLI) + "' " +
-                          arguments + " 2>/dev/null";
+// Runs a shell command and keeps what it writes to standard output and its exit code.
+Ran RunShell(const std::string& command) {
     Ran ran;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return ran;
@@ -593,6 +591,13 @@ Ran RunCliOutput(const std::string& arguments, const std::string& environment = 
     int status = pclose(pipe);
     ran.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return ran;
+}
+
+Ran RunCliOutput(const std::string& arguments, const std::string& environment = "",
+                 const std::string& asUser = "") {
+    std::string command = environment + " " + asUser + " '" + std::string(VELLUMOR_CLI) + "' " +
+                          arguments + " 2>/dev/null";
+    return RunShell(command);
 }
 
 // The closing summary line of a run.
@@ -795,14 +800,7 @@ namespace {
 
 // Standard output and standard error together.
 Ran RunCliAll(const std::string& arguments) {
-    Ran ran;
-    FILE* pipe = popen(("'" + std::string(VELLUMOR_CLI) + "' " + arguments + " 2>&1").c_str(), "r");
-    if (!pipe) return ran;
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) ran.out.append(buffer, n);
-    int status = pclose(pipe);
-    ran.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return ran;
+    return RunShell("'" + std::string(VELLUMOR_CLI) + "' " + arguments + " 2>&1");
 }
 
 void Touch(const fs::path& file, const std::string& content = "") {
