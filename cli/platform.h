@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/paths.h"
+#include "engine/client/worker_platform.h"
 
 namespace vellumor::cli {
 
@@ -40,13 +41,9 @@ std::string PackagedWorker();
 // Standard input as bytes: on Windows no line ends are changed and Ctrl+Z ends nothing.
 void BinaryStandardInput();
 
-// Size and modification time of a file, as a later run compares them.
-struct FileFacts {
-    bool known = false;  // false when the file cannot be read
-    std::uint64_t size = 0;
-    std::int64_t mtimeNs = 0;  // since 1970-01-01 UTC
-};
-FileFacts FactsOf(const std::string& path);
+// Size and modification time of a file, as a later run compares them: the engine's own.
+using worker_platform::FactsOf;
+using worker_platform::FileFacts;
 
 // Which file a path leads to once links are followed: the same for every name of one file
 // (device and inode; on Windows volume serial number and file index).

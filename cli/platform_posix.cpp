@@ -58,16 +58,6 @@ std::string PackagedWorker() {
 
 void BinaryStandardInput() {}
 
-FileFacts FactsOf(const std::string& path) {
-    FileFacts facts;
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return facts;
-    facts.known = true;
-    facts.size = static_cast<std::uint64_t>(st.st_size);
-    facts.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return facts;
-}
-
 namespace {
 std::error_code LastError() {
     return std::error_code(errno, std::generic_category());

@@ -89,21 +89,6 @@ void BinaryStandardInput() {
     _setmode(_fileno(stdin), _O_BINARY);
 }
 
-FileFacts FactsOf(const std::string& path) {
-    FileFacts facts;
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(win::LongPath(path).c_str(), GetFileExInfoStandard, &data))
-        return facts;
-    facts.known = true;
-    facts.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    // FILETIME counts 100 ns steps since 1601.
-    std::int64_t ticks = static_cast<std::int64_t>(
-        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-        data.ftLastWriteTime.dwLowDateTime);
-    facts.mtimeNs = (ticks - 116444736000000000LL) * 100;
-    return facts;
-}
-
 namespace {
 
 // The portable condition where there is one, so that callers can compare; else the system's.

@@ -66,15 +66,15 @@ std::string WorkerPath(const std::string& path, bool workerIsUnix);
 
 std::string ExecutableFolder();
 
-// A file's size and last-write time (in the system's own ticks), to tell whether it changed.
+// A file's size and last-write time, to tell whether it changed since: the look-ahead compares
+// them while a run goes on, the command line's --resume with what an earlier run recorded.
 struct FileFacts {
-    bool exists = false;
+    bool known = false;  // false when the file cannot be read
     std::uint64_t size = 0;
-    std::int64_t modified = 0;
-    bool operator==(const FileFacts& other) const {
-        return exists == other.exists && size == other.size && modified == other.modified;
-    }
+    std::int64_t mtimeNs = 0;  // since 1970-01-01 UTC
+    bool operator==(const FileFacts&) const = default;
 };
+// Paths of any length (on Windows through the "\\?\" form beyond 260 characters).
 FileFacts FactsOf(const std::string& path);
 // A new folder of this process's own under the system's temporary folder; empty on failure.
 std::string MakePrivateFolder(const std::string& prefix);

@@ -248,9 +248,9 @@ FileFacts FactsOf(const std::string& path) {
     FileFacts facts;
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return facts;
-    facts.exists = true;
+    facts.known = true;
     facts.size = static_cast<std::uint64_t>(st.st_size);
-    facts.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    facts.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return facts;
 }
 

@@ -16,6 +16,7 @@
 #include "engine/client/worker_platform.h"
 #include "win32/dynamic_symbols.h"
 #include "win32/handles.h"
+#include "win32/long_path.h"
 #include "win32/program_path.h"
 #include "win32/system_text.h"
 #include "win32/unicode.h"
@@ -310,12 +311,15 @@ char PathSeparator() {
 FileFacts FactsOf(const std::string& path) {
     FileFacts facts;
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) return facts;
-    facts.exists = true;
+    if (!GetFileAttributesExW(win::LongPath(path).c_str(), GetFileExInfoStandard, &data))
+        return facts;
+    facts.known = true;
     facts.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    facts.modified = static_cast<std::int64_t>(
+    // FILETIME counts 100 ns steps since 1601.
+    const std::int64_t ticks = static_cast<std::int64_t>(
         (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
         data.ftLastWriteTime.dwLowDateTime);
+    facts.mtimeNs = (ticks - 116444736000000000LL) * 100;
     return facts;
 }
 
@@ -337,7 +341,7 @@ std::string MakePrivateFolder(const std::string& prefix) {
 }
 
 bool MoveIntoPlace(const std::string& from, const std::string& to) {
-    const std::wstring source = Widen(from), target = Widen(to);
+    const std::wstring source = win::LongPath(from), target = win::LongPath(to);
     if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
     const std::wstring part = target + L".vellumor-part-" + std::to_wstring(GetCurrentProcessId());
@@ -351,7 +355,7 @@ bool MoveIntoPlace(const std::string& from, const std::string& to) {
 }
 
 void RemoveFile(const std::string& path) {
-    if (DeleteFileW(Widen(path).c_str())) return;
+    if (DeleteFileW(win::LongPath(path).c_str())) return;
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
         Trace("could not remove " + path + ": " + win::SystemErrorText(error));
