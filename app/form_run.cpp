@@ -109,22 +109,9 @@ void FormRunHost::Save(const std::string& path, int format) {
     Engine().Save(path, 0, format, false);
 }
 
-// An engine that converts ahead is shown the rows after this one as the list names them now:
-// path, load format and PDF, built the way the run builds them.
-void FormRunHost::RowReached(int row, int rows, const std::string& folder) {
-    auto* ahead = dynamic_cast<LookAhead*>(form_.DocEngineControl1.get());
-    if (!ahead) return;
-    const OutputMode mode = form_.Mode();
-    filelist::FileList& list = form_.FileList();
-    ahead->RowReached(row, rows, [&](int r) -> std::optional<PlannedConversion> {
-        if (r < 0 || r >= list.Count()) return std::nullopt;
-        PlannedConversion plan;
-        plan.source = list.Text(r, 1);
-        plan.format = LoadFormatFor(ExtensionOf(plan.source));
-        if (plan.format == 0) return std::nullopt;
-        plan.pdfPath = PdfPathFor(OutputPathFor(plan.source, folder, mode));
-        return plan;
-    });
+void FormRunHost::RowReached(int row, int rows, const ConversionPlan& plan) {
+    if (auto* ahead = dynamic_cast<LookAhead*>(form_.DocEngineControl1.get()))
+        ahead->RowReached(row, rows, plan);
 }
 
 void FormRunHost::RunEnded() {

@@ -45,7 +45,7 @@ class FormRunHost : public RunHost {
     void PumpMessages() override;
     void Load(const std::string& path, int format) override;
     void Save(const std::string& path, int format) override;
-    void RowReached(int row, int rows, const std::string& folder) override;
+    void RowReached(int row, int rows, const ConversionPlan& plan) override;
     void RunEnded() override;
     void ShowLoadFailure() override;
     void OpenExplorer(const std::string& folder) override;

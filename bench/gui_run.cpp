@@ -16,7 +16,7 @@
 #include "app/Unit1.h"
 #include "app/application.h"
 #include "core/paths.h"
-#include "engine/client/look_ahead_engine.h"
+#include "batch/look_ahead_engine.h"
 #include "engine/client/worker_engine.h"
 #include "win32/unicode.h"
 

@@ -14,6 +14,17 @@ using Clock = std::chrono::steady_clock;
 // second stop request the run gives up waiting for it.
 constexpr auto kAbandonAfter = std::chrono::seconds(10);
 
+// The engine of a pool none of whose workers could start: every call fails with the reason.
+class Unstarted : public ConversionEngine {
+  public:
+    explicit Unstarted(std::exception_ptr why) : why_(std::move(why)) {}
+    void LoadDocument(const std::string&, SourceFormat) override { std::rethrow_exception(why_); }
+    SavedPdf SavePdf(const std::string&) override { std::rethrow_exception(why_); }
+
+  private:
+    std::exception_ptr why_;
+};
+
 }  // namespace
 
 BatchRunner::BatchRunner(std::vector<Job> jobs, WorkerEngineOptions engine, int slots,
@@ -54,66 +65,70 @@ std::vector<std::size_t> BatchRunner::ConversionOrder() {
     return order;
 }
 
-void BatchRunner::ConvertWith(WorkerEngine& engine) {
-    for (std::size_t k; observer_.StopRequests() == 0 && (k = next_++) < order_.size();) {
-        Job job;
-        {
-            std::lock_guard<std::mutex> lock(jobsMutex_);
-            job = jobs_[order_[k]];
-        }
-        ConvertOne(engine, job);
-        if (std::string why = engine.IsolationWarning();
+BatchRunner::~BatchRunner() = default;
+
+void BatchRunner::TaskOver() {
+    std::lock_guard<std::mutex> lock(tasksMutex_);
+    --tasksLeft_;
+    taskOver_.notify_all();
+}
+
+void BatchRunner::Convert(ConversionEngine* engine, const std::exception_ptr& startError,
+                          std::size_t index) {
+    if (observer_.StopRequests() > 0) return TaskOver();  // left pending: interrupted
+    Job job;
+    {
+        std::lock_guard<std::mutex> lock(jobsMutex_);
+        job = jobs_[index];
+    }
+    if (engine) {
+        ConvertOne(*engine, job);
+    } else {  // no worker could start: every document says why
+        Unstarted unstarted(startError);
+        ConvertOne(unstarted, job);
+    }
+    if (auto* worker = dynamic_cast<WorkerEngine*>(engine)) {
+        if (std::string why = worker->IsolationWarning();
             !why.empty() && !isolationWarned_.exchange(true))
             observer_.IsolationWarning(why);
-        if (std::string why = engine.OfficeVersionWarning();
+        if (std::string why = worker->OfficeVersionWarning();
             !why.empty() && !officeWarned_.exchange(true))
             observer_.OfficeVersionWarning(why);
-        // A document stopped by the second request was not given its chance: interrupted.
-        if (aborting_ && job.outcome == Outcome::Failed) {
-            job.outcome = Outcome::Skipped;
-            job.reason = kInterrupted;
-        }
-        Record(job, jobs_[order_[k]]);
     }
+    // A document stopped by the second request was not given its chance: interrupted.
+    if (aborting_ && job.outcome == Outcome::Failed) {
+        job.outcome = Outcome::Skipped;
+        job.reason = kInterrupted;
+    }
+    Record(job, jobs_[index]);
+    TaskOver();
 }
 
-void BatchRunner::RunSlot() {
-    {
-        WorkerEngine engine(engineOptions_);
-        {
-            std::lock_guard<std::mutex> lock(slotsMutex_);
-            engines_.push_back(&engine);
-            if (aborting_) engine.Abort();
-        }
-        ConvertWith(engine);
-        std::lock_guard<std::mutex> lock(slotsMutex_);
-        engines_.erase(std::find(engines_.begin(), engines_.end(), &engine));
-    }
-    // The engine is gone with its worker by now.
-    std::lock_guard<std::mutex> lock(slotsMutex_);
-    --slotsRunning_;
-    slotEnded_.notify_all();
-}
-
-// Stop requests are handled here, on the calling thread: the first lets the documents in
-// progress finish, the second stops their workers. False when a slot had to be abandoned.
-bool BatchRunner::WaitForSlots() {
+// Stop requests are handled here, on the calling thread: the first takes back the documents not
+// started and lets those in progress finish, the second stops their workers. False when a
+// worker had to be abandoned.
+bool BatchRunner::WaitForTasks(std::vector<WorkerPool::TaskHandle>& tasks) {
     bool announced = false;
     auto abortedAt = Clock::time_point::max();
-    std::unique_lock<std::mutex> lock(slotsMutex_);
-    while (slotsRunning_ > 0) {
-        slotEnded_.wait_for(lock, std::chrono::milliseconds(50));
+    std::unique_lock<std::mutex> lock(tasksMutex_);
+    while (tasksLeft_ > 0) {
+        taskOver_.wait_for(lock, std::chrono::milliseconds(50));
         const int requests = observer_.StopRequests();
         if (requests >= 1 && !announced) {
             announced = true;
             lock.unlock();
             observer_.Stopping();
+            std::size_t takenBack = 0;
+            for (const auto& task : tasks) takenBack += pool_->Cancel(task) ? 1 : 0;
             lock.lock();
+            tasksLeft_ -= takenBack;
         }
         if (requests >= 2 && !aborting_) {
             aborting_ = true;
             abortedAt = Clock::now();
-            for (auto* engine : engines_) engine->Abort();
+            lock.unlock();
+            pool_->AbortAll();
+            lock.lock();
         }
         if (Clock::now() - abortedAt > kAbandonAfter) return false;
     }
@@ -122,21 +137,25 @@ bool BatchRunner::WaitForSlots() {
 
 BatchResult BatchRunner::Run() {
     ReportDecided();
-    order_ = ConversionOrder();
+    const std::vector<std::size_t> order = ConversionOrder();
 
     BatchResult result;
     const auto started = Clock::now();
-    const int slots = std::min<int>(slots_, static_cast<int>(order_.size()));
-    slotsRunning_ = slots;
-    std::vector<std::thread> pool;
-    for (int t = 0; t < slots; ++t) pool.emplace_back([this] { RunSlot(); });
-
-    result.abandoned = !WaitForSlots();
-    for (auto& slot : pool) {
-        if (result.abandoned)
-            slot.detach();
-        else
-            slot.join();
+    const int slots = std::min<int>(slots_, static_cast<int>(order.size()));
+    if (slots > 0) {
+        pool_ = std::make_unique<WorkerPool>(
+            [this] { return std::make_unique<WorkerEngine>(engineOptions_); }, slots);
+        pool_->EnsureWorkers(slots);
+        tasksLeft_ = order.size();
+        std::vector<WorkerPool::TaskHandle> tasks;
+        tasks.reserve(order.size());
+        for (std::size_t index : order)
+            tasks.push_back(pool_->Submit(
+                [this, index](ConversionEngine* engine, const std::exception_ptr& startError) {
+                    Convert(engine, startError, index);
+                }));
+        result.abandoned = !WaitForTasks(tasks);
+        if (!result.abandoned) pool_.reset();  // the workers end with the run
     }
 
     result.interrupted = observer_.StopRequests() > 0;

@@ -1,7 +1,7 @@
-// The conversion of a planned batch: the pending jobs go to a pool of slots, each with its own
-// worker engine, and every outcome is reported through a BatchObserver. The console front end
-// draws its progress bar and writes its reports from those calls; a window could drive the same
-// run through the same interface.
+// The conversion of a planned batch: the pending jobs go to the batch core's worker pool
+// (batch/worker_pool.h), each worker with its own worker engine, and every outcome is reported
+// through a BatchObserver. The console front end draws its progress bar and writes its reports
+// from those calls.
 #pragma once
 
 #include <atomic>
@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include <exception>
+#include <memory>
+
+#include "batch/worker_pool.h"
 #include "cli/batch.h"
 #include "engine/client/worker_engine.h"
 
@@ -46,25 +50,26 @@ struct BatchResult {
 
 class BatchRunner {
   public:
-    // slots: documents converted at once, each slot with its own engine made with engine.
+    // slots: documents converted at once, each worker with its own engine made with engine.
     BatchRunner(std::vector<Job> jobs, WorkerEngineOptions engine, int slots,
                 BatchObserver& observer);
+    ~BatchRunner();
     BatchRunner(const BatchRunner&) = delete;
     BatchRunner& operator=(const BatchRunner&) = delete;
 
     // Runs the batch once: reports the jobs the plan already decided, converts the pending ones
     // and records those never started because the run stopped as skipped (interrupted). When
-    // the result is abandoned, the slots left running still use this runner: the caller ends
+    // the result is abandoned, the workers left running still use this runner: the caller ends
     // the process (std::_Exit) instead of destroying it.
     BatchResult Run();
 
   private:
     void ReportDecided();
     std::vector<std::size_t> ConversionOrder();
-    void RunSlot();
-    void ConvertWith(WorkerEngine& engine);
-    bool WaitForSlots();
+    void Convert(ConversionEngine* engine, const std::exception_ptr& startError, std::size_t index);
+    bool WaitForTasks(std::vector<WorkerPool::TaskHandle>& tasks);
     void Record(const Job& job, Job& slot);
+    void TaskOver();
 
     std::vector<Job> jobs_;
     WorkerEngineOptions engineOptions_;
@@ -73,17 +78,14 @@ class BatchRunner {
 
     // The jobs' outcomes, and the observer's JobEnded calls, are guarded by this.
     std::mutex jobsMutex_;
-    std::vector<std::size_t> order_;  // the pending jobs, in the order they are handed out
-    std::atomic<std::size_t> next_{0};
     std::atomic<bool> aborting_{false};
     std::atomic<bool> isolationWarned_{false};
     std::atomic<bool> officeWarned_{false};
 
-    // The engines of the running slots, for a second stop request to stop them.
-    std::mutex slotsMutex_;
-    std::condition_variable slotEnded_;
-    std::vector<WorkerEngine*> engines_;
-    int slotsRunning_ = 0;
+    std::mutex tasksMutex_;
+    std::condition_variable taskOver_;
+    std::size_t tasksLeft_ = 0;  // submitted and neither over nor taken back
+    std::unique_ptr<WorkerPool> pool_;
 };
 
 }  // namespace vellumor::cli

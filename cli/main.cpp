@@ -34,6 +34,8 @@
 #include "cli/report.h"
 #include "core/path_list.h"
 #include "core/progress.h"
+#include "batch/worker_choice.h"
+#include "batch/worker_pool.h"
 #include "engine/client/worker_engine.h"
 
 using namespace vellumor;
@@ -42,16 +44,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// The worker: --engine, else VELLUMOR_ENGINE_PATH, else the one beside the program (the
-// executable, then the script), else the package's, else the one in the build tree. Either may be
-// an executable worker or the script worker (a .py file).
+// The worker: --engine, else VELLUMOR_ENGINE_PATH, else the one the window would take
+// (batch/worker_choice.h), else the package's, else the build tree's.
 std::string WorkerPath(const std::string& chosen) {
-    if (!chosen.empty()) return chosen;
-    if (std::string env = Environment("VELLUMOR_ENGINE_PATH"); !env.empty()) return env;
-    if (std::string beside = FindWorkerBesideExecutable(); !beside.empty()) return beside;
-    if (std::string script = FindScriptBesideExecutable(); !script.empty()) return script;
-    if (std::string packaged = PackagedWorker(); !packaged.empty()) return packaged;
-    return BuiltWorker();
+    return ChooseWorker(!chosen.empty() ? chosen : Environment("VELLUMOR_ENGINE_PATH"));
 }
 
 // The console's side of a run: a bar with the pace and the time left on a terminal, one line
@@ -304,7 +300,7 @@ int ParseCommandLine(std::vector<std::string>& arguments, CommandLine& line) {
     Options& options = line.options;
     std::string outputDir, onExists = "overwrite", shardText;
     bool besideSource = false;
-    options.jobs = std::max(1u, std::thread::hardware_concurrency());
+    options.jobs = 0;  // the machine's share (WorkersFor)
 
     app.add_option("PATH", line.paths, "files and folders to convert");
     app.add_option("--files-from", line.filesFrom,
@@ -321,7 +317,9 @@ int ParseCommandLine(std::vector<std::string>& arguments, CommandLine& line) {
     out->excludes(beside);
     app.add_flag("--keep-tree", options.keepTree,
                  "with -o, keep the folders below each folder argument");
-    app.add_option("--jobs", options.jobs, "documents converted at once (default: cores)")
+    app.add_option("--jobs", options.jobs,
+                   "documents converted at once (default: the cores, fewer when the memory "
+                   "holds fewer workers at the --memory-limit ceiling)")
         ->check(CLI::Range(1, 64));
     app.add_option("--timeout", line.timeoutSeconds, "seconds allowed for each load and save")
         ->check(CLI::Range(1, 86400));
@@ -643,7 +641,9 @@ int main(int argc, char** argv) {
 
     ConsoleProgress progress(plan.jobs.size(), plan.toConvert,
                              line.jsonlFile.empty() ? nullptr : &jsonl);
-    BatchRunner runner(std::move(plan.jobs), EngineOptionsFor(line), line.options.jobs, progress);
+    const int workers =
+        line.options.jobs > 0 ? line.options.jobs : WorkersForThisMachine(0, line.memoryLimitMb);
+    BatchRunner runner(std::move(plan.jobs), EngineOptionsFor(line), workers, progress);
     const BatchResult result = runner.Run();
     progress.Finish();
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/paths.h"
-#include "engine/client/worker_platform.h"
+#include "batch/platform.h"
 
 namespace vellumor::cli {
 
@@ -32,18 +32,12 @@ std::string ClearLineText();
 // An environment variable as UTF-8; empty when it is not set.
 std::string Environment(const char* name);
 
-// The worker in the build tree, for a program run where it was built; empty if there is none.
-std::string BuiltWorker();
-// The worker where the package installs it, off the command search path (../lib/vellumor
-// from the program's folder); empty if there is none.
-std::string PackagedWorker();
-
 // Standard input as bytes: on Windows no line ends are changed and Ctrl+Z ends nothing.
 void BinaryStandardInput();
 
 // Size and modification time of a file, as a later run compares them: the engine's own.
-using worker_platform::FactsOf;
-using worker_platform::FileFacts;
+using batch::FactsOf;
+using batch::FileFacts;
 
 // Which file a path leads to once links are followed: the same for every name of one file
 // (device and inode; on Windows volume serial number and file index).

@@ -41,21 +41,6 @@ std::string Environment(const char* name) {
     return value ? value : "";
 }
 
-std::string BuiltWorker() {
-    // In the build tree the worker lives in its own folder.
-    std::error_code ec;
-    const fs::path built =
-        fs::path(ProgramFolder()).parent_path() / "engine" / "worker" / "vellumor-engine";
-    return fs::exists(built, ec) ? built.string() : std::string();
-}
-
-std::string PackagedWorker() {
-    std::error_code ec;
-    const fs::path packaged =
-        fs::path(ProgramFolder()).parent_path() / "lib" / "vellumor" / "vellumor-engine";
-    return fs::exists(packaged, ec) ? packaged.string() : std::string();
-}
-
 void BinaryStandardInput() {}
 
 namespace {

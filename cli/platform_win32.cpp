@@ -77,14 +77,6 @@ std::string Environment(const char* name) {
     return value ? win::Narrow(value) : std::string();
 }
 
-std::string BuiltWorker() {
-    return {};
-}
-
-std::string PackagedWorker() {
-    return {};
-}
-
 void BinaryStandardInput() {
     _setmode(_fileno(stdin), _O_BINARY);
 }

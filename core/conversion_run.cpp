@@ -104,7 +104,12 @@ RunEnd ConversionRun::Run(RunHost& host) {
             return RunEnd::Stopped;
         }
 
-        host.RowReached(row, rows, folder);
+        host.RowReached(row, rows, [&](int r) -> std::optional<PlannedConversion> {
+            if (r < 0 || r >= host.RowCount()) return std::nullopt;
+            PlannedConversion plan = PlanOfRow(host.RowPath(r), folder, host.Mode());
+            if (plan.format == 0) return std::nullopt;
+            return plan;
+        });
         const std::string source = host.RowPath(row);
         bool loaded = false;
         try {
@@ -128,10 +133,10 @@ RunEnd ConversionRun::Run(RunHost& host) {
             return RunEnd::FailedLoad;
         }
 
-        const std::string outputPath = OutputPathFor(source, folder, host.Mode());
+        const OutputMode mode = host.Mode();
         ProgressUpdate update(host, row + 1);
-        host.SetStatus(outputPath);
-        host.Save(PdfPathFor(outputPath), kFormatPdf);
+        host.SetStatus(OutputPathFor(source, folder, mode));
+        host.Save(PlanOfRow(source, folder, mode).pdfPath, kFormatPdf);
     }
 
     host.ShowProgressBar(false);

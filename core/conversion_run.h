@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/paths.h"
+#include "core/row_plan.h"
 
 namespace vellumor {
 
@@ -43,10 +44,11 @@ class RunHost {
     virtual void Load(const std::string& path, int format) = 0;
     virtual void Save(const std::string& path, int format) = 0;
 
-    // Before each row's load: the run is at row `row` of the `rows` it walks, with the output
-    // folder it read at its start. Nothing shows; an engine that converts ahead looks here at
-    // the rows after it.
-    virtual void RowReached(int /*row*/, int /*rows*/, const std::string& /*folder*/) {}
+    // Before each row's load: the run is at row `row` of the `rows` it walks; plan names any
+    // row as the list shows it now, with the PDF the run would save it to (PlanOfRow with the
+    // output folder the run read at its start). Nothing shows; an engine that converts ahead
+    // looks here at the rows after it.
+    virtual void RowReached(int /*row*/, int /*rows*/, const ConversionPlan& /*plan*/) {}
     // The run is over, however it ended (completed, stopped, failed, or left by a failure).
     virtual void RunEnded() {}
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/engine_codes.h"
+#include "core/row_plan.h"
 
 namespace vellumor {
 
@@ -65,19 +66,12 @@ class ConversionEngine {
     // Both throw EngineError; paths are UTF-8.
     virtual void LoadDocument(const std::string& path, SourceFormat format) = 0;
     virtual SavedPdf SavePdf(const std::string& path) = 0;
+    // Waits until the engine can take a document; throws EngineError (StartFailed) when it
+    // cannot start. An engine that is ready when made returns at once.
+    virtual void WaitUntilReady() {}
     // From any thread: ends the operation in progress; it and every later one fail.
     virtual void Abort() {}
 };
-
-// One row of a run as the list names it at the moment it is asked: the source, its load
-// format and the PDF the run would save it to.
-struct PlannedConversion {
-    std::string source;
-    int format = 0;
-    std::string pdfPath;
-};
-// The plan of a row by its position; empty when the position names no row or no document.
-using ConversionPlan = std::function<std::optional<PlannedConversion>(int row)>;
 
 // An engine that converts the rows after the current one while the run works on it. The run's
 // Load and Save see no difference; what is done ahead is used only when they ask for exactly it.

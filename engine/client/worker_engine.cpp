@@ -141,7 +141,6 @@ struct WorkerEngine::Impl {
     static constexpr int kSpareLead = 3;  // documents before the quota that the spare starts
 
     explicit Impl(WorkerEngineOptions o) : options(std::move(o)) {
-        if (options.workerPath.empty()) options.workerPath = FindWorkerBesideExecutable();
         if (!options.workerPath.empty())
             command = wp::CommandFor(options.workerPath, options.interpreter, commandError);
     }
@@ -642,55 +641,6 @@ std::string WorkerStartProblem(const WorkerEngineOptions& options) {
     std::string error;
     wp::CommandFor(options.workerPath, options.interpreter, error);
     return error;
-}
-
-namespace {
-
-std::string ExecutableWorkerIn(const std::string& folder) {
-    std::string sep(1, wp::PathSeparator());
-#ifdef _WIN32
-    if (wp::FileExists(folder + sep + "vellumor-engine.exe"))
-        return folder + sep + "vellumor-engine.exe";
-    if (wp::RunningUnderWine() && wp::FileExists(folder + sep + "vellumor-engine"))
-        return folder + sep + "vellumor-engine";
-#else
-    if (wp::FileExists(folder + sep + "vellumor-engine")) return folder + sep + "vellumor-engine";
-#endif
-    return {};
-}
-
-std::string ScriptWorkerIn(const std::string& folder) {
-    std::string path = folder + std::string(1, wp::PathSeparator()) + kScriptWorkerName;
-    return wp::FileExists(path) ? path : std::string();
-}
-
-}  // namespace
-
-std::string FindWorkerBesideExecutable() {
-    return ExecutableWorkerIn(wp::ExecutableFolder());
-}
-
-std::string FindScriptBesideExecutable() {
-    return ScriptWorkerIn(wp::ExecutableFolder());
-}
-
-std::string ChooseWorkerIn(const std::string& folder) {
-    if (std::string worker = ExecutableWorkerIn(folder); !worker.empty()) return worker;
-    WorkerEngineOptions options;
-    options.workerPath = ScriptWorkerIn(folder);
-    if (options.workerPath.empty() || !WorkerStartProblem(options).empty()) return {};
-    return options.workerPath;
-}
-
-std::string ProgramFolder() {
-    return wp::ExecutableFolder();
-}
-
-std::unique_ptr<DocumentEngine> MakeWorkerEngineIn(const std::string& folder) {
-    WorkerEngineOptions options;
-    options.workerPath = ChooseWorkerIn(folder);
-    if (options.workerPath.empty()) return nullptr;
-    return MakeWorkerEngine(options);
 }
 
 }  // namespace vellumor

@@ -1,7 +1,7 @@
 // WorkerEngine: the program's DocumentEngine, a client of the vellumor-engine worker process.
 //
 //   vellumor::WorkerEngineOptions options;
-//   options.workerPath = vellumor::FindWorkerBesideExecutable();
+//   options.workerPath = vellumor::ChooseWorker();  // batch/worker_choice.h
 //   std::unique_ptr<vellumor::DocumentEngine> engine = vellumor::MakeWorkerEngine(options);
 //   engine->Load("C:\\Docs\\a.docx", 0, 13, false);  // throws vellumor::EngineError
 //   engine->Save("D:\\Output\\a.pdf", 0, 12, false);
@@ -45,7 +45,7 @@
 namespace vellumor {
 
 struct WorkerEngineOptions {
-    std::string workerPath;   // the worker executable or script; FindWorkerBesideExecutable()
+    std::string workerPath;   // the worker executable or script (ChooseWorker)
     std::string interpreter;  // for a script worker; empty: the platform's choice
     std::chrono::milliseconds operationTimeout{std::chrono::seconds(120)};
     std::chrono::milliseconds startTimeout{std::chrono::seconds(60)};
@@ -75,7 +75,7 @@ class WorkerEngine : public DocumentEngine, public ConversionEngine {
     void Start();
     // Waits until the worker's office is up, as the first Load would; throws EngineError when
     // it does not start. What the greeting tells (OfficeName()) is known from then on.
-    void WaitUntilReady();
+    void WaitUntilReady() override;
     // From any thread: kills the worker now and starts no other. The operation in progress
     // and every later one fail with EngineError.
     void Abort() override;
@@ -114,22 +114,5 @@ std::unique_ptr<DocumentEngine> MakeWorkerEngine(const WorkerEngineOptions& opti
 // Why a worker with these options cannot be started at all (its script has no Python to run
 // it, say), or empty when it can be tried.
 std::string WorkerStartProblem(const WorkerEngineOptions& options);
-
-// The worker beside the running program: vellumor-engine.exe on Windows (or, under Wine when
-// that is missing, the Linux vellumor-engine), vellumor-engine elsewhere. Empty if neither is
-// there.
-std::string FindWorkerBesideExecutable();
-
-// The script worker's file name, and its path beside the running program (empty if absent).
-inline constexpr const char* kScriptWorkerName = "vellumor_engine.py";
-std::string FindScriptBesideExecutable();
-
-// The worker a program in folder uses: the executable worker there, else the script worker
-// there when a Python can run it (the installed office's on Windows). Empty when none can.
-std::string ChooseWorkerIn(const std::string& folder);
-// The folder of the running program.
-std::string ProgramFolder();
-// The worker engine of a program in folder (ChooseWorkerIn), launched now; null when none.
-std::unique_ptr<DocumentEngine> MakeWorkerEngineIn(const std::string& folder);
 
 }  // namespace vellumor

@@ -66,22 +66,6 @@ std::string WorkerPath(const std::string& path, bool workerIsUnix);
 
 std::string ExecutableFolder();
 
-// A file's size and last-write time, to tell whether it changed since: the look-ahead compares
-// them while a run goes on, the command line's --resume with what an earlier run recorded.
-struct FileFacts {
-    bool known = false;  // false when the file cannot be read
-    std::uint64_t size = 0;
-    std::int64_t mtimeNs = 0;  // since 1970-01-01 UTC
-    bool operator==(const FileFacts&) const = default;
-};
-// Paths of any length (on Windows through the "\\?\" form beyond 260 characters).
-FileFacts FactsOf(const std::string& path);
-// A new folder of this process's own under the system's temporary folder; empty on failure.
-std::string MakePrivateFolder(const std::string& prefix);
-// Puts the finished file from under the name to, replacing what is there. Across volumes it is
-// copied beside the target first and renamed there, so the target folder never shows a part.
-bool MoveIntoPlace(const std::string& from, const std::string& to);
-void RemoveFile(const std::string& path);
 bool FileExists(const std::string& path);
 bool RunningUnderWine();
 char PathSeparator();

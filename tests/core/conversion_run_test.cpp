@@ -72,8 +72,11 @@ class FakeHost : public RunHost {
     }
     void ShowLoadFailure() override { log.push_back("box load failure"); }
     std::vector<std::string> hooks;  // RowReached and RunEnded, with the last engine call
-    void RowReached(int row, int count, const std::string& f) override {
-        hooks.push_back("row " + std::to_string(row) + "/" + std::to_string(count) + " " + f +
+    // Notes the PDF the plan names for the row after this one, or "none".
+    void RowReached(int row, int count, const ConversionPlan& plan) override {
+        const auto next = plan(row + 1);
+        hooks.push_back("row " + std::to_string(row) + "/" + std::to_string(count) + " " +
+                        (next ? next->pdfPath : "none") +
                         (log.empty() ? "" : " after " + log.back()));
     }
     bool runEndedFails = false;
@@ -334,8 +337,8 @@ TEST(ConversionRun, TheHostHearsOfEachRowBeforeItsLoadAndOfTheEndHoweverTheRunEn
     done.rows = {"C:\\a.doc", "C:\\b.doc"};
     ConversionRun run;
     run.Run(done);
-    EXPECT_THAT(done.hooks, ElementsAre("row 0/2 D:\\Output",
-                                        "row 1/2 D:\\Output after save D:\\Output\\a.pdf 12",
+    EXPECT_THAT(done.hooks, ElementsAre("row 0/2 D:\\Output\\b.pdf",
+                                        "row 1/2 none after save D:\\Output\\a.pdf 12",
                                         "ended after explorer D:\\Output"));
 
     FakeHost failedLoad = done;
@@ -361,7 +364,7 @@ TEST(ConversionRun, TheHostHearsOfEachRowBeforeItsLoadAndOfTheEndHoweverTheRunEn
     stopped.onPump = {nullptr, [&] { run.RequestStop(); }};
     EXPECT_EQ(run.Run(stopped), RunEnd::Stopped);
     EXPECT_THAT(stopped.hooks,
-                ElementsAre("row 0/2 D:\\Output", "ended after save D:\\Output\\a.pdf 12"));
+                ElementsAre("row 0/2 D:\\Output\\b.pdf", "ended after save D:\\Output\\a.pdf 12"));
 }
 
 namespace {

@@ -2,7 +2,7 @@
 // run's order: the run must see the same calls, texts, progress and failures, and the output
 // folder must hold the same PDFs, whatever happens to the list and the files meanwhile. The
 // workers are small fakes that read a file and write it back as a "PDF".
-#include "engine/client/look_ahead_engine.h"
+#include "batch/look_ahead_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +22,7 @@
 #include "core/conversion_run.h"
 #include "engine/client/worker_engine.h"
 #include "engine/input_file.h"
+#include "tests/support/one_worker.h"
 
 using namespace vellumor;
 namespace fs = std::filesystem;
@@ -98,21 +99,7 @@ class FakeWorker : public ConversionEngine {
 };
 
 // One worker in the run's order: what the window did before it converted ahead.
-class OneWorker : public DocumentEngine {
-  public:
-    explicit OneWorker(Workshop& shop) : worker_(shop) {}
-    int Load(const std::string& path, int, int format, bool) override {
-        worker_.LoadDocument(path, static_cast<SourceFormat>(format));
-        return 0;
-    }
-    int Save(const std::string& path, int, int, bool) override {
-        worker_.SavePdf(path);
-        return 0;
-    }
-
-  private:
-    FakeWorker worker_;
-};
+using OneWorker = vellumor::test::OneWorker<FakeWorker>;
 
 // The window as the run sees it, recording every visible step; actions queued for a pump run
 // there, as clicks do.
@@ -155,17 +142,16 @@ class Host : public RunHost {
     void Save(const std::string& path, int format) override {
         engine_.Save(Posix(path), 0, format, false);
     }
-    void RowReached(int row, int count, const std::string& f) override {
+    // The run's plan in this machine's paths.
+    void RowReached(int row, int count, const ConversionPlan& plan) override {
         auto* ahead = dynamic_cast<LookAhead*>(&engine_);
         if (!ahead) return;
-        ahead->RowReached(row, count, [this, f](int r) -> std::optional<PlannedConversion> {
-            if (r >= static_cast<int>(rows.size())) return std::nullopt;
-            PlannedConversion plan;
-            const std::string source = rows[static_cast<size_t>(r)];
-            plan.source = Posix(source);
-            plan.format = LoadFormatFor(ExtensionOf(source));
-            plan.pdfPath = Posix(PdfPathFor(OutputPathFor(source, f, mode)));
-            return plan;
+        ahead->RowReached(row, count, [&plan](int r) -> std::optional<PlannedConversion> {
+            std::optional<PlannedConversion> planned = plan(r);
+            if (!planned) return planned;
+            planned->source = Posix(planned->source);
+            planned->pdfPath = Posix(planned->pdfPath);
+            return planned;
         });
     }
     void RunEnded() override {

@@ -18,8 +18,9 @@
 #include <vector>
 
 #include "app/form_run.h"
-#include "engine/client/look_ahead_engine.h"
+#include "batch/look_ahead_engine.h"
 #include "engine/input_file.h"
+#include "tests/support/one_worker.h"
 #include "tests/win/app/form_test_support.h"
 
 using namespace vellumor;
@@ -72,21 +73,7 @@ class FakeWorker : public ConversionEngine {
     std::string document_;
 };
 
-class OneWorker : public DocumentEngine {
-  public:
-    explicit OneWorker(std::atomic<int>& made) : worker_(made) {}
-    int Load(const std::string& path, int, int format, bool) override {
-        worker_.LoadDocument(path, static_cast<SourceFormat>(format));
-        return 0;
-    }
-    int Save(const std::string& path, int, int, bool) override {
-        worker_.SavePdf(path);
-        return 0;
-    }
-
-  private:
-    FakeWorker worker_;
-};
+using OneWorker = vellumor::test::OneWorker<FakeWorker>;
 
 // Notes what the window shows at every engine call, then hands the call on; a look-ahead
 // engine inside still hears of the rows.

@@ -16,7 +16,8 @@
 
 #include "app/application.h"
 #include "app/form_run.h"
-#include "engine/client/look_ahead_engine.h"
+#include "batch/look_ahead_engine.h"
+#include "batch/worker_choice.h"
 #include "engine/client/worker_engine.h"
 #include "tests/win/app/form_test_support.h"
 #include "tests/win/wine_host.h"

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/client/office_locator.h"
+#include "batch/worker_choice.h"
 #include "engine/client/worker_engine.h"
 #include "tests/win/wine_host.h"
 #include "win32/unicode.h"

@@ -1,4 +1,4 @@
-#include "engine/client/look_ahead_engine.h"
+#include "batch/look_ahead_engine.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -12,6 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "batch/platform.h"
+#include "batch/worker_choice.h"
+#include "batch/worker_pool.h"
 #include "engine/client/worker_engine.h"
 #include "engine/client/worker_platform.h"
 #include "engine/input_file.h"
@@ -25,7 +28,7 @@ namespace {
 // One conversion handed to a worker: load the source, then save it to its target.
 struct Job {
     PlannedConversion plan;
-    wp::FileFacts facts;  // the source's, when the job was made
+    batch::FileFacts facts;  // the source's, when the job was made
     // Where the worker saves: a name in the private folder for a row done ahead, the PDF's own
     // name for a row converted when the run asks. Empty until the run's Save names it.
     std::string target;
@@ -33,17 +36,11 @@ struct Job {
     enum class State { Queued, Running, Loaded, Done } state = State::Queued;
     std::exception_ptr loadError, saveError;
     bool wanted = true;  // false: its row went away; the worker drops what it makes
+    WorkerPool::TaskHandle task;
 };
 using JobPtr = std::shared_ptr<Job>;
 
-// One worker thread as the run sees it: its engine and the job it works on.
-struct Worker {
-    ConversionEngine* engine = nullptr;  // null while its engine is being made
-    JobPtr job;                          // null when idle
-    bool aborted = false;                // its engine was aborted: a fresh one replaces it
-};
-
-bool SameRow(const Job& job, const PlannedConversion& plan, const wp::FileFacts& facts) {
+bool SameRow(const Job& job, const PlannedConversion& plan, const batch::FileFacts& facts) {
     return job.plan.source == plan.source && job.plan.format == plan.format &&
            job.plan.pdfPath == plan.pdfPath && job.facts == facts;
 }
@@ -51,27 +48,25 @@ bool SameRow(const Job& job, const PlannedConversion& plan, const wp::FileFacts&
 }  // namespace
 
 struct LookAheadEngine::Impl {
-    EngineMaker make;
     LookAheadOptions options;
-    int maxWorkers = 1;
 
     mutable std::mutex mutex;
     std::condition_variable changed;
-    std::deque<JobPtr> queue;   // waiting for a worker, the next to take first
-    std::vector<JobPtr> ahead;  // taken ahead and not yet asked for, in row order
-    JobPtr current;             // the row between the run's Load and Save
-    std::vector<std::thread> threads;
-    std::list<Worker> workers;  // one per thread
+    std::vector<JobPtr> ahead;    // taken ahead and not yet asked for, in row order
+    JobPtr current;               // the row between the run's Load and Save
+    std::vector<JobPtr> started;  // jobs a worker works on
     bool stopping = false;
     std::string privateFolder;
     unsigned long nextName = 0;
     int rowsTakenAhead = 0;
     int thrownAway = 0;
+    WorkerPool pool;  // last: its workers end before the rest goes
 
-    Impl(EngineMaker m, LookAheadOptions o) : make(std::move(m)), options(o) {
-        maxWorkers = options.workers > 0
-                         ? options.workers
-                         : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    Impl(EngineMaker make, LookAheadOptions o)
+        : options(o),
+          pool(std::move(make), options.workers > 0
+                                    ? options.workers
+                                    : WorkersForThisMachine(0, options.memoryLimitMiB)) {
         options.rowsPerWorker = std::max(1, options.rowsPerWorker);
     }
 
@@ -81,11 +76,10 @@ struct LookAheadEngine::Impl {
             std::lock_guard<std::mutex> lock(mutex);
             Forget(files);
             stopping = true;
-            for (Worker& worker : workers)
-                if (worker.engine) worker.engine->Abort();
         }
         changed.notify_all();
-        for (std::thread& t : threads) t.join();
+        pool.AbortAll();
+        pool.WaitUntilNoneRuns();
         Remove(files);
         if (!privateFolder.empty()) {
             std::error_code ignored;
@@ -95,60 +89,28 @@ struct LookAheadEngine::Impl {
 
     // ---- the workers' side ----
 
-    void EnsureWorkers(int wanted) {
-        wanted = std::min(wanted, maxWorkers);
-        while (static_cast<int>(threads.size()) < wanted) {
-            Worker& worker = workers.emplace_back();
-            threads.emplace_back([this, &worker] { WorkerLoop(worker); });
-        }
+    void Submit(const JobPtr& job, bool first) {
+        job->task = pool.Submit(
+            [this, job](ConversionEngine* engine, const std::exception_ptr& startError) {
+                Convert(engine, startError, job);
+            },
+            first);
     }
 
-    void WorkerLoop(Worker& self) {
-        std::unique_ptr<ConversionEngine> engine;
-        std::exception_ptr startError;
-        std::unique_lock<std::mutex> lock(mutex);
-        while (!stopping) {
-            if (!engine && !startError) {
-                lock.unlock();
-                try {
-                    engine = make();
-                    if (!engine)
-                        throw EngineError(EngineFailure::StartFailed,
-                                          "The document engine could not be started");
-                } catch (...) {
-                    startError = std::current_exception();
-                }
-                lock.lock();
-                self.engine = engine.get();
-                self.aborted = false;
-                if (stopping && engine) engine->Abort();
-                continue;
-            }
-            changed.wait(lock, [&] { return stopping || !queue.empty(); });
-            if (stopping) break;
-            JobPtr job = queue.front();
-            queue.pop_front();
-            job->state = Job::State::Running;
-            self.job = job;
-            lock.unlock();
-            Convert(engine.get(), startError, *job);
-            lock.lock();
-            self.job.reset();
-            if (self.aborted) {  // aborted for the end of a run: the next run gets a fresh one
-                self.engine = nullptr;
-                lock.unlock();
-                engine.reset();
-                startError = nullptr;
-                lock.lock();
-            }
+    void Convert(ConversionEngine* engine, const std::exception_ptr& startError,
+                 const JobPtr& owned) {
+        Job& job = *owned;
+        const auto done = [&](std::unique_lock<std::mutex>&) {
+            job.state = Job::State::Done;
+            started.erase(std::remove(started.begin(), started.end(), owned), started.end());
             changed.notify_all();
+        };
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!job.wanted || stopping) return done(lock);  // dropped before it began
+            job.state = Job::State::Running;
+            started.push_back(owned);
         }
-        self.engine = nullptr;
-        lock.unlock();
-        engine.reset();  // the worker ends with its thread
-    }
-
-    void Convert(ConversionEngine* engine, const std::exception_ptr& startError, Job& job) {
         std::exception_ptr error = startError;
         if (!error) {
             try {
@@ -166,11 +128,7 @@ struct LookAheadEngine::Impl {
             // A row converted when the run asks learns its PDF's name from the run's Save.
             if (!error)
                 changed.wait(lock, [&] { return stopping || !job.wanted || !job.target.empty(); });
-            if (error || !job.wanted || job.target.empty()) {
-                job.state = Job::State::Done;
-                changed.notify_all();
-                return;
-            }
+            if (error || !job.wanted || job.target.empty()) return done(lock);
             target = job.target;
         }
         std::exception_ptr saveError;
@@ -183,18 +141,17 @@ struct LookAheadEngine::Impl {
         job.saveError = saveError;
         if (!job.wanted && job.ahead) {  // its row went away meanwhile: its PDF goes now
             lock.unlock();
-            wp::RemoveFile(target);
+            batch::RemoveFile(target);
             lock.lock();
         }
-        job.state = Job::State::Done;
-        changed.notify_all();
+        done(lock);
     }
 
     // ---- the run's side (one thread) ----
 
     // A temporary name for a PDF done ahead; empty when there is no private folder.
     std::string TemporaryName() {
-        if (privateFolder.empty()) privateFolder = wp::MakePrivateFolder("vellumor-ahead-");
+        if (privateFolder.empty()) privateFolder = batch::MakePrivateFolder("vellumor-ahead-");
         if (privateFolder.empty()) return {};
         return privateFolder + wp::PathSeparator() + std::to_string(++nextName) + ".pdf";
     }
@@ -204,7 +161,7 @@ struct LookAheadEngine::Impl {
         job->wanted = false;
         ++thrownAway;
         if (job->state == Job::State::Queued) {
-            queue.erase(std::remove(queue.begin(), queue.end(), job), queue.end());
+            if (job->task) pool.Cancel(job->task);
         } else if (job->state == Job::State::Done && job->ahead && !job->loadError &&
                    !job->saveError) {
             files.push_back(job->target);
@@ -222,25 +179,25 @@ struct LookAheadEngine::Impl {
     }
 
     static void Remove(const std::vector<std::string>& files) {
-        for (const std::string& file : files) wp::RemoveFile(file);
+        for (const std::string& file : files) batch::RemoveFile(file);
     }
 
     void RowReached(int row, int rows, const ConversionPlan& plan) {
         const int left = rows - row;
         if (left <= 0) return;
-        const int workers = std::min(left, maxWorkers);
+        const int workers = std::min(left, pool.MaxWorkers());
         // Read on this thread: the plan looks at the list, the facts at the disk.
-        std::vector<std::pair<PlannedConversion, wp::FileFacts>> wanted;
+        std::vector<std::pair<PlannedConversion, batch::FileFacts>> wanted;
         const int last = std::min(rows, row + workers * options.rowsPerWorker);
         for (int r = row; r < last; ++r) {
             std::optional<PlannedConversion> planned = plan(r);
             if (!planned || planned->format == 0) continue;
-            wanted.emplace_back(*planned, wp::FactsOf(planned->source));
+            wanted.emplace_back(*planned, batch::FactsOf(planned->source));
         }
+        pool.EnsureWorkers(workers);
         std::vector<std::string> files;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            EnsureWorkers(workers);
             std::vector<JobPtr> kept;
             std::vector<JobPtr> old = std::move(ahead);
             for (auto& [planned, facts] : wanted) {
@@ -258,7 +215,7 @@ struct LookAheadEngine::Impl {
                 job->target = TemporaryName();
                 if (job->target.empty()) break;  // nothing can wait anywhere: no look-ahead
                 job->ahead = true;
-                queue.push_back(job);
+                Submit(job, false);
                 kept.push_back(std::move(job));
             }
             for (const JobPtr& job : old)
@@ -275,21 +232,14 @@ struct LookAheadEngine::Impl {
     void RunEnded() {
         std::vector<std::string> files;
         {
-            std::unique_lock<std::mutex> lock(mutex);
+            std::lock_guard<std::mutex> lock(mutex);
             Forget(files);
-            for (Worker& worker : workers) {
-                if (!worker.job || !worker.engine) continue;
-                const Job& job = *worker.job;
-                const bool waitingForSave = job.state == Job::State::Loaded && job.target.empty();
-                if (job.state == Job::State::Done || waitingForSave) continue;
-                worker.aborted = true;
-                worker.engine->Abort();
+            for (const JobPtr& job : started) {
+                const bool waitingForSave = job->state == Job::State::Loaded && job->target.empty();
+                if (!waitingForSave) pool.Abort(job->task);
             }
-            changed.wait(lock, [&] {
-                return std::all_of(workers.begin(), workers.end(),
-                                   [](const Worker& worker) { return !worker.job; });
-            });
         }
+        pool.WaitUntilNoneRuns();
         Remove(files);
     }
 
@@ -297,15 +247,8 @@ struct LookAheadEngine::Impl {
         changed.wait(lock, [&] { return job->state >= state; });
     }
 
-    // Runs the job first of all waiting ones.
-    void Hurry(const JobPtr& job) {
-        if (job->state != Job::State::Queued) return;
-        queue.erase(std::remove(queue.begin(), queue.end(), job), queue.end());
-        queue.push_front(job);
-    }
-
     void Load(const std::string& path, int format) {
-        const wp::FileFacts facts = wp::FactsOf(path);
+        const batch::FileFacts facts = batch::FactsOf(path);
         std::vector<std::string> files;
         std::unique_lock<std::mutex> lock(mutex);
         if (current) {  // a Load without its Save: that row is over
@@ -320,17 +263,15 @@ struct LookAheadEngine::Impl {
         if (match != ahead.end()) {
             job = *match;
             ahead.erase(match);
+            pool.Hurry(job->task);  // nothing when it has started
         } else {
             // Not taken ahead: converted now, and saved where the run's Save says.
             job = std::make_shared<Job>();
             job->plan.source = path;
             job->plan.format = format;
             job->facts = facts;
-            EnsureWorkers(1);
-        }
-        if (job->state == Job::State::Queued) {
-            if (std::find(queue.begin(), queue.end(), job) == queue.end()) queue.push_front(job);
-            Hurry(job);
+            pool.EnsureWorkers(1);
+            Submit(job, true);
         }
         current = job;
         changed.notify_all();
@@ -360,12 +301,12 @@ struct LookAheadEngine::Impl {
         WaitFor(lock, job, Job::State::Done);
         const bool usable = job->plan.pdfPath == path && !job->saveError;
         lock.unlock();
-        if (usable && wp::MoveIntoPlace(job->target, path)) {
+        if (usable && batch::MoveIntoPlace(job->target, path)) {
             std::lock_guard<std::mutex> relock(mutex);
             ++rowsTakenAhead;
             return;
         }
-        wp::RemoveFile(job->target);
+        batch::RemoveFile(job->target);
         // What was done ahead does not fit (another PDF name, a save that failed in the private
         // folder, a move refused): the row is converted again straight to its PDF, as one
         // worker would, so the outcome and any failure are the engine's own.
@@ -374,8 +315,7 @@ struct LookAheadEngine::Impl {
         again->plan.pdfPath = path;
         again->target = path;
         lock.lock();
-        queue.push_front(again);
-        changed.notify_all();
+        Submit(again, true);
         WaitFor(lock, again, Job::State::Done);
         if (again->loadError) std::rethrow_exception(again->loadError);
         if (again->saveError) std::rethrow_exception(again->saveError);
@@ -384,10 +324,7 @@ struct LookAheadEngine::Impl {
 
 LookAheadEngine::LookAheadEngine(EngineMaker make, LookAheadOptions options)
     : impl_(std::make_unique<Impl>(std::move(make), options)) {
-    if (options.startFirst) {
-        std::lock_guard<std::mutex> lock(impl_->mutex);
-        impl_->EnsureWorkers(1);
-    }
+    if (options.startFirst) impl_->pool.EnsureWorkers(1);
 }
 
 LookAheadEngine::~LookAheadEngine() = default;
@@ -413,8 +350,7 @@ void LookAheadEngine::RunEnded() {
 }
 
 int LookAheadEngine::WorkersStarted() const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    return static_cast<int>(impl_->threads.size());
+    return impl_->pool.WorkersStarted();
 }
 
 int LookAheadEngine::RowsTakenAhead() const {
@@ -437,6 +373,7 @@ std::unique_ptr<DocumentEngine> MakeLookAheadEngineIn(const std::string& folder,
     WorkerEngineOptions workerOptions;
     workerOptions.workerPath = ChooseWorkerIn(folder);
     if (workerOptions.workerPath.empty()) return nullptr;
+    options.memoryLimitMiB = workerOptions.memoryLimitMiB;
     return std::make_unique<LookAheadEngine>(
         [workerOptions] { return std::make_unique<WorkerEngine>(workerOptions); }, options);
 }

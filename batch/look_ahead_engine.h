@@ -19,12 +19,14 @@
 // the same worker client's own; a save that could not be done ahead is done again at Save,
 // straight to the PDF's name, so its failure is the engine's own too.
 //
-// Workers are made on threads of their own, one per core by default and never more than the
-// rows the run has left; the first starts with the engine, so its office is up by the first
-// run. The workers' threads touch no window and read no list: plans are read on the run's
-// thread, in RowReached.
+// The workers are a WorkerPool (batch/worker_pool.h): as many as WorkersFor allows by default,
+// and never more than the rows the run has left; the first starts with the engine, so its
+// office is up by the first run. A worker that cannot start leaves its rows to the others. The
+// workers' threads touch no window and read no list: plans are read on the run's thread, in
+// RowReached.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,7 +36,8 @@
 namespace vellumor {
 
 struct LookAheadOptions {
-    int workers = 0;         // 0: one per core
+    int workers = 0;                      // 0: as many as the machine allows (WorkersFor)
+    std::uint32_t memoryLimitMiB = 4096;  // each worker's ceiling, for WorkersFor
     int rowsPerWorker = 2;   // rows taken ahead for each worker, the current row included
     bool startFirst = true;  // make the first worker at once
 };
@@ -67,7 +70,7 @@ class LookAheadEngine : public DocumentEngine, public LookAhead {
     std::unique_ptr<Impl> impl_;
 };
 
-// The window's engine over the worker of a program in folder (ChooseWorkerIn): a
+// The window's engine over the worker of a program in folder (batch/worker_choice.h): a
 // LookAheadEngine whose workers are WorkerEngines. Null when no worker can run there.
 std::unique_ptr<DocumentEngine> MakeLookAheadEngineIn(const std::string& folder,
                                                       LookAheadOptions options = {});
