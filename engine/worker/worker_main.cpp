@@ -13,6 +13,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -28,6 +29,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -612,16 +614,40 @@ int Poll(void* data, int timeoutUs) {
     }
 }
 
-// runLoop came back without running the office's main loop. LibreOffice 26.8 does so: in its
-// main-loop mode the kit has set the office's toolkit up before runLoop is called, and runLoop's
-// start of the office then returns at once, without the desktop it would run, so the office has
-// no application object to open documents in (a load would crash). The worker does not start,
-// saying so; vellumor-cli then converts with the script worker.
-[[noreturn]] void OfficeRanNoMainLoop() {
+// runLoop came back without running the office's main loop, as LibreOffice 26.8's kit does.
+// In its main-loop mode the kit sets the office's toolkit up before runLoop is called, and the
+// office's start, which runLoop calls, now returns at once when it finds the toolkit set up:
+// the desktop it would run is made and gone again, and the main loop never runs. What that
+// desktop gave the office is made here instead, with the office's own exported functions: an
+// application object (the toolkit asks it for settings whenever a window is made), the
+// document framework's application, and then the office's main loop itself, which waits
+// through the poll callback as it did under runLoop. Says why when one of them is missing.
+bool RunMainLoopOfOwn(std::string& missing) {
+    auto function = [&](const char* name) {
+        void* address = dlsym(RTLD_DEFAULT, name);
+        if (!address && missing.empty()) missing = name;
+        return address;
+    };
+    auto currentApplication = reinterpret_cast<void* (*)()>(function("_Z7GetpAppv"));
+    auto makeApplication = reinterpret_cast<void (*)(void*)>(function("_ZN11ApplicationC1Ev"));
+    auto frameworkApplication =
+        reinterpret_cast<void* (*)()>(function("_ZN14SfxApplication11GetOrCreateEv"));
+    auto execute = reinterpret_cast<void (*)()>(function("_ZN11Application7ExecuteEv"));
+    if (!missing.empty()) return false;
+    // The toolkit's application object holds only its table of virtual functions and two
+    // pointers; room for far more. It lives as long as the process.
+    alignas(std::max_align_t) static unsigned char application[1024];
+    if (!currentApplication()) makeApplication(application);
+    frameworkApplication();
+    execute();
+    return true;
+}
+
+[[noreturn]] void OfficeRanNoMainLoop(const std::string& missing) {
     proto::Message ready;
     ready.type = proto::MessageType::Ready;
     ready.status = proto::Status::StartFailed;
-    ready.text = "this office does not run its main loop for the kit";
+    ready.text = "this office does not run its main loop for the kit (" + missing + ")";
     Send(ready);
     _exit(kExitStartFailed);
 }
@@ -701,6 +727,9 @@ int main(int argc, char** argv) {
     Loop loop;
     loop.worker = &worker;
     office->runLoop(Poll, Wake, &loop);
-    if (!loop.ready) OfficeRanNoMainLoop();
+    if (!loop.ready) {
+        std::string missing;
+        if (!RunMainLoopOfOwn(missing)) OfficeRanNoMainLoop(missing);
+    }
     _exit(0);
 }

@@ -122,14 +122,15 @@ inline bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// The workers of the conformance suite: both on the installed office, and the script worker on
-// the oldest office and on the newest one too.
+// The workers of the conformance suite: both on the installed office and on the newest one,
+// and the script worker on the oldest office too.
 inline auto ConformanceWorkers() {
     setenv("VELLUMOR_SCRIPT_WORKER", VELLUMOR_SCRIPT_WORKER, 1);
     return ::testing::Values(std::string(VELLUMOR_TEST_WORKER),
                              std::string(VELLUMOR_SCRIPT_TESTHOOKS),
                              std::string(VELLUMOR_SCRIPT_TESTHOOKS) + kOnOldestOffice,
-                             std::string(VELLUMOR_SCRIPT_TESTHOOKS) + kOnNewestOffice);
+                             std::string(VELLUMOR_SCRIPT_TESTHOOKS) + kOnNewestOffice,
+                             std::string(VELLUMOR_TEST_WORKER) + kOnNewestOffice);
 }
 
 // The worker program of a parameter; points the client at the other office's Python when the
@@ -149,6 +150,7 @@ inline std::string UseWorker(const std::string& param) {
         const std::string worker =
             param.substr(0, param.size() - std::string(kOnNewestOffice).size());
 #ifdef VELLUMOR_TEST_WORKER_ON_NEWEST_OFFICE
+        setenv("VELLUMOR_NEWEST_OFFICE_RUN", (folder + "/run").c_str(), 1);
         if (worker == VELLUMOR_TEST_WORKER) return VELLUMOR_TEST_WORKER_ON_NEWEST_OFFICE;
 #endif
         setenv("VELLUMOR_PYTHON", (folder + "/python3").c_str(), 1);
