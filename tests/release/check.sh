@@ -67,12 +67,14 @@ fi
 
 deb_has() { dpkg-deb -c "$deb_file" | awk '{print $6}' | grep -x "./$1" >/dev/null; }
 for f in usr/bin/vellumor-cli usr/bin/vellumor usr/lib/vellumor/vellumor-engine \
-    usr/lib/vellumor/office_settings.ini usr/lib/vellumor/Vellumor.exe \
+    usr/lib/vellumor/office_settings.ini usr/lib/vellumor/vellumor_engine.py usr/lib/vellumor/Vellumor.exe \
     usr/lib/vellumor/tessolin.chm usr/share/applications/vellumor.desktop usr/share/doc/vellumor/copyright \
     usr/share/doc/vellumor/changelog.gz usr/share/man/man1/vellumor.1.gz \
     usr/share/man/man1/vellumor-cli.1.gz usr/share/lintian/overrides/vellumor; do
     check "package holds /$f" deb_has "$f"
 done
+check "package's script worker is the one the conformance suite ran" bash -c \
+    "dpkg-deb --fsys-tarfile '$deb_file' | tar -xO ./usr/lib/vellumor/vellumor_engine.py | cmp -s - engine/script/vellumor_engine.py"
 # The worker is no command: the CLI finds it in /usr/lib/vellumor, the window beside its program.
 check "package keeps the engine worker off the command search path" bash -c \
     "! dpkg-deb -c '$deb_file' | awk '{print \$6}' | grep -x './usr/bin/vellumor-engine' >/dev/null"
@@ -82,7 +84,8 @@ for f in index.html screenshot.png; do
     check "package holds the home page's $f beside the program" deb_has "usr/lib/vellumor/$f"
 done
 depends="$(dpkg-deb -f "$deb_file" Depends)"
-for d in libreoffice-writer libreoffice-core wine wine32; do
+# python3-uno: the script worker's bridge to the office.
+for d in libreoffice-writer libreoffice-core python3-uno wine wine32; do
     check "package depends on $d" grep -qE "(^|[ ,|])$d( |,|\$|-nogui)" <<<"$depends"
 done
 # An installed Vellumor lays documents out with the fonts the tests measure with.
@@ -136,6 +139,15 @@ if [ "$(id -u)" -eq 0 ] && [ "${VELLUMOR_SKIP_INSTALL_CHECK:-}" = "" ]; then
     else
         skip "installed vellumor-cli converts a document" \
             "needs the real documents of ../shared/corpus, which are not at $(dirname "$sample")"
+    fi
+    # Where the C++ worker cannot start the office (here: its profile's settings file cannot be
+    # written), the installed script worker converts, and one line says so.
+    if [ -f "$sample" ]; then
+        mkdir -p "$work/cache/vellumor/engine-profile-0/user/registrymodifications.xcu"
+        check "installed vellumor-cli gives way to its script worker when the C++ worker cannot start the office" bash -c \
+            "XDG_CACHE_HOME='$work/cache' /usr/bin/vellumor-cli -o '$work/fallback' '$work/sample.docx' 2>'$work/said.txt' >/dev/null &&
+             grep -q '; converting with the script worker /usr/lib/vellumor/vellumor_engine.py instead\$' '$work/said.txt' &&
+             pdfinfo '$work/fallback/sample.pdf' | grep '^Pages:' >/dev/null"
     fi
     # Installed, the CLI finds its worker in /usr/lib/vellumor although no vellumor-engine is on PATH.
     check "installed vellumor-cli names its version and the office" bash -c \
