@@ -8,6 +8,7 @@
 
 #include "core/list_compare.h"
 #include "core/paths.h"
+#include "core/trace.h"
 #include "win32/guard.h"
 #include "win32/handles.h"
 #include "win32/long_path.h"
@@ -276,8 +277,13 @@ int FileList::AddDropped(const std::vector<std::string>& paths) {
     BulkAppend bulk(*this);
     int added = 0;
     for (const std::string& path : paths) {
-        const DWORD attributes = GetFileAttributesW(win::Widen(path).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
+        // Paths of any length: beyond 260 characters through the "\\?\" form.
+        const DWORD attributes = GetFileAttributesW(win::LongPath(path).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            Trace("a dropped path was not added: " + path + ": " +
+                  win::SystemErrorText(GetLastError()));
+            continue;
+        }
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             added += AddFolder(path);
         } else {

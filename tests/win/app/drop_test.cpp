@@ -12,6 +12,7 @@
 
 #include "core/conversion_run.h"
 #include "tests/win/app/form_test_support.h"
+#include "win32/long_path.h"
 
 using namespace vellumor;
 using namespace vellumor::test;
@@ -91,6 +92,36 @@ TEST_F(DropTest, DroppedDocumentsAndFoldersGiveTheRowsAddAndAddFolderGive) {
     // Nothing a document: nothing added.
     Drop({text, macro});
     EXPECT_EQ(form->FileList().Count(), 4);
+}
+
+TEST_F(DropTest, DocumentsAndFoldersDeeperThanTwoHundredSixtyCharactersAreAdded) {
+    TempFolder folder;
+    const std::wstring part(90, L'p');
+    const std::vector<std::wstring> folders = {part, part + L"\\" + part,
+                                               part + L"\\" + part + L"\\" + part,
+                                               part + L"\\" + part + L"\\" + part + L"\\inner"};
+    const std::wstring& deep = folders[2];
+    for (const std::wstring& name : folders) folder.Folder(name);
+    const std::wstring longFile = folder.File(deep + L"\\long.docx", 10);
+    const std::wstring innerFile = folder.File(folders[3] + L"\\x.doc", 10);
+    // The tree is taken down here, deepest first and through the long form: the shell's delete
+    // in TempFolder is not trusted with paths this long.
+    struct TakeDown {
+        std::vector<std::wstring> files, folders;
+        ~TakeDown() {
+            for (const auto& file : files) DeleteFileW(win::LongPath(win::Narrow(file)).c_str());
+            for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+                RemoveDirectoryW(win::LongPath(win::Narrow(*it)).c_str());
+        }
+    } takeDown{{longFile, innerFile}, {}};
+    for (const std::wstring& name : folders)
+        takeDown.folders.push_back(folder.Path() + L"\\" + name);
+    ASSERT_GT(longFile.size(), 260u);
+
+    Drop({longFile, folder.Path() + L"\\" + folders[3]});
+    ASSERT_EQ(form->FileList().Count(), 2);
+    EXPECT_EQ(form->FileList().Text(0, 1), win::Narrow(longFile));
+    EXPECT_EQ(form->FileList().Text(1, 1), win::Narrow(innerFile));
 }
 
 TEST_F(DropTest, ADropDuringARunAddsRowsAsAddWouldWithoutConvertingThem) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "filelist/file_list.h"
+#include "win32/long_path.h"
 
 namespace vellumor::test {
 
@@ -36,8 +37,8 @@ std::wstring TempFolder::File(const std::wstring& name, DWORD size, DWORD attrib
 
 std::wstring TempFolder::File(const std::wstring& name, const std::string& bytes) {
     const std::wstring path = path_ + L"\\" + name;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(win::LongPath(win::Narrow(path)).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(file, INVALID_HANDLE_VALUE) << win::Narrow(path);
     DWORD written = 0;
     if (!bytes.empty())
@@ -48,7 +49,7 @@ std::wstring TempFolder::File(const std::wstring& name, const std::string& bytes
 
 std::wstring TempFolder::Folder(const std::wstring& name) {
     const std::wstring path = path_ + L"\\" + name;
-    CreateDirectoryW(path.c_str(), nullptr);
+    CreateDirectoryW(win::LongPath(win::Narrow(path)).c_str(), nullptr);
     return path;
 }
 
