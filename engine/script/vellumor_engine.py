@@ -429,6 +429,7 @@ def file_url(path):
 class State(object):
     sock = None
     office = None           # subprocess.Popen of soffice.bin
+    office_temp = None      # the office's temporary folder in this worker's slot
     deadline = 0.0          # monotonic seconds; 0 while idle
     memory_ceiling = 0      # bytes the office may hold during a command; 0: none
     partial_path = None     # the partial PDF being written, removed if we are cut short
@@ -474,6 +475,8 @@ def die(code):
     # and the interpreter can crash on that before this thread gets to exit with its code.
     kill_office(wait=False)
     remove_partial()
+    if State.office_temp:
+        empty_office_temp(State.office_temp)
     os._exit(code)
 
 
@@ -707,6 +710,47 @@ def prepare_profile(folder, settings):
             out.write(wanted)
     except OSError:
         raise RuntimeError("the office settings could not be written to %s" % xcu)
+
+
+def prepare_office_temp(profile, env):
+    """The office's temporary files hold parts of the documents it converts (unpacked XML,
+    pictures). They go to a folder of this worker's slot instead of the shared temporary folder,
+    emptied at every start: what an office killed at its deadline leaves is removed by the next
+    start of the slot. Returns the folder."""
+    import shutil
+    temp = os.path.join(profile, "office-temp")
+    try:
+        shutil.rmtree(temp, ignore_errors=False)
+    except FileNotFoundError:
+        pass
+    except OSError as e:
+        raise RuntimeError("the office's temporary folder %s could not be emptied (%s)"
+                           % (temp, e.strerror or e))
+    try:
+        os.makedirs(temp, 0o700)
+    except OSError as e:
+        raise RuntimeError("the office's temporary folder %s could not be made (%s)"
+                           % (temp, e.strerror or e))
+    for name in ("TMP", "TEMP") if IS_WINDOWS else ("TMPDIR",):
+        env[name] = temp
+    return temp
+
+
+def empty_office_temp(temp):
+    import shutil
+    try:
+        names = os.listdir(temp)
+    except OSError:
+        return
+    for name in names:
+        path = os.path.join(temp, name)
+        try:
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path, ignore_errors=True)
+            else:
+                os.remove(path)
+        except OSError:
+            pass  # the next start of this slot empties the folder again
 
 
 def isolate_network():
@@ -1561,6 +1605,7 @@ def main(argv):
         profile = profile_folder()
         prepare_profile(profile, settings)
         env = dict(os.environ)
+        State.office_temp = prepare_office_temp(profile, env)
         use_engine_fonts(profile, env)
         product, (major, minor) = office.start(profile, env)
     except Exception as e:
@@ -1581,6 +1626,7 @@ def main(argv):
     except Exception:
         pass
     office.end()
+    empty_office_temp(State.office_temp)
     return EXIT_DONE
 
 

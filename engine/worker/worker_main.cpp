@@ -36,6 +36,7 @@
 #include <climits>
 #include <cstring>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -139,6 +140,19 @@ void RemovePartialFolder() {
     rmdir(g_partialFolder);
 }
 
+// Empties the office's temporary folder on the way out: the worker leaves with _exit, so the
+// office never removes its own files. What is still being written is swept at the next start.
+std::string g_officeTemp;
+void EmptyOfficeTemp() {
+    if (g_officeTemp.empty()) return;
+    std::error_code error;
+    std::vector<std::filesystem::path> entries;
+    for (std::filesystem::directory_iterator it(g_officeTemp, error), end; !error && it != end;
+         it.increment(error))
+        entries.push_back(it->path());
+    for (const auto& entry : entries) std::filesystem::remove_all(entry, error);
+}
+
 // Ends the process when the command in progress overruns or the client's socket closes,
 // removing a partial PDF first.
 void Watchdog() {
@@ -147,16 +161,19 @@ void Watchdog() {
         int r = poll(&p, 1, 100);
         if (r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))) {
             RemovePartialFolder();
+            EmptyOfficeTemp();
             _exit(kExitClientGone);
         }
         long long deadline = g_deadline.load();
         if (deadline != 0 && NowMs() > deadline) {
             RemovePartialFolder();
+            EmptyOfficeTemp();
             _exit(kExitDeadline);
         }
         std::uint64_t ceiling = g_memoryCeiling.load();
         if (ceiling != 0 && ResidentBytesNow() > ceiling) {
             RemovePartialFolder();
+            EmptyOfficeTemp();
             _exit(kExitMemoryCeiling);
         }
     }
@@ -210,7 +227,7 @@ std::string ProfileFolder() {
         close(fd);
     }
     char temp[] = "/tmp/vellumor-engine-XXXXXX";
-    return mkdtemp(temp) ? temp : "/tmp";
+    return mkdtemp(temp) ? temp : std::string();
 }
 
 // The office settings file ships beside this program (the one the symbolic links lead to).
@@ -252,6 +269,24 @@ std::string PrepareProfile(const std::string& folder,
     out << wanted;
     out.close();
     if (!out) return "the office settings could not be written to " + xcu;
+    return {};
+}
+
+// The office's temporary files hold parts of the documents it converts (unpacked XML, pictures).
+// They go to a folder of this worker's slot instead of the shared temporary folder, and the folder
+// is emptied at every start: what a worker killed at its deadline leaves is removed by the next
+// start of its slot. Empty when the folder is ready, else why not, naming the folder.
+std::string PrepareOfficeTemp(const std::string& profile, std::string& temp) {
+    temp = profile + "/office-temp";
+    std::error_code error;
+    std::filesystem::remove_all(temp, error);
+    if (error)
+        return "the office's temporary folder " + temp + " could not be emptied (" +
+               error.message() + ")";
+    if (mkdir(temp.c_str(), 0700) != 0)
+        return "the office's temporary folder " + temp + " could not be made (" + strerror(errno) +
+               ")";
+    setenv("TMPDIR", temp.c_str(), 1);
     return {};
 }
 
@@ -594,14 +629,20 @@ int Poll(void* data, int timeoutUs) {
     for (;;) {
         char buf[65536];
         ssize_t n = recv(g_socket, buf, sizeof buf, 0);
-        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) _exit(kExitClientGone);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+            EmptyOfficeTemp();
+            _exit(kExitClientGone);
+        }
         if (n > 0) loop->reader.Append(buf, static_cast<std::size_t>(n));
         proto::Message command;
         for (;;) {
             auto result = loop->reader.Next(command);
             if (result == proto::FrameReader::Result::NeedMore) break;
             if (result == proto::FrameReader::Result::Malformed) _exit(kExitProtocol);
-            if (command.type == proto::MessageType::Quit) _exit(0);
+            if (command.type == proto::MessageType::Quit) {
+                EmptyOfficeTemp();
+                _exit(0);
+            }
             if (command.type != proto::MessageType::Load &&
                 command.type != proto::MessageType::Save)
                 _exit(kExitProtocol);
@@ -711,7 +752,13 @@ int main(int argc, char** argv) {
     if (!vellumor::engine::ReadOfficeSettings(SettingsFileBesideProgram(), settings, settingsError))
         return StartFailed(settingsError);
     std::string profile = ProfileFolder();
+    if (profile.empty())
+        return StartFailed(std::string("no office profile folder could be made under the cache "
+                                       "folder or /tmp (") +
+                           strerror(errno) + ")");
     if (std::string problem = PrepareProfile(profile, settings); !problem.empty())
+        return StartFailed(problem);
+    if (std::string problem = PrepareOfficeTemp(profile, g_officeTemp); !problem.empty())
         return StartFailed(problem);
     UseEngineFonts(profile);
     setenv("SAL_LOK_OPTIONS", "unipoll", 1);

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <random>
 #include <regex>
 #include <set>
@@ -469,6 +470,84 @@ TEST_P(Conformance, KillingTheWorkerOrItsOfficeMidSaveLeavesOnlyFinishedPdfs) {
     }
     EXPECT_EQ(Leftovers(dir.path() / "out"), std::vector<std::string>{});
     EXPECT_GE(engine->WorkersStarted(), 2);
+}
+
+// Sets an environment variable for the life of the object (the workers inherit it).
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const std::string& value) : name_(name) {
+        if (const char* was = getenv(name)) before_ = was;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable() {
+        if (before_)
+            setenv(name_, before_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> before_;
+};
+
+std::set<std::string> NamesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    std::error_code error;
+    for (auto& e : fs::directory_iterator(folder, error))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
+// Ends the engine's worker and its office, killed with the signal, or told to quit (0); true once
+// none of them runs.
+bool EndWorker(std::unique_ptr<WorkerEngine>& engine, int signal) {
+    std::vector<int> pids = {static_cast<int>(engine->WorkerProcessId())};
+    if (pids[0] <= 0) return false;
+    for (int child : ChildrenOf(pids[0])) pids.push_back(child);
+    if (signal)
+        for (int pid : pids) kill(pid, signal);
+    else
+        engine.reset();  // tells the worker to quit
+    const auto started = std::chrono::steady_clock::now();
+    for (int pid : pids)
+        while (Alive(pid))
+            if (std::chrono::steady_clock::now() - started > std::chrono::seconds(20))
+                return false;
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return true;
+}
+
+// The office's temporary files hold parts of the documents (unpacked XML, pictures). They stay
+// in the worker's own slot, never in the shared temporary folder; a killed worker's are removed
+// by the next start of its slot, and a worker that quits leaves none.
+TEST_P(Conformance, TheOfficesTemporaryFilesStayInTheWorkersSlotAndAreSwept) {
+    TempFolder cache, shared, dir;
+    ScopedVariable cacheHome("XDG_CACHE_HOME", cache.path().string());
+    ScopedVariable temp("TMPDIR", shared.path().string());
+    const bool script = g_worker.size() > 3 && g_worker.compare(g_worker.size() - 3, 3, ".py") == 0;
+    const fs::path slot =
+        cache.path() / "vellumor" / (script ? "script-profile-0" : "engine-profile-0");
+    const std::string source = Copy("docx4j_Docx4j_GettingStarted.docx", dir.path(), "long.docx");
+
+    auto killed = MakeEngine();
+    killed->Load(source, 0, 13, false);
+    killed->Save((dir.path() / "first.pdf").string(), 0, 12, false);
+    ASSERT_TRUE(EndWorker(killed, SIGKILL));
+    const std::set<std::string> left = NamesIn(slot / "office-temp");
+    EXPECT_FALSE(left.empty()) << "the office wrote no temporary files to its slot";
+    killed.reset();
+
+    auto next = MakeEngine();
+    next->Load(source, 0, 13, false);
+    for (const std::string& name : NamesIn(slot / "office-temp"))
+        EXPECT_EQ(left.count(name), 0u) << name << " of the killed worker was not removed";
+    ASSERT_TRUE(EndWorker(next, 0));
+    EXPECT_EQ(NamesIn(slot / "office-temp"), std::set<std::string>{});
+    EXPECT_EQ(NamesIn(shared.path()), std::set<std::string>{});
 }
 
 TEST_P(Conformance, WorkersAreRecycledAfterTheirQuotaByAReplacementStartedBefore) {
