@@ -39,6 +39,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -143,7 +144,11 @@ void RemovePartialFolder() {
 // Empties the office's temporary folder on the way out: the worker leaves with _exit, so the
 // office never removes its own files. What is still being written is swept at the next start.
 std::string g_officeTemp;
+// The watchdog and the command loop may both be on their way out at once (Quit, then the socket
+// closes): the one that finishes first ends the process, so the other waits here.
 void EmptyOfficeTemp() {
+    static std::mutex emptying;
+    std::lock_guard<std::mutex> lock(emptying);
     if (g_officeTemp.empty()) return;
     std::error_code error;
     std::vector<std::filesystem::path> entries;
