@@ -359,10 +359,12 @@ TEST_P(Conformance, DocumentsThatNamedPdfVersionsBrokeConvert) {
     }
 }
 
+// The deadline holds for the next document too, on its fresh worker: it leaves room for that
+// worker's start on a loaded machine.
 TEST_P(Conformance, AHangingDocumentIsKilledAtTheDeadlineAndTheNextConverts) {
     TempFolder dir;
     setenv("VELLUMOR_ENGINE_FAULT", "hang:hangs-here", 1);
-    auto engine = MakeEngine(std::chrono::seconds(4));
+    auto engine = MakeEngine(std::chrono::seconds(12));
     unsetenv("VELLUMOR_ENGINE_FAULT");
     auto started = std::chrono::steady_clock::now();
     std::string message = FailureOf([&] {
@@ -370,8 +372,8 @@ TEST_P(Conformance, AHangingDocumentIsKilledAtTheDeadlineAndTheNextConverts) {
     });
     auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(message,
-              "The document engine did not finish loading hangs-here.docx within 4 seconds");
-    EXPECT_LT(took, std::chrono::seconds(30));  // includes the office's start
+              "The document engine did not finish loading hangs-here.docx within 12 seconds");
+    EXPECT_LT(took, std::chrono::seconds(60));  // includes the office's start
     engine->Load(Copy("poi_Bug54849.docx", dir.path(), "fine.docx"), 0, 13, false);
     engine->Save((dir.path() / "fine.pdf").string(), 0, 12, false);
     EXPECT_EQ(PdfPages((dir.path() / "fine.pdf").string()), Bug54849Pages());
