@@ -21,6 +21,7 @@ import os
 import queue
 import secrets
 import select
+import shutil
 import socket
 import struct
 import subprocess
@@ -717,7 +718,6 @@ def prepare_office_temp(profile, env):
     pictures). They go to a folder of this worker's slot instead of the shared temporary folder,
     emptied at every start: what an office killed at its deadline leaves is removed by the next
     start of the slot. Returns the folder."""
-    import shutil
     temp = os.path.join(profile, "office-temp")
     try:
         shutil.rmtree(temp, ignore_errors=False)
@@ -737,7 +737,6 @@ def prepare_office_temp(profile, env):
 
 
 def empty_office_temp(temp):
-    import shutil
     try:
         names = os.listdir(temp)
     except OSError:

@@ -112,6 +112,11 @@ std::vector<std::string> Leftovers(const fs::path& folder) {
     return found;
 }
 
+// The worker under test is the script worker (its profile slots are named apart).
+bool IsScriptWorker() {
+    return EndsWith(g_worker, ".py");
+}
+
 class Conformance : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
@@ -289,7 +294,7 @@ TEST(OfficeSettings, BothWorkersWriteTheSameProfileFromTheSettingsFile) {
 // Without its settings file a worker does not start, and both say so alike, naming the file.
 TEST_P(Conformance, AMissingOrDamagedSettingsFileFailsTheStartNamingIt) {
     TempFolder dir, program;
-    const bool script = g_worker.size() > 3 && g_worker.compare(g_worker.size() - 3, 3, ".py") == 0;
+    const bool script = IsScriptWorker();
     // A copy of the worker alone in a folder: the script worker through its launcher.
     const fs::path alone = program.path() / (script ? "vellumor_engine.py" : "vellumor-engine");
     // The C++ worker on the newest office: the program itself, run inside its root.
@@ -324,7 +329,7 @@ TEST_P(Conformance, AMissingOrDamagedSettingsFileFailsTheStartNamingIt) {
 // start fails, naming the file, and both workers say so alike.
 TEST_P(Conformance, AProfileWhoseSettingsCannotBeWrittenFailsTheStartNamingTheFile) {
     TempFolder cache, dir;
-    const bool script = g_worker.size() > 3 && g_worker.compare(g_worker.size() - 3, 3, ".py") == 0;
+    const bool script = IsScriptWorker();
     // The settings file's name is taken by a folder in the first profile slot.
     const fs::path xcu = cache.path() / "vellumor" /
                          (script ? "script-profile-0" : "engine-profile-0") / "user" /
@@ -503,24 +508,14 @@ std::set<std::string> NamesIn(const fs::path& folder) {
     return names;
 }
 
-// Ends the engine's worker and its office, killed with the signal, or told to quit (0); true once
-// none of them runs.
-bool EndWorker(std::unique_ptr<WorkerEngine>& engine, int signal) {
-    std::vector<int> pids = {static_cast<int>(engine->WorkerProcessId())};
-    if (pids[0] <= 0) return false;
-    for (int child : ChildrenOf(pids[0])) pids.push_back(child);
-    if (signal)
-        for (int pid : pids) kill(pid, signal);
-    else
-        engine.reset();  // tells the worker to quit
-    const auto started = std::chrono::steady_clock::now();
-    for (int pid : pids)
-        while (Alive(pid))
-            if (std::chrono::steady_clock::now() - started > std::chrono::seconds(20))
-                return false;
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return true;
+// Kills the engine's worker and its office mid-life; the engine then collects the worker, so
+// nothing of it runs when this returns.
+void KillWorker(std::unique_ptr<WorkerEngine>& engine) {
+    const int pid = static_cast<int>(engine->WorkerProcessId());
+    ASSERT_GT(pid, 0);
+    for (int child : ChildrenOf(pid)) kill(child, SIGKILL);
+    kill(pid, SIGKILL);
+    engine.reset();
 }
 
 // The office's temporary files hold parts of the documents (unpacked XML, pictures). They stay
@@ -530,7 +525,7 @@ TEST_P(Conformance, TheOfficesTemporaryFilesStayInTheWorkersSlotAndAreSwept) {
     TempFolder cache, shared, dir;
     ScopedVariable cacheHome("XDG_CACHE_HOME", cache.path().string());
     ScopedVariable temp("TMPDIR", shared.path().string());
-    const bool script = g_worker.size() > 3 && g_worker.compare(g_worker.size() - 3, 3, ".py") == 0;
+    const bool script = IsScriptWorker();
     const fs::path slot =
         cache.path() / "vellumor" / (script ? "script-profile-0" : "engine-profile-0");
     const std::string source = Copy("docx4j_Docx4j_GettingStarted.docx", dir.path(), "long.docx");
@@ -538,16 +533,15 @@ TEST_P(Conformance, TheOfficesTemporaryFilesStayInTheWorkersSlotAndAreSwept) {
     auto killed = MakeEngine();
     killed->Load(source, 0, 13, false);
     killed->Save((dir.path() / "first.pdf").string(), 0, 12, false);
-    ASSERT_TRUE(EndWorker(killed, SIGKILL));
+    KillWorker(killed);
     const std::set<std::string> left = NamesIn(slot / "office-temp");
     EXPECT_FALSE(left.empty()) << "the office wrote no temporary files to its slot";
-    killed.reset();
 
     auto next = MakeEngine();
     next->Load(source, 0, 13, false);
     for (const std::string& name : NamesIn(slot / "office-temp"))
         EXPECT_EQ(left.count(name), 0u) << name << " of the killed worker was not removed";
-    ASSERT_TRUE(EndWorker(next, 0));
+    next.reset();  // quits the worker and collects it
     EXPECT_EQ(NamesIn(slot / "office-temp"), std::set<std::string>{});
     EXPECT_EQ(NamesIn(shared.path()), std::set<std::string>{});
 }
