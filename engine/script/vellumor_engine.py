@@ -423,6 +423,54 @@ def file_url(path):
     return url
 
 
+class StepTimes(object):
+    """VELLUMOR_ENGINE_TIMES=FILE: the worker appends one line per command (and one for its
+    start) saying where the time went, in milliseconds per step, for bench/time_split."""
+
+    def __init__(self, path):
+        self.file = open(path, "a") if path else None
+        self.line = None
+        self.last = 0.0
+
+    def begin(self, command):
+        if self.file:
+            self.line = '{"command":"%s"' % command
+            self.last = time.monotonic()
+
+    def step(self, name):
+        """The time since the last step (or begin) is this step's."""
+        if self.file and self.line is not None:
+            now = time.monotonic()
+            self.line += ',"%s":%.2f' % (name, (now - self.last) * 1000)
+            self.last = now
+
+    def note(self, name, number):
+        if self.file and self.line is not None:
+            self.line += ',"%s":%d' % (name, number)
+
+    def end(self):
+        if self.file and self.line is not None:
+            self.file.write(self.line + "}\n")
+            self.file.flush()
+            self.line = None
+
+
+step_times = StepTimes(os.environ.get("VELLUMOR_ENGINE_TIMES"))
+
+
+def lay_out_all_pages(document):
+    """Lays out every page now rather than during the export (going to the last page makes
+    the office format each one before it): for measuring the layout apart from the export."""
+    try:
+        cursor = document.getCurrentController().getViewCursor()
+        cursor.jumpToLastPage()
+        pages = cursor.getPage()
+        cursor.jumpToFirstPage()
+        return pages
+    except Exception:
+        return -1
+
+
 # ---------------------------------------------------------------------------------------------
 # Process state shared with the watchdog
 
@@ -1240,6 +1288,7 @@ class Office(object):
             # minutes: asked before loading.
             if refuse_text_import and refuses_as_text(detected_filter(self.context, url)):
                 return LOAD_TEXT_IMPORT, None
+            step_times.begin("load")
             load_props = props
             if word_filters:
                 # A Word format is read by that format's import only: where the office's
@@ -1248,6 +1297,7 @@ class Office(object):
                 detected = detected_filter(self.context, url)
                 load_props += (_prop("FilterName", detected if detected in word_filters
                                      else word_filters[0]),)
+            step_times.step("detect")
             try:
                 self.allow_local_links(allow_local_links)
                 document = self.desktop.loadComponentFromURL(url, "_blank", 0, load_props)
@@ -1258,6 +1308,7 @@ class Office(object):
                 why = _message(e) or "the office reported an error without a message"
             else:
                 why = None if document is not None else "the office returned no document"
+            step_times.step("import")
             if handler.password_requested:
                 _close(document)
                 return LOAD_PASSWORD, None
@@ -1275,7 +1326,10 @@ class Office(object):
                 _close(document)
                 return LOAD_TEXT_IMPORT, None
             self.document = document  # from here on the main thread stays with us
+            step_times.step("check")
             lay_out_as_word(document)
+            step_times.step("adjust")
+            step_times.end()
             return LOAD_DONE, None
 
         return self.on_main_thread(run)
@@ -1294,6 +1348,10 @@ class Office(object):
             props += (_prop("FilterData", filter_data),)
 
         def run():
+            step_times.begin("save")
+            if step_times.file:
+                step_times.note("laid_out", lay_out_all_pages(document))
+            step_times.step("layout")
             try:
                 uno.invoke(document, "storeToURL", (url, props))
             except Exception as e:
@@ -1459,6 +1517,7 @@ class Worker(object):
         State.partial_path = temp
         try:
             why = self.office.store_pdf(file_url(temp), bool(command.options & OPTION_PDFA))
+            step_times.step("export")
             if why is None and not _non_empty(temp):
                 why = ""
             if why is not None:
@@ -1476,7 +1535,10 @@ class Worker(object):
         finally:
             remove_partial()
             State.partial_path = None
+        step_times.step("place")
         reply.pages = pdf_page_count(target)
+        step_times.step("count")
+        step_times.end()
         reply.value = 0
 
 
@@ -1595,6 +1657,7 @@ def main(argv):
     threading.Thread(target=watchdog, daemon=True).start()
 
     office = Office()
+    step_times.begin("start")
     try:
         if IS_WINDOWS and not _windows_kill_on_close_job():
             raise RuntimeError("the worker cannot tie the office's life to its own")
@@ -1613,6 +1676,8 @@ def main(argv):
         kill_office()
         return EXIT_START_FAILED
     State.ending = False  # from here on an office that exits has crashed
+    step_times.step("office")
+    step_times.end()
     send(Message(READY, status=OK, text=product, office_major=major, office_minor=minor,
                  isolation_problem=isolation_problem or ""))
 

@@ -22,7 +22,9 @@
 #include <com/sun/star/style/BreakType.hpp>
 #include <com/sun/star/style/LineSpacing.hpp>
 #include <com/sun/star/style/LineSpacingMode.hpp>
+#include <com/sun/star/text/XPageCursor.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
+#include <com/sun/star/text/XTextViewCursorSupplier.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/document/XTypeDetection.hpp>
@@ -347,6 +349,22 @@ void OfficeDocuments::LayOutAsWord() {
         CollapseSpilledBreaks(state_->document);
     } catch (const uno::Exception&) {
         // Saved as the office laid it out.
+    }
+}
+
+int OfficeDocuments::LayOutAllPages() {
+    try {
+        uno::Reference<frame::XModel> model(state_->document, uno::UNO_QUERY_THROW);
+        uno::Reference<text::XTextViewCursorSupplier> view(model->getCurrentController(),
+                                                           uno::UNO_QUERY_THROW);
+        // Going to the last page makes the office format every page before it.
+        uno::Reference<text::XPageCursor> cursor(view->getViewCursor(), uno::UNO_QUERY_THROW);
+        cursor->jumpToLastPage();
+        const int pages = cursor->getPage();
+        cursor->jumpToFirstPage();
+        return pages;
+    } catch (const uno::Exception&) {
+        return -1;
     }
 }
 

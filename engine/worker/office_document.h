@@ -49,6 +49,10 @@ class OfficeDocuments {
     // vellumor_engine.py, which does the same). What cannot be adjusted stays as the office
     // laid it out; nothing of the user's file changes, only the copy in memory.
     void LayOutAsWord();
+    // Lays out every page of the document held now rather than during the export, and answers
+    // how many there are (-1 when the office cannot tell): for measuring the layout apart from
+    // the export (VELLUMOR_ENGINE_TIMES), never in a plain conversion.
+    int LayOutAllPages();
     // Writes the document held as PDF (PDF/A-2b when pdfa). False with the office's message,
     // which is for diagnosis only: it names the office's internals.
     bool StorePdf(const std::string& url, bool pdfa, std::string& error);

@@ -80,6 +80,46 @@ long long NowMs() {
         .count();
 }
 
+// VELLUMOR_ENGINE_TIMES=FILE: the worker appends one line per command (and one for its start)
+// saying where the time went, in milliseconds per step, for bench/time_split. Opened before
+// the office starts; a worker without it measures nothing.
+class StepTimes {
+  public:
+    void Open(const char* path) {
+        if (path && *path) fd_ = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    }
+    bool On() const { return fd_ >= 0; }
+    void Begin(const char* command) {
+        if (!On()) return;
+        line_ = std::string("{\"command\":\"") + command + "\"";
+        last_ = std::chrono::steady_clock::now();
+    }
+    // The time since the last step (or Begin) is this step's.
+    void Step(const char* name) {
+        if (!On()) return;
+        const auto now = std::chrono::steady_clock::now();
+        const double ms = std::chrono::duration<double, std::milli>(now - last_).count();
+        last_ = now;
+        char number[32];
+        std::snprintf(number, sizeof number, "%.2f", ms);
+        line_ += std::string(",\"") + name + "\":" + number;
+    }
+    void Note(const char* name, int number) {
+        if (On()) line_ += std::string(",\"") + name + "\":" + std::to_string(number);
+    }
+    void End() {
+        if (!On()) return;
+        line_ += "}\n";
+        [[maybe_unused]] auto n = write(fd_, line_.data(), line_.size());
+    }
+
+  private:
+    int fd_ = -1;
+    std::string line_;
+    std::chrono::steady_clock::time_point last_;
+};
+StepTimes g_times;
+
 bool SendAll(const std::string& data) {
     std::size_t done = 0;
     while (done < data.size()) {
@@ -476,6 +516,7 @@ class Worker {
         // Content the input check could not name that the office would only import as text is
         // junk; asked before loading, as a text import of binary data can take minutes. A
         // detection that fails or names nothing refuses it too.
+        g_times.Begin("load");
         if (refuseTextImport && (!documents_.DetectedFilter(url, detected) || detected.empty() ||
                                  vellumor::IsPlainTextImport(detected)))
             return Fail(reply, proto::Status::Refused, unrecognised);
@@ -492,7 +533,10 @@ class Worker {
                          ? detected
                          : wordFilters.front();
         }
-        if (!documents_.Load(url, why, wantsPassword, filter, filterOptions)) {
+        g_times.Step("detect");
+        const bool loaded = documents_.Load(url, why, wantsPassword, filter, filterOptions);
+        g_times.Step("import");
+        if (!loaded) {
             if (wantsPassword)
                 return Fail(reply, proto::Status::PasswordProtected,
                             "the document is password-protected");
@@ -513,7 +557,10 @@ class Worker {
             Drop();
             return Fail(reply, proto::Status::Refused, unrecognised);
         }
+        g_times.Step("check");
         documents_.LayOutAsWord();
+        g_times.Step("adjust");
+        g_times.End();
         reply.value = 0;
     }
 
@@ -542,8 +589,12 @@ class Worker {
         SetPartialFolder(partial);
         std::string temp = partial + "/" + target.substr(target.find_last_of('/') + 1);
         std::string why;
+        g_times.Begin("save");
+        if (g_times.On()) g_times.Note("laid_out", documents_.LayOutAllPages());
+        g_times.Step("layout");
         bool ok =
             documents_.StorePdf(FileUrlFromPath(temp), command.options & proto::kOptionPdfA, why);
+        g_times.Step("export");
         if (!ok || stat(temp.c_str(), &st) != 0 || st.st_size == 0) {
             RemovePartialFolder();
             std::string reason = WhyStoreFailed(folder, target);
@@ -556,7 +607,10 @@ class Worker {
                         WhyNotWritable(folder, e, "cannot write the PDF"));
         }
         RemovePartialFolder();
+        g_times.Step("place");
         reply.pages = vellumor::engine::PdfPageCount(target);
+        g_times.Step("count");
+        g_times.End();
         reply.value = 0;
     }
 
@@ -619,6 +673,8 @@ int Poll(void* data, int timeoutUs) {
         ready.text = product.name + (product.version.empty() ? "" : " " + product.version);
         OfficeVersion(product.version, ready.officeMajor, ready.officeMinor);
         ready.isolationProblem = g_isolationProblem;
+        g_times.Step("office");
+        g_times.End();
         Send(ready);
     }
     pollfd p[2] = {{g_socket, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
@@ -731,6 +787,8 @@ int main(int argc, char** argv) {
     }
     RedirectStandardStreams();
     signal(SIGPIPE, SIG_IGN);
+    g_times.Open(getenv("VELLUMOR_ENGINE_TIMES"));
+    g_times.Begin("start");
 
     g_socket = Connect(port);
     if (g_socket < 0) return kExitClientGone;
