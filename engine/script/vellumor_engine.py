@@ -1288,7 +1288,7 @@ class Office(object):
             # minutes: asked before loading.
             if refuse_text_import and refuses_as_text(detected_filter(self.context, url)):
                 return LOAD_TEXT_IMPORT, None
-            step_times.begin("load")
+            step_times.step("prepare")
             load_props = props
             if word_filters:
                 # A Word format is read by that format's import only: where the office's
@@ -1456,7 +1456,9 @@ class Worker(object):
         reply.value = -1
 
     def load(self, command, reply):
+        step_times.begin("load")
         self.office.close_document()
+        step_times.step("close")
         if command.format not in LOAD_FORMATS:
             return self.fail(reply, BAD_REQUEST, "unknown load format %d" % command.format)
         path = os.path.abspath(os.fsdecode(command.text))

@@ -478,7 +478,9 @@ class Worker {
     std::uint64_t memoryCeiling_ = 0;  // of the document held, for its Save too
 
     void DoLoad(const proto::Message& command, proto::Message& reply) {
+        g_times.Begin("load");
         Drop();
+        g_times.Step("close");
         if (command.format != vellumor::kFormatDoc && command.format != vellumor::kFormatDocx)
             return Fail(reply, proto::Status::BadRequest,
                         "unknown load format " + std::to_string(command.format));
@@ -516,7 +518,7 @@ class Worker {
         // Content the input check could not name that the office would only import as text is
         // junk; asked before loading, as a text import of binary data can take minutes. A
         // detection that fails or names nothing refuses it too.
-        g_times.Begin("load");
+        g_times.Step("prepare");
         if (refuseTextImport && (!documents_.DetectedFilter(url, detected) || detected.empty() ||
                                  vellumor::IsPlainTextImport(detected)))
             return Fail(reply, proto::Status::Refused, unrecognised);
