@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -132,7 +133,11 @@ class Conformance : public ::testing::TestWithParam<std::string> {
 
 TEST_P(Conformance, ConvertsRealDocumentsWithAwkwardNames) {
     TempFolder dir;
+    // The worker also says where each command's time went (bench/time_split reads it).
+    const std::string times = (dir.path() / "times.jsonl").string();
+    setenv("VELLUMOR_ENGINE_TIMES", times.c_str(), 1);
     auto engine = MakeEngine();
+    unsetenv("VELLUMOR_ENGINE_TIMES");
     struct Case {
         const char* corpus;
         const char* as;
@@ -163,6 +168,22 @@ TEST_P(Conformance, ConvertsRealDocumentsWithAwkwardNames) {
     }
     EXPECT_EQ(files, 3);
     EXPECT_EQ(engine->WorkersStarted(), 1);
+
+    std::ifstream lines(times);
+    std::string line;
+    std::map<std::string, int> commands;
+    while (std::getline(lines, line)) {
+        const auto command = line.substr(0, line.find(',') + 1);
+        ++commands[command];
+        for (const char* step : {"\"close\":", "\"import\":", "\"adjust\":"})
+            if (command == "{\"command\":\"load\",") EXPECT_NE(line.find(step), line.npos) << line;
+        for (const char* step : {"\"layout\":", "\"export\":", "\"count\":"})
+            if (command == "{\"command\":\"save\",") EXPECT_NE(line.find(step), line.npos) << line;
+        EXPECT_EQ(line.back(), '}') << line;
+    }
+    EXPECT_EQ(commands["{\"command\":\"start\","], 1);
+    EXPECT_EQ(commands["{\"command\":\"load\","], 3);
+    EXPECT_EQ(commands["{\"command\":\"save\","], 3);
 }
 
 TEST_P(Conformance, RefusesWhatIsNotAWordDocumentWithTheReason) {
