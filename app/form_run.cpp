@@ -9,6 +9,7 @@
 #include "engine/control/DocEngineLib_TLB.h"
 #include "engine/control/engine_choice.h"
 #include "engine/input_file.h"
+#include "core/engine_unavailable.h"
 #include "core/trace.h"
 #include "win32/long_path.h"
 #include "win32/system_text.h"
@@ -97,16 +98,33 @@ void FormRunHost::PumpMessages() {
 }
 
 DocumentEngine& FormRunHost::Engine() {
-    if (!form_.DocEngineControl1) throw EngineError(kNoEngineMessage);
+    if (!form_.DocEngineControl1) throw EngineUnavailable(kNoEngineMessage);
     return *form_.DocEngineControl1;
 }
 
+namespace {
+
+// When no worker can start the user is told what a missing engine needs; why the workers did
+// not start is for the trace.
+template <typename Call>
+void TellingAMissingEngine(Call call) {
+    try {
+        call();
+    } catch (const EngineUnavailable& e) {
+        if (e.what() != std::string(kNoEngineMessage))
+            Trace(std::string("no worker could start: ") + e.what());
+        throw EngineUnavailable(kNoEngineMessage);
+    }
+}
+
+}  // namespace
+
 void FormRunHost::Load(const std::string& path, int format) {
-    Engine().Load(path, 0, format, false);
+    TellingAMissingEngine([&] { Engine().Load(path, 0, format, false); });
 }
 
 void FormRunHost::Save(const std::string& path, int format) {
-    Engine().Save(path, 0, format, false);
+    TellingAMissingEngine([&] { Engine().Save(path, 0, format, false); });
 }
 
 void FormRunHost::RowReached(int row, int rows, const ConversionPlan& plan) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "batch/platform.h"
+#include "core/engine_unavailable.h"
 #include "core/trace.h"
 
 namespace vellumor {
@@ -106,6 +107,8 @@ struct WorkerPool::Impl {
                         break;
                     }
                     Trace("no worker could start: " + Why(startError));
+                    // Every task is told so in one way, whichever front end runs it.
+                    startError = std::make_exception_ptr(EngineUnavailable(Why(startError)));
                 }
                 continue;
             }

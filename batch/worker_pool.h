@@ -41,7 +41,8 @@ int WorkersForThisMachine(int wanted, std::uint32_t memoryLimitMiB);
 class WorkerPool {
   public:
     using EngineMaker = std::function<std::unique_ptr<ConversionEngine>()>;
-    // engine is null when no worker could start; startError then says why.
+    // engine is null when no worker could start; startError is then an EngineUnavailable
+    // (core/engine_unavailable.h) whose text is the last start failure's.
     using Task =
         std::function<void(ConversionEngine* engine, const std::exception_ptr& startError)>;
     struct TaskState;

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/engine_unavailable.h"
 #include "core/trace.h"
 
 namespace vellumor {
@@ -117,6 +118,12 @@ RunEnd ConversionRun::Run(RunHost& host) {
                 host.Load(source, format);
                 loaded = true;
             }
+        } catch (const EngineUnavailable& e) {
+            // Not this row's failure: the run is over and the reason goes to the error box.
+            Trace("no engine to open " + source + ": " + e.what());
+            host.ShowProgressBar(false);
+            host.SetStatus("");
+            throw;
         } catch (const std::exception& e) {
             Trace("failed to open " + source + ": " + e.what());  // the box has no reason
         } catch (...) {

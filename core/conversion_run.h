@@ -40,7 +40,8 @@ class RunHost {
     // the program here; a request to quit is kept for the main loop.
     virtual void PumpMessages() = 0;
 
-    // The engine. Both throw on failure with a message.
+    // The engine. Both throw on failure with a message; EngineUnavailable
+    // (core/engine_unavailable.h) when no engine can take any document, which leaves the run.
     virtual void Load(const std::string& path, int format) = 0;
     virtual void Save(const std::string& path, int format) = 0;
 
@@ -64,7 +65,9 @@ enum class RunEnd { Completed, Stopped, FailedLoad, Ignored };
 class ConversionRun {
   public:
     // Runs one conversion over the host's list. A failed save leaves as the engine's exception,
-    // after the progress update for that file. A call while a run is in progress is ignored.
+    // after the progress update for that file; an EngineUnavailable from a load leaves too,
+    // with the bar hidden and the status cleared, and no row is charged with it. A call while a run
+    // is in progress is ignored.
     RunEnd Run(RunHost& host);
 
     // The Stop button: the run in progress ends before its next file. A Stop pressed while no

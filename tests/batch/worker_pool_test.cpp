@@ -1,5 +1,6 @@
 // The worker pool with engines that start, fail to start or hang as the test says.
 #include "batch/worker_pool.h"
+#include "core/engine_unavailable.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,7 @@ WorkerPool::EngineMaker MakerFor(Engines& engines) {
 struct Seen {
     std::mutex mutex;
     std::vector<std::string> what;
+    std::atomic<int> unavailable{0};  // start failures told as no engine at all
     void Note(ConversionEngine* engine, const std::exception_ptr& why) {
         std::string text;
         if (engine) {
@@ -86,6 +88,9 @@ struct Seen {
         } else {
             try {
                 std::rethrow_exception(why);
+            } catch (const EngineUnavailable& e) {
+                text = e.what();
+                ++unavailable;
             } catch (const std::exception& e) {
                 text = e.what();
             }
@@ -126,6 +131,7 @@ TEST(WorkerPool, OnlyWhenNoWorkerCanStartDoTasksGetTheStartFailure) {
     ASSERT_EQ(seen.what.size(), 3u);
     const std::set<std::string> failures(seen.what.begin(), seen.what.end());
     ASSERT_EQ(failures.size(), 1u);  // the last worker to fail runs them all
+    EXPECT_EQ(seen.unavailable.load(), 3) << "the front ends tell this from a row's failure";
     EXPECT_TRUE(*failures.begin() == "engine 0 did not start" ||
                 *failures.begin() == "engine 1 did not start")
         << *failures.begin();

@@ -1,4 +1,5 @@
 #include "core/conversion_run.h"
+#include "core/engine_unavailable.h"
 #include "core/trace.h"
 
 #include <gmock/gmock.h>
@@ -27,6 +28,7 @@ class FakeHost : public RunHost {
     OutputMode mode = OutputMode::SettingPath;
     std::set<std::string> existingFolders;
     std::set<std::string> failingLoads, failingSaves;
+    std::string noEngineFrom;                   // from this row's load on, no engine can start
     std::vector<std::function<void()>> onPump;  // index = number of the pump, from 0
 
     std::vector<std::string> log;  // engine calls, boxes, explorer
@@ -65,6 +67,7 @@ class FakeHost : public RunHost {
     void Load(const std::string& path, int format) override {
         log.push_back("load " + path + " " + std::to_string(format));
         if (failingLoads.count(path)) throw std::runtime_error("cannot read");
+        if (noEngineFrom == path) throw EngineUnavailable("the office did not start");
     }
     void Save(const std::string& path, int format) override {
         log.push_back("save " + path + " " + std::to_string(format));
@@ -431,6 +434,29 @@ TEST(ConversionRun, AFailedLoadKeepsTheEnginesReasonInTheTraceBehindTheBox) {
     EXPECT_NE(text.find("failed to open C:\\Docs\\notes.txt: it is no .doc or .docx file"),
               std::string::npos);
     EXPECT_EQ(text.find("a.docx"), std::string::npos);
+}
+
+TEST(ConversionRun, NoEngineAtALoadLeavesForTheErrorBoxAndChargesNoRow) {
+    TraceTo trace;
+    FakeHost host;
+    host.existingFolders = {"D:\\Output"};
+    host.rows = {"C:\\a.doc", "C:\\b.doc", "C:\\c.doc"};
+    host.noEngineFrom = "C:\\b.doc";
+    ConversionRun run;
+    try {
+        run.Run(host);
+        ADD_FAILURE() << "the run should leave with the engine's absence";
+    } catch (const EngineUnavailable& e) {
+        EXPECT_STREQ(e.what(), "the office did not start");
+    }
+    EXPECT_THAT(host.log,
+                ElementsAre("load C:\\a.doc 9", "save D:\\Output\\a.pdf 12", "load C:\\b.doc 9"));
+    EXPECT_FALSE(host.barVisible);
+    EXPECT_EQ(host.status, "");
+    EXPECT_FALSE(run.InProgress());
+    EXPECT_EQ(host.hooks.back(), "ended after load C:\\b.doc 9");
+    EXPECT_NE(trace.Text().find("no engine to open C:\\b.doc: the office did not start"),
+              std::string::npos);
 }
 
 TEST(Trace, StaysWithinItsSizeKeepingOneFileAsideAndIsOffWithoutAFile) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -360,6 +361,26 @@ TEST_F(LookAheadRun, ASaveThatFailsIsTheEnginesOwnFailureAtThatRow) {
         rows, [this](Host& h) { h.onPump[3] = [](Host& host) { fs::remove_all(host.folder); }; });
     EXPECT_EQ(ahead, single);
     EXPECT_EQ(ahead.seen.back(), "error Cannot save d2.pdf: no such folder");
+}
+
+// A worker whose office never comes up.
+class UnstartableWorker : public FakeWorker {
+  public:
+    using FakeWorker::FakeWorker;
+    void WaitUntilReady() override {
+        throw EngineError(EngineFailure::StartFailed, "the office did not start");
+    }
+};
+
+TEST_F(LookAheadRun, WhenNoWorkerCanStartTheRunEndsWithThatInsteadOfAFailedLoad) {
+    LookAheadEngine engine([this] { return std::make_unique<UnstartableWorker>(shop); },
+                           LookAheadOptions{3});
+    const Outcome outcome = RunWith(engine, Docs(4), "out");
+    ASSERT_FALSE(outcome.seen.empty());
+    EXPECT_EQ(outcome.seen.back(), "error the office did not start");
+    EXPECT_EQ(std::count(outcome.seen.begin(), outcome.seen.end(), "box"), 0)
+        << "no row is charged with the engine's absence";
+    EXPECT_TRUE(outcome.pdfs.empty());
 }
 
 TEST_F(LookAheadRun, NeverMoreWorkersThanRowsLeftAndOneTakesTheLoadsOfAFolderlessRun) {
