@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
-#include <filesystem>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -40,6 +39,8 @@ struct Job {
 };
 using JobPtr = std::shared_ptr<Job>;
 
+constexpr const char* kPrivatePrefix = "vellumor-ahead-";
+
 bool SameRow(const Job& job, const PlannedConversion& plan, const batch::FileFacts& facts) {
     return job.plan.source == plan.source && job.plan.format == plan.format &&
            job.plan.pdfPath == plan.pdfPath && job.facts == facts;
@@ -56,7 +57,8 @@ struct LookAheadEngine::Impl {
     JobPtr current;               // the row between the run's Load and Save
     std::vector<JobPtr> started;  // jobs a worker works on
     bool stopping = false;
-    std::string privateFolder;
+    batch::PrivateFolder privateFolder;  // made for the first row taken ahead
+    bool swept = false;
     unsigned long nextName = 0;
     int rowsTakenAhead = 0;
     int thrownAway = 0;
@@ -81,10 +83,7 @@ struct LookAheadEngine::Impl {
         pool.AbortAll();
         pool.WaitUntilNoneRuns();
         Remove(files);
-        if (!privateFolder.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(std::filesystem::u8path(privateFolder), ignored);
-        }
+        privateFolder = {};  // and all a worker may have left in it
     }
 
     // ---- the workers' side ----
@@ -151,9 +150,14 @@ struct LookAheadEngine::Impl {
 
     // A temporary name for a PDF done ahead; empty when there is no private folder.
     std::string TemporaryName() {
-        if (privateFolder.empty()) privateFolder = batch::MakePrivateFolder("vellumor-ahead-");
-        if (privateFolder.empty()) return {};
-        return privateFolder + wp::PathSeparator() + std::to_string(++nextName) + ".pdf";
+        if (privateFolder.Path().empty()) {
+            // What runs killed before their end left is swept once, before the first folder.
+            if (!swept) batch::SweepPrivateFolders(kPrivatePrefix);
+            swept = true;
+            privateFolder = batch::PrivateFolder::Make(kPrivatePrefix);
+        }
+        if (privateFolder.Path().empty()) return {};
+        return privateFolder.Path() + wp::PathSeparator() + std::to_string(++nextName) + ".pdf";
     }
 
     // Lets go of a job whose row is gone: the worker drops it, or its PDF is removed now.
@@ -365,7 +369,7 @@ int LookAheadEngine::ResultsThrownAway() const {
 
 std::string LookAheadEngine::PrivateFolder() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->privateFolder;
+    return impl_->privateFolder.Path();
 }
 
 std::unique_ptr<DocumentEngine> MakeLookAheadEngineIn(const std::string& folder,

@@ -3,6 +3,7 @@
 // folder must hold the same PDFs, whatever happens to the list and the files meanwhile. The
 // workers are small fakes that read a file and write it back as a "PDF".
 #include "batch/look_ahead_engine.h"
+#include "batch/leftovers.h"
 
 #include <gtest/gtest.h>
 
@@ -233,9 +234,11 @@ class LookAheadRun : public ::testing::Test {
         }
         return {single, ahead};
     }
+    // What the run left in the folder, the marker its owner holds there aside.
     static int Count(const fs::path& folder) {
         int n = 0;
-        for (auto it = fs::directory_iterator(folder); it != fs::directory_iterator(); ++it) ++n;
+        for (auto it = fs::directory_iterator(folder); it != fs::directory_iterator(); ++it)
+            n += it->path().filename() != batch::kOwnerMarker;
         return n;
     }
 
@@ -361,6 +364,18 @@ TEST_F(LookAheadRun, ASaveThatFailsIsTheEnginesOwnFailureAtThatRow) {
         rows, [this](Host& h) { h.onPump[3] = [](Host& host) { fs::remove_all(host.folder); }; });
     EXPECT_EQ(ahead, single);
     EXPECT_EQ(ahead.seen.back(), "error Cannot save d2.pdf: no such folder");
+}
+
+TEST_F(LookAheadRun, TheFirstRowTakenAheadSweepsTheFolderOfARunThatWasKilled) {
+    const std::uint8_t random[6] = {0xde, 0xad, 0, 0, 0, 1};
+    // No process has this pid: above any the kernel gives, and odd for Windows.
+    const fs::path killed = fs::temp_directory_path() /
+                            batch::PrivateFolderName("vellumor-ahead-", 2147483001u, random);
+    fs::create_directories(killed);
+    WriteAll(killed / "1.pdf", "a user's document, converted");
+    Both(Docs(2));
+    EXPECT_FALSE(fs::exists(killed));
+    fs::remove_all(killed);
 }
 
 // A worker whose office never comes up.
