@@ -19,6 +19,8 @@
 
 #include "app/form_run.h"
 #include "batch/look_ahead_engine.h"
+#include "core/error_text.h"
+#include "engine/control/engine_choice.h"
 #include "engine/input_file.h"
 #include "tests/support/one_worker.h"
 #include "tests/win/app/form_test_support.h"
@@ -74,6 +76,15 @@ class FakeWorker : public ConversionEngine {
 };
 
 using OneWorker = vellumor::test::OneWorker<FakeWorker>;
+
+// A worker whose office never comes up.
+class UnstartableWorker : public FakeWorker {
+  public:
+    using FakeWorker::FakeWorker;
+    void WaitUntilReady() override {
+        throw EngineError(EngineFailure::StartFailed, "the office did not start");
+    }
+};
 
 // Notes what the window shows at every engine call, then hands the call on; a look-ahead
 // engine inside still hears of the rows.
@@ -140,6 +151,8 @@ class LookAheadInWindow : public ::testing::Test {
   protected:
     // Rows: name -> text of the file.
     std::vector<std::pair<std::wstring, std::string>> files;
+    // The look-ahead's workers, when not the usual fakes.
+    LookAheadEngine::EngineMaker worker;
     // Acts at the engine call with this number (from 1), on the window.
     std::function<void(app::TForm1&, const std::string& op, int call)> during;
 
@@ -152,7 +165,9 @@ class LookAheadInWindow : public ::testing::Test {
         const std::wstring out = docs.Path() + L"\\" + outName;
         SetWindowTextW(form.LabeledEdit2, out.c_str());
         std::unique_ptr<DocumentEngine> inner;
-        if (lookAhead)
+        if (lookAhead && worker)
+            inner = std::make_unique<LookAheadEngine>(worker, LookAheadOptions{3});
+        else if (lookAhead)
             inner = std::make_unique<LookAheadEngine>(
                 [this] { return std::make_unique<FakeWorker>(made); }, LookAheadOptions{3});
         else
@@ -283,4 +298,16 @@ TEST_F(LookAheadInWindow, RowsTakenOutOfTheListDuringTheRunAreNotConverted) {
     EXPECT_EQ(last.pdfs.count("doc1.pdf"), 0u);
     EXPECT_EQ(last.pdfs.count("doc2.pdf"), 0u);
     EXPECT_EQ(last.pdfs.count("doc3.pdf"), 1u);
+}
+
+TEST_F(LookAheadInWindow, WhenNoWorkerCanStartTheWindowSaysTheEngineIsMissingAndChargesNoRow) {
+    SetFiles(3);
+    worker = [this] { return std::make_unique<UnstartableWorker>(made); };
+    const Outcome outcome = RunWith(true, L"out");
+    ASSERT_EQ(outcome.boxes.size(), 1u);
+    const std::wstring expected = win::Widen(ErrorBoxText(kNoEngineMessage)) + L"|";
+    EXPECT_EQ(outcome.boxes[0].substr(0, expected.size()), expected)
+        << win::Narrow(outcome.boxes[0]);
+    EXPECT_TRUE(outcome.pdfs.empty());
+    EXPECT_EQ(outcome.seen.back().rfind("end |  | bar hidden", 0), 0u) << outcome.seen.back();
 }
