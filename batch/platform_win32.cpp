@@ -66,8 +66,7 @@ void RemoveTree(const std::wstring& path) {
 bool OwnerGone(const std::wstring& folder, std::uint32_t pid) {
     if (!ProcessIsAlive(pid)) return true;
     const std::wstring marker = folder + L"\\" + Widen(kOwnerMarker);
-    if (DeleteFileW(marker.c_str())) return true;
-    return false;  // held, or not made (yet): left while the pid lives
+    return DeleteFileW(marker.c_str()) != 0;  // not when held, or not made (yet)
 }
 
 // The PDF takes the permissions its folder gives new files: its own entries go and it
