@@ -1,7 +1,11 @@
 #include "engine/worker/office_document.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include <com/sun/star/beans/PropertyValue.hpp>
@@ -9,6 +13,8 @@
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/io/IOException.hpp>
+#include <com/sun/star/io/XOutputStream.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
 #include <com/sun/star/configuration/theDefaultProvider.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
@@ -368,22 +374,72 @@ int OfficeDocuments::LayOutAllPages() {
     }
 }
 
-bool OfficeDocuments::StorePdf(const std::string& url, bool pdfa, std::string& error) {
+namespace {
+
+// The export's bytes go straight into a file of ours: given a URL, the office writes a
+// temporary file beside it, locks the target with a lock file of its own and copies the
+// temporary file over, all for a file that is renamed into place afterwards anyway.
+class FileOutput : public cppu::WeakImplHelper1<io::XOutputStream> {
+  public:
+    explicit FileOutput(int fd) : fd_(fd) {}
+    ~FileOutput() override { closeOutput(); }
+    void SAL_CALL writeBytes(const uno::Sequence<sal_Int8>& data) override {
+        const char* bytes = reinterpret_cast<const char*>(data.getConstArray());
+        std::size_t left = static_cast<std::size_t>(data.getLength());
+        while (left > 0) {
+            const ssize_t n = fd_ >= 0 ? ::write(fd_, bytes, left) : -1;
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                error_ = n < 0 ? errno : EIO;
+                throw io::IOException(OUString("the PDF could not be written"));
+            }
+            bytes += n;
+            left -= static_cast<std::size_t>(n);
+        }
+    }
+    void SAL_CALL flush() override {}
+    void SAL_CALL closeOutput() override {
+        if (fd_ >= 0 && ::close(fd_) != 0 && !error_) error_ = errno;
+        fd_ = -1;
+    }
+    int Error() const { return error_; }
+
+  private:
+    int fd_;
+    int error_ = 0;
+};
+
+}  // namespace
+
+bool OfficeDocuments::StorePdf(const std::string& path, bool pdfa, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = std::string("cannot create ") + path + ": " + std::strerror(errno);
+        return false;
+    }
+    rtl::Reference<FileOutput> output(new FileOutput(fd));
     try {
         uno::Reference<frame::XStorable> storable(state_->document, uno::UNO_QUERY_THROW);
-        uno::Sequence<beans::PropertyValue> args(1);
+        uno::Sequence<beans::PropertyValue> args(2);
         args[0] = Prop("FilterName", uno::Any(OUString("writer_pdf_Export")));
+        args[1] = Prop("OutputStream", uno::Any(uno::Reference<io::XOutputStream>(output.get())));
         if (pdfa) {
             // Only PDF/A names a version: the office's own default suits every other PDF, and
             // naming one makes newer offices fail on some documents.
             uno::Sequence<beans::PropertyValue> filterData(1);
             filterData[0] = Prop("SelectPdfVersion", uno::Any(sal_Int32(2)));
-            args.realloc(2);
-            args[1] = Prop("FilterData", uno::Any(filterData));
+            args.realloc(3);
+            args[2] = Prop("FilterData", uno::Any(filterData));
         }
-        storable->storeToURL(FromUtf8(url), args);
+        storable->storeToURL(OUString("private:stream"), args);
+        output->closeOutput();
+        if (output->Error()) {
+            error = std::string("writing the PDF failed: ") + std::strerror(output->Error());
+            return false;
+        }
         return true;
     } catch (const uno::Exception& e) {
+        output->closeOutput();
         // The office's message names its internals; the caller explains the failure itself.
         error = ToUtf8(e.Message);
         return false;

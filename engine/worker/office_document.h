@@ -53,9 +53,10 @@ class OfficeDocuments {
     // how many there are (-1 when the office cannot tell): for measuring the layout apart from
     // the export (VELLUMOR_ENGINE_TIMES), never in a plain conversion.
     int LayOutAllPages();
-    // Writes the document held as PDF (PDF/A-2b when pdfa). False with the office's message,
-    // which is for diagnosis only: it names the office's internals.
-    bool StorePdf(const std::string& url, bool pdfa, std::string& error);
+    // Writes the document held as PDF (PDF/A-2b when pdfa) into the file at path, created or
+    // emptied. False with the office's message, which is for diagnosis only: it names the
+    // office's internals.
+    bool StorePdf(const std::string& path, bool pdfa, std::string& error);
     void Close();
 
   private:

@@ -595,7 +595,7 @@ class Worker {
         if (g_times.On()) g_times.Note("laid_out", documents_.LayOutAllPages());
         g_times.Step("layout");
         bool ok =
-            documents_.StorePdf(FileUrlFromPath(temp), command.options & proto::kOptionPdfA, why);
+            documents_.StorePdf(temp, command.options & proto::kOptionPdfA, why);
         g_times.Step("export");
         if (!ok || stat(temp.c_str(), &st) != 0 || st.st_size == 0) {
             RemovePartialFolder();
