@@ -582,7 +582,8 @@ class Worker {
             return Fail(reply, proto::Status::SaveFailed, "the target is a folder");
         // Written in a hidden folder of our own beside the target and renamed over it only
         // when complete: a failed or killed save leaves no truncated PDF and keeps an older
-        // one, and the office's temporary and lock files stay in that folder, which goes.
+        // one; the export writes straight into a file of ours there (the script worker's
+        // office also leaves its temporary and lock files in that folder, which goes).
         std::string partial = (folder == "/" ? "" : folder) + "/" +
                               proto::PartialFolderName(static_cast<std::uint32_t>(getpid()));
         if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
