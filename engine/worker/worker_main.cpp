@@ -432,16 +432,29 @@ const char* const kCouldNotWrite = "the office could not write a PDF of this doc
 
 #ifdef VELLUMOR_ENGINE_TEST_HOOKS
 // Test builds only: VELLUMOR_ENGINE_FAULT=hang:TEXT or crash:TEXT makes a Load of a path that
-// contains TEXT hang or die, so the tests can prove the deadline and the crash handling.
+// contains TEXT hang or die, so the tests can prove the deadline and the crash handling;
+// slow:MS:TEXT makes it take MS milliseconds longer, so a test has rows that are still being
+// converted when it acts.
 void FaultHook(const std::string& path) {
     const char* fault = getenv("VELLUMOR_ENGINE_FAULT");
     if (!fault) return;
-    std::string f = fault;
-    auto colon = f.find(':');
-    if (colon == std::string::npos || path.find(f.substr(colon + 1)) == std::string::npos) return;
-    if (f.compare(0, colon, "hang") == 0)
+    const std::string f = fault;
+    const auto colon = f.find(':');
+    if (colon == std::string::npos) return;
+    const std::string kind = f.substr(0, colon);
+    std::string text = f.substr(colon + 1);
+    long slowMs = 0;
+    if (kind == "slow") {
+        const auto end = text.find(':');
+        if (end == std::string::npos) return;
+        slowMs = std::atol(text.substr(0, end).c_str());
+        text = text.substr(end + 1);
+    }
+    if (path.find(text) == std::string::npos) return;
+    if (kind == "hang")
         for (;;) pause();
-    if (f.compare(0, colon, "crash") == 0) raise(SIGKILL);
+    if (kind == "crash") raise(SIGKILL);
+    if (kind == "slow") std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
 }
 #endif
 

@@ -8,6 +8,7 @@ the source tree; it reads the office settings file beside itself, wherever that 
   hang:TEXT         the worker hangs (its deadline ends it)
   crash:TEXT        the worker dies of SIGKILL
   officecrash:TEXT  the office dies of SIGKILL just before it loads the document
+  slow:MS:TEXT      the load takes MS milliseconds longer
 VELLUMOR_ENGINE_SHARED_NETWORK=1 leaves the worker in the test's network namespace.
 """
 
@@ -44,6 +45,12 @@ def fault_hook(engine):
     kind, colon, text = fault.partition(":")
     if not colon:
         return None
+    slow_seconds = 0.0
+    if kind == "slow":
+        milliseconds, colon, text = text.partition(":")
+        if not colon or not milliseconds.isdigit():
+            return None
+        slow_seconds = int(milliseconds) / 1000.0
 
     def before_load(path):
         if text not in path:
@@ -58,6 +65,8 @@ def fault_hook(engine):
             if office is not None:
                 os.kill(office.pid, signal.SIGKILL)
                 office.wait()
+        elif kind == "slow":
+            time.sleep(slow_seconds)
 
     return before_load
 
