@@ -41,6 +41,16 @@ using JobPtr = std::shared_ptr<Job>;
 
 constexpr const char* kPrivatePrefix = "vellumor-ahead-";
 
+bool IsStartFailure(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const EngineError& e) {
+        return e.failure() == EngineFailure::StartFailed;
+    } catch (...) {
+        return false;
+    }
+}
+
 bool SameRow(const Job& job, const PlannedConversion& plan, const batch::FileFacts& facts) {
     return job.plan.source == plan.source && job.plan.format == plan.format &&
            job.plan.pdfPath == plan.pdfPath && job.facts == facts;
@@ -104,11 +114,21 @@ struct LookAheadEngine::Impl {
             started.erase(std::remove(started.begin(), started.end(), owned), started.end());
             changed.notify_all();
         };
+        // Its worker's office could not be started again: unless the row is gone, the pool
+        // runs this again on another worker.
+        const auto handOver = [&](const std::exception_ptr& error) {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!job.wanted || stopping) return false;
+            lock.unlock();
+            std::rethrow_exception(error);
+        };
         {
             std::unique_lock<std::mutex> lock(mutex);
             if (!job.wanted || stopping) return done(lock);  // dropped before it began
-            job.state = Job::State::Running;
-            started.push_back(owned);
+            if (job.state == Job::State::Queued) {  // else it was handed over by a worker
+                job.state = Job::State::Running;
+                started.push_back(owned);
+            }
         }
         std::exception_ptr error = startError;
         if (!error) {
@@ -116,6 +136,7 @@ struct LookAheadEngine::Impl {
                 engine->LoadDocument(job.plan.source, static_cast<SourceFormat>(job.plan.format));
             } catch (...) {
                 error = std::current_exception();
+                if (IsStartFailure(error)) handOver(error);
             }
         }
         std::string target;
@@ -135,6 +156,7 @@ struct LookAheadEngine::Impl {
             engine->SavePdf(target);
         } catch (...) {
             saveError = std::current_exception();
+            if (IsStartFailure(saveError)) handOver(saveError);
         }
         std::unique_lock<std::mutex> lock(mutex);
         job.saveError = saveError;
@@ -244,6 +266,13 @@ struct LookAheadEngine::Impl {
             }
         }
         pool.WaitUntilNoneRuns();
+        {
+            // A row handed to another worker and then taken out of the queue never ends.
+            std::lock_guard<std::mutex> lock(mutex);
+            started.erase(std::remove_if(started.begin(), started.end(),
+                                         [](const JobPtr& job) { return !job->wanted; }),
+                          started.end());
+        }
         Remove(files);
     }
 
@@ -299,11 +328,13 @@ struct LookAheadEngine::Impl {
             job->target = path;
             changed.notify_all();
             WaitFor(lock, job, Job::State::Done);
+            // Handed to another worker after its load, the row was loaded again there.
+            if (job->loadError) std::rethrow_exception(job->loadError);
             if (job->saveError) std::rethrow_exception(job->saveError);
             return;
         }
         WaitFor(lock, job, Job::State::Done);
-        const bool usable = job->plan.pdfPath == path && !job->saveError;
+        const bool usable = job->plan.pdfPath == path && !job->loadError && !job->saveError;
         lock.unlock();
         if (usable && batch::MoveIntoPlace(job->target, path)) {
             std::lock_guard<std::mutex> relock(mutex);

@@ -89,6 +89,24 @@ struct WorkerPool::Impl {
         }
     }
 
+    // Runs the task; the start failure it let through when its engine, up until then, could
+    // not start a fresh office for it (a replacement or the spare): the task is then not over.
+    static std::exception_ptr Run(const TaskHandle& task, ConversionEngine* engine,
+                                  const std::exception_ptr& startError) {
+        try {
+            task->run(engine, startError);
+        } catch (const EngineError& e) {
+            if (engine && e.failure() == EngineFailure::StartFailed)
+                return std::current_exception();
+            Trace(std::string("a conversion task failed: ") + e.what());
+        } catch (const std::exception& e) {
+            Trace(std::string("a conversion task failed: ") + e.what());
+        } catch (...) {
+            Trace("a conversion task failed");
+        }
+        return nullptr;
+    }
+
     void WorkerLoop() {
         std::unique_ptr<ConversionEngine> engine;
         std::exception_ptr startError;
@@ -114,6 +132,8 @@ struct WorkerPool::Impl {
             }
             changed.wait(lock, [&] { return stopping || !queue.empty(); });
             if (stopping) break;
+            // A worker without an engine gives way to one that has come up or is starting since.
+            if (!engine && alive > 1) break;
             TaskHandle task = queue.front();
             queue.pop_front();
             task->state = TaskState::State::Running;
@@ -121,19 +141,40 @@ struct WorkerPool::Impl {
             task->aborted = &aborted;
             running.push_back(task);
             lock.unlock();
-            try {
-                task->run(engine.get(), startError);
-            } catch (const std::exception& e) {
-                Trace(std::string("a conversion task failed: ") + e.what());
-            } catch (...) {
-                Trace("a conversion task failed");
-            }
-            task->run = nullptr;  // what it holds goes now, not with the last handle
+            std::exception_ptr lost = Run(task, engine.get(), startError);
             lock.lock();
-            task->state = TaskState::State::Over;
+            if (lost && aborted) {
+                // Stopped while its office was starting: the task ends here, told it has none.
+                task->engine = nullptr;
+                lock.unlock();
+                Run(task, nullptr, std::make_exception_ptr(EngineUnavailable(Why(lost))));
+                lock.lock();
+                lost = nullptr;
+            }
             task->engine = nullptr;
             task->aborted = nullptr;
             running.erase(std::find(running.begin(), running.end(), task));
+            if (lost) {
+                // Not the task's fault: it goes first to another worker, and this one ends as one
+                // that could not start does.
+                task->state = TaskState::State::Queued;
+                queue.push_front(task);
+                changed.notify_all();
+                lock.unlock();
+                engine.reset();
+                lock.lock();
+                if (alive > 1) {
+                    Trace("a worker's office could not be started again; the others convert "
+                          "its rows: " +
+                          Why(lost));
+                    break;
+                }
+                Trace("no worker can start any more: " + Why(lost));
+                startError = std::make_exception_ptr(EngineUnavailable(Why(lost)));
+                continue;
+            }
+            task->run = nullptr;  // what it holds goes now, not with the last handle
+            task->state = TaskState::State::Over;
             if (aborted) {  // the next task gets a fresh engine
                 aborted = false;
                 lock.unlock();
@@ -236,11 +277,12 @@ void WorkerPool::Abort(const TaskHandle& task) {
     impl_->AbortLocked(task);
 }
 
-void WorkerPool::AbortAll() {
+int WorkerPool::AbortAll() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     std::vector<TaskHandle> waiting(impl_->queue.begin(), impl_->queue.end());
     for (const TaskHandle& task : waiting) impl_->CancelLocked(task);
     for (const TaskHandle& task : impl_->running) impl_->AbortLocked(task);
+    return static_cast<int>(waiting.size());
 }
 
 bool WorkerPool::WaitUntilNoneRuns(std::chrono::milliseconds within) {

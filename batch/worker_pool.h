@@ -13,7 +13,14 @@
 // others take its share. Only when no worker of the pool is up or still starting does the last
 // one run the tasks with the start failure (engine null), so a row is charged with a start
 // failure only when no engine at all can convert it. A worker whose engine was aborted makes a
-// fresh one before its next task. What a worker's engine does besides (its spare, recycling,
+// fresh one before its next task.
+//
+// An engine that has to start a fresh office during a task (the replacement of a worker that
+// died or was recycled, the spare) may fail to: a task lets that EngineError (StartFailed) out,
+// and the pool hands it, first in the queue, to another worker, where it runs again from its
+// beginning; the worker ends as one that could not start. When it was the last, the task and
+// every later one run with the start failure as above. A task aborted meanwhile is not handed
+// on: it runs once more at once, with no engine, to end as its front end ends aborted tasks. What a worker's engine does besides (its spare, recycling,
 // the retry of a document that killed it, deadlines, the memory ceiling) is the engine's own.
 //
 // Tasks run without the pool's lock held; they may call the pool.
@@ -69,8 +76,8 @@ class WorkerPool {
     // Cancels the task, or, when it runs, aborts its worker's engine: the task's engine calls
     // fail from then on, and the worker makes a fresh engine after it.
     void Abort(const TaskHandle& task);
-    // Cancels every waiting task and aborts every running one.
-    void AbortAll();
+    // Cancels every waiting task and aborts every running one; returns how many it cancelled.
+    int AbortAll();
     // Waits until no task runs; waiting tasks may then start. False when within is over first.
     bool WaitUntilNoneRuns(std::chrono::milliseconds within = std::chrono::milliseconds::max());
 

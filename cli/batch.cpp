@@ -396,6 +396,7 @@ void ConvertOne(ConversionEngine& engine, Job& job) {
         job.outcome = Outcome::Converted;
         job.pdfSize = FactsOf(job.pdf).size;
     } catch (const EngineError& e) {
+        if (e.failure() == EngineFailure::StartFailed) throw;  // not the document's failure
         job.outcome = Outcome::Failed;
         job.reason = e.what();
     } catch (const std::exception& e) {

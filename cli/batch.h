@@ -66,7 +66,9 @@ using EarlierLookup = std::function<const EarlierConversion*(const std::string& 
 std::vector<Job> PlanJobs(const std::vector<std::string>& paths, const Options& options,
                           const EarlierLookup& earlier = nullptr);
 
-// Loads and saves one pending job; sets its outcome, its pages and the facts of its files.
+// Loads and saves one pending job; sets its outcome, its pages and the facts of its files. An
+// engine that could not start its office throws on (EngineError, StartFailed): the job is left
+// as it was, for another engine.
 void ConvertOne(ConversionEngine& engine, Job& job);
 
 // FNV-1a, 64 bits. Shards hash an input's relative path: every machine that lists the same

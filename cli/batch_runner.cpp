@@ -82,6 +82,7 @@ void BatchRunner::Convert(ConversionEngine* engine, const std::exception_ptr& st
         job = jobs_[index];
     }
     if (engine) {
+        // A start failure of its office goes on to the pool, which hands the job on.
         ConvertOne(*engine, job);
     } else {  // no worker could start: every document says why
         Unstarted unstarted(startError);
@@ -121,14 +122,16 @@ bool BatchRunner::WaitForTasks(std::vector<WorkerPool::TaskHandle>& tasks) {
             std::size_t takenBack = 0;
             for (const auto& task : tasks) takenBack += pool_->Cancel(task) ? 1 : 0;
             lock.lock();
-            tasksLeft_ -= takenBack;
+            tasksLeft_ -= static_cast<std::size_t>(takenBack);
         }
         if (requests >= 2 && !aborting_) {
             aborting_ = true;
             abortedAt = Clock::now();
             lock.unlock();
-            pool_->AbortAll();
+            // Tasks handed to another worker since the first request wait again.
+            const int takenBack = pool_->AbortAll();
             lock.lock();
+            tasksLeft_ -= static_cast<std::size_t>(takenBack);
         }
         if (Clock::now() - abortedAt > kAbandonAfter) return false;
     }

@@ -34,6 +34,9 @@ struct Engines {
     std::vector<bool> startFails;  // by the order engines are made; beyond: they start
     int made = 0;
     std::atomic<int> aborted{0};
+    // Loads of "lost" whose office dies and cannot be started again, as a replacement that
+    // fails would; "lost-hang" waits for Abort first, which fails such a start too.
+    std::atomic<int> restartsFailing{0};
 };
 
 class TestEngine : public ConversionEngine {
@@ -46,6 +49,13 @@ class TestEngine : public ConversionEngine {
                               "engine " + std::to_string(number_) + " did not start");
     }
     void LoadDocument(const std::string& path, SourceFormat) override {
+        if (path == "lost-hang") {
+            abortedFuture_.wait();
+            throw EngineError(EngineFailure::StartFailed, "the conversion was stopped");
+        }
+        if (path == "lost" && engines_.restartsFailing-- > 0)
+            throw EngineError(EngineFailure::StartFailed,
+                              "engine " + std::to_string(number_) + " did not start again");
         if (path == "hang") abortedFuture_.wait();
         if (abortedNow_) throw EngineError(EngineFailure::EngineDied, "aborted");
     }
@@ -165,6 +175,80 @@ TEST(WorkerPool, AnAbortedTaskEndsNowAndItsWorkerTakesTheNextOnAFreshEngine) {
     EXPECT_EQ(seen.what, std::vector<std::string>{"engine 1"});
     EXPECT_EQ(engines.aborted, 1);
     EXPECT_FALSE(pool.Cancel(waiting));
+}
+
+// Tasks that load "lost" and note which engine converted it; a start failure is let out to
+// the pool, as the front ends' tasks do.
+void RunLost(WorkerPool& pool, Seen& seen, int count) {
+    std::vector<std::promise<void>> done(static_cast<std::size_t>(count));
+    for (auto& over : done)
+        pool.Submit([&seen, &over](ConversionEngine* engine, const std::exception_ptr& why) {
+            if (engine) engine->LoadDocument("lost", SourceFormat::Docx);
+            seen.Note(engine, why);
+            over.set_value();
+        });
+    for (auto& over : done) over.get_future().wait();
+}
+
+TEST(WorkerPool, ATaskWhoseOfficeCannotStartAgainGoesToAnotherWorkerAndItsOwnEnds) {
+    Engines engines;
+    engines.restartsFailing = 1;
+    WorkerPool pool(MakerFor(engines), 2);
+    pool.EnsureWorkers(2);
+    Seen seen;
+    RunLost(pool, seen, 6);
+    ASSERT_EQ(seen.what.size(), 6u);  // each task ran to its end once
+    const std::set<std::string> engineUsed(seen.what.begin(), seen.what.end());
+    ASSERT_EQ(engineUsed.size(), 1u) << "the worker that lost its office takes no more";
+    EXPECT_TRUE(*engineUsed.begin() == "engine 0" || *engineUsed.begin() == "engine 1");
+    EXPECT_EQ(seen.unavailable.load(), 0);
+    EXPECT_EQ(engines.made, 2) << "a worker that could not start again is not replaced";
+}
+
+TEST(WorkerPool, WhenTheLastWorkerCannotStartAgainItsTaskAndTheRestGetTheStartFailure) {
+    Engines engines;
+    engines.restartsFailing = 1000;
+    WorkerPool pool(MakerFor(engines), 2);
+    pool.EnsureWorkers(2);
+    Seen seen;
+    RunLost(pool, seen, 4);
+    ASSERT_EQ(seen.what.size(), 4u);
+    EXPECT_EQ(seen.unavailable.load(), 4) << "none charged with the start failure itself";
+    const std::set<std::string> failures(seen.what.begin(), seen.what.end());
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_TRUE(*failures.begin() == "engine 0 did not start again" ||
+                *failures.begin() == "engine 1 did not start again")
+        << *failures.begin();
+}
+
+TEST(WorkerPool, ATaskAbortedWhileItsOfficeStartsAgainEndsAtOnceAndIsNotHandedOn) {
+    Engines engines;
+    WorkerPool pool(MakerFor(engines), 1);
+    pool.EnsureWorkers(1);
+    std::promise<void> running;
+    std::vector<std::string> runs;  // what each run of the task got, in order
+    auto lost = pool.Submit([&](ConversionEngine* engine, const std::exception_ptr& why) {
+        if (engine) {
+            runs.push_back("engine");
+            running.set_value();
+            engine->LoadDocument("lost-hang", SourceFormat::Docx);
+        }
+        try {
+            std::rethrow_exception(why);
+        } catch (const EngineUnavailable&) {
+            runs.push_back("unavailable");
+        } catch (...) {
+            runs.push_back("other");
+        }
+    });
+    running.get_future().wait();
+    pool.Abort(lost);
+    EXPECT_TRUE(pool.WaitUntilNoneRuns());
+    EXPECT_EQ(runs, (std::vector<std::string>{"engine", "unavailable"}));
+    EXPECT_FALSE(pool.Cancel(lost)) << "nothing of it waits in the queue";
+    Seen seen;
+    RunAll(pool, seen, 1);  // the worker goes on, on a fresh engine
+    EXPECT_EQ(seen.what, std::vector<std::string>{"engine 1"});
 }
 
 }  // namespace

@@ -398,6 +398,65 @@ TEST_F(LookAheadRun, WhenNoWorkerCanStartTheRunEndsWithThatInsteadOfAFailedLoad)
     EXPECT_TRUE(outcome.pdfs.empty());
 }
 
+// A worker whose office dies after its first document and cannot be started again: at its
+// next load or, with atSave, at its next save (a crash while saving, then a replacement that
+// does not start). Every later call fails so, as the worker client's then do.
+class OfficeLostWorker : public FakeWorker {
+  public:
+    OfficeLostWorker(Workshop& shop, bool atSave) : FakeWorker(shop), atSave_(atSave) {}
+    void LoadDocument(const std::string& path, SourceFormat format) override {
+        if (lost_ || (!atSave_ && documents_ >= 1)) Lose();
+        FakeWorker::LoadDocument(path, format);
+    }
+    SavedPdf SavePdf(const std::string& path) override {
+        if (lost_ || (atSave_ && documents_ >= 1)) Lose();
+        ++documents_;
+        return FakeWorker::SavePdf(path);
+    }
+
+  private:
+    [[noreturn]] void Lose() {
+        lost_ = true;
+        throw EngineError(EngineFailure::StartFailed,
+                          "The document engine could not be started: the office did not start");
+    }
+    bool atSave_;
+    bool lost_ = false;
+    int documents_ = 0;
+};
+
+TEST_F(LookAheadRun, ARowWhoseWorkerCannotStartItsOfficeAgainIsConvertedByAnother) {
+    const auto rows = Docs(6);
+    OneWorker one(shop);
+    const Outcome single = RunWith(one, rows, "one");
+    for (const bool atSave : {false, true}) {
+        SCOPED_TRACE(atSave ? "lost at a save" : "lost at a load");
+        std::atomic<int> made{0};
+        LookAheadEngine engine(
+            [&]() -> std::unique_ptr<ConversionEngine> {
+                if (made++ == 0) return std::make_unique<OfficeLostWorker>(shop, atSave);
+                return std::make_unique<FakeWorker>(shop);
+            },
+            LookAheadOptions{2});
+        const Outcome ahead = RunWith(engine, rows, atSave ? "save" : "load");
+        EXPECT_EQ(ahead, single) << "every row converted, none charged";
+        EXPECT_EQ(made.load(), 2) << "the worker that lost its office is not replaced";
+        EXPECT_EQ(Count(engine.PrivateFolder()), 0);
+    }
+}
+
+TEST_F(LookAheadRun, WhenEveryWorkerLosesItsOfficeTheRunEndsWithThatAndChargesNoRow) {
+    LookAheadEngine engine([this] { return std::make_unique<OfficeLostWorker>(shop, false); },
+                           LookAheadOptions{3});
+    const Outcome outcome = RunWith(engine, Docs(8), "out");
+    ASSERT_FALSE(outcome.seen.empty());
+    EXPECT_EQ(outcome.seen.back(),
+              "error The document engine could not be started: the office did not start");
+    EXPECT_EQ(std::count(outcome.seen.begin(), outcome.seen.end(), "box"), 0);
+    EXPECT_LE(outcome.pdfs.size(), 3u) << "one document for each worker, at most";
+    EXPECT_EQ(Count(engine.PrivateFolder()), 0);
+}
+
 TEST_F(LookAheadRun, NeverMoreWorkersThanRowsLeftAndOneTakesTheLoadsOfAFolderlessRun) {
     const auto rows = Docs(2);
     LookAheadEngine engine([this] { return std::make_unique<FakeWorker>(shop); },
