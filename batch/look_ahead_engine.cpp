@@ -125,7 +125,7 @@ struct LookAheadEngine::Impl {
         {
             std::unique_lock<std::mutex> lock(mutex);
             if (!job.wanted || stopping) return done(lock);  // dropped before it began
-            if (job.state == Job::State::Queued) {  // else it was handed over by a worker
+            if (job.state == Job::State::Queued) {           // else it was handed over by a worker
                 job.state = Job::State::Running;
                 started.push_back(owned);
             }

@@ -164,9 +164,10 @@ struct WorkerPool::Impl {
                 engine.reset();
                 lock.lock();
                 if (alive > 1) {
-                    Trace("a worker's office could not be started again; the others convert "
-                          "its rows: " +
-                          Why(lost));
+                    Trace(
+                        "a worker's office could not be started again; the others convert "
+                        "its rows: " +
+                        Why(lost));
                     break;
                 }
                 Trace("no worker can start any more: " + Why(lost));

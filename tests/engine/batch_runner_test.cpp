@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
@@ -110,6 +112,48 @@ TEST(BatchRunner, AStopBeforeAnyDocumentStartsRecordsThePendingOnesAsInterrupted
         EXPECT_FALSE(fs::exists(result.jobs[i].pdf));
     }
     EXPECT_EQ(observer.ended.size(), 3u);
+}
+
+// The test worker behind a script: the first launched crashes on any document named "lost-*",
+// the second converts, and every later one (a replacement) exits before it greets.
+std::string WorkersOfWhichReplacementsCannotStart(const TempFolder& dir) {
+    const fs::path script = dir.path() / "worker.sh";
+    std::ofstream(script) << "#!/bin/sh\n"
+                          << "launches='" << (dir.path() / "launch").string() << "'\n"
+                          << "if mkdir \"$launches-1\" 2>/dev/null; then\n"
+                          << "  VELLUMOR_ENGINE_FAULT=crash:/lost- exec '" << VELLUMOR_TEST_WORKER
+                          << "' \"$@\"\n"
+                          << "elif mkdir \"$launches-2\" 2>/dev/null; then\n"
+                          << "  exec '" << VELLUMOR_TEST_WORKER << "' \"$@\"\n"
+                          << "fi\n"
+                          << "exit 3\n";
+    fs::permissions(script, fs::perms::owner_all);
+    return script.string();
+}
+
+TEST(BatchRunner, ADocumentWhoseWorkerCannotBeReplacedIsConvertedByTheOtherWorker) {
+    VELLUMOR_REQUIRE_CORPUS();
+    TempFolder dir;
+    fs::create_directories(dir.path() / "in");
+    fs::copy_file(fs::path(VELLUMOR_CORPUS) / "poi_Bug54849.docx",
+                  dir.path() / "in" / "lost-a.docx");
+    fs::copy_file(fs::path(VELLUMOR_CORPUS) / "poi_footnote.doc", dir.path() / "in" / "lost-b.doc");
+    const std::vector<Job> planned = PlanJobs({(dir.path() / "in").string()}, Options());
+    ASSERT_EQ(planned.size(), 2u);
+
+    WorkerEngineOptions engine = TestEngine();
+    engine.workerPath = WorkersOfWhichReplacementsCannotStart(dir);
+    engine.startTimeout = std::chrono::seconds(5);  // a replacement that exits fails by then
+    RecordingObserver observer;
+    BatchRunner runner(planned, engine, 2, observer);
+    const BatchResult result = runner.Run();
+
+    ASSERT_EQ(result.jobs.size(), 2u);
+    for (const Job& job : result.jobs) {
+        EXPECT_EQ(job.outcome, Outcome::Converted) << job.source << ": " << job.reason;
+        EXPECT_TRUE(fs::exists(job.pdf)) << job.pdf;
+    }
+    EXPECT_EQ(observer.ended.size(), 2u) << "each document is reported once";
 }
 
 }  // namespace
