@@ -20,9 +20,9 @@
 // and the pool hands it, first in the queue, to another worker, where it runs again from its
 // beginning; the worker ends as one that could not start. When it was the last, the task and
 // every later one run with the start failure as above. A task aborted meanwhile is not handed
-// on: it runs once more at once, with no engine, to end as its front end ends aborted tasks. What a
-// worker's engine does besides (its spare, recycling, the retry of a document that killed it,
-// deadlines, the memory ceiling) is the engine's own.
+// on: it runs once more at once, with no engine, to end as its front end ends aborted tasks.
+// What a worker's engine does besides (its spare, recycling, the retry of a document that
+// killed it, deadlines, the memory ceiling) is the engine's own.
 //
 // Tasks run without the pool's lock held; they may call the pool.
 #pragma once

@@ -82,7 +82,7 @@ void BatchRunner::Convert(ConversionEngine* engine, const std::exception_ptr& st
         job = jobs_[index];
     }
     if (engine) {
-        // A start failure of its office goes on to the pool, which hands the job on.
+        // A start failure of its office goes out to the pool, which hands the job on.
         ConvertOne(*engine, job);
     } else {  // no worker could start: every document says why
         Unstarted unstarted(startError);
@@ -122,7 +122,7 @@ bool BatchRunner::WaitForTasks(std::vector<WorkerPool::TaskHandle>& tasks) {
             std::size_t takenBack = 0;
             for (const auto& task : tasks) takenBack += pool_->Cancel(task) ? 1 : 0;
             lock.lock();
-            tasksLeft_ -= static_cast<std::size_t>(takenBack);
+            tasksLeft_ -= takenBack;
         }
         if (requests >= 2 && !aborting_) {
             aborting_ = true;
