@@ -93,18 +93,52 @@ InputVerdict CheckOle2(const ByteSource& read, std::uint64_t size) {
     return Refuse("a compound file without a Word document in it");
 }
 
+bool EndsWith(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+// Whether a font table (a package's part, or the whole of a flat package) names a font file of
+// the document's own: embedRegular, embedBold, embedItalic or embedBoldItalic, with any prefix.
+bool NamesEmbeddedFont(const std::string& xml) {
+    for (std::size_t at = xml.find("embed"); at != std::string::npos;
+         at = xml.find("embed", at + 1)) {
+        if (at == 0 || (xml[at - 1] != ':' && xml[at - 1] != '<')) continue;
+        const std::string_view rest = std::string_view(xml).substr(at + 5);
+        if (rest.rfind("Regular", 0) == 0 || rest.rfind("Bold", 0) == 0 ||
+            rest.rfind("Italic", 0) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Font tables are small; one too large to read is taken to embed what its package holds.
+constexpr std::size_t kFontTableLimit = 16u << 20;
+
 InputVerdict CheckZip(const ByteSource& read, std::uint64_t size) {
     bool word = false, excel = false, powerpoint = false, types = false, odf = false;
+    bool fontFiles = false;
+    std::string fontTable;
     for (const auto& original : ZipNames(read, size)) {
         // Package part names compare without regard to case.
         const std::string n = LowerAscii(original);
         if (n.rfind("word/", 0) == 0) word = true;
+        if (n.rfind("word/fonts/", 0) == 0 || EndsWith(n, ".odttf")) fontFiles = true;
+        if (n == "word/fonttable.xml") fontTable = original;
         if (n.rfind("xl/", 0) == 0) excel = true;
         if (n.rfind("ppt/", 0) == 0) powerpoint = true;
         if (n == "[content_types].xml") types = true;
         if (n == "mimetype" || n == "content.xml") odf = true;
     }
-    if (word) return Verdict(InputKind::WordOoxml, WordImport::Ooxml);
+    if (word) {
+        InputVerdict verdict = Verdict(InputKind::WordOoxml, WordImport::Ooxml);
+        std::string xml;
+        if (!fontTable.empty() && ReadZipMember(read, size, fontTable, kFontTableLimit, xml) &&
+            !xml.empty())
+            verdict.embedsFonts = NamesEmbeddedFont(xml);
+        else
+            verdict.embedsFonts = fontFiles;
+        return verdict;
+    }
     if (excel) return Refuse("an Excel workbook, not a Word document");
     if (powerpoint) return Refuse("a PowerPoint presentation, not a Word document");
     if (odf) return Refuse("an OpenDocument file, not a Word document");

@@ -62,6 +62,11 @@ struct InputVerdict {
     // for a Word binary whose header is of a variant the check does not know.
     bool officeDetects = false;
     WordImport wordImport = WordImport::None;
+    // The document carries fonts of its own (a package's word/fonts parts named by its font
+    // table). The office registers such fonts for the whole process when it reads them and keeps
+    // them after the document closes, so a later document naming the same family would be laid
+    // out with them: the worker that read this one is replaced before the next document.
+    bool embedsFonts = false;
     bool accepted() const { return kind != InputKind::Refused; }
 };
 

@@ -118,6 +118,11 @@ struct WorkerEngine::Impl {
     bool eightBitText = false;      // the document is text in an 8-bit code page
     bool refuseTextImport = false;  // the office's detection decides; a text import is junk
     WordImport wordImport = WordImport::None;  // the Word format the input check named
+    bool loadedEmbedsFonts = false;            // the document held carries fonts of its own
+    // The worker has read a document that carries fonts of its own. The office registers them
+    // for its whole process and keeps them after the document closes, so the next document
+    // goes to a fresh worker: one naming the same family is then laid out with our faces.
+    bool fontsRegistered = false;
     // Abort() runs on another thread: it kills the worker it finds here and no other starts.
     std::atomic<bool> aborted{false};
     std::mutex abortMutex;
@@ -245,6 +250,7 @@ struct WorkerEngine::Impl {
         }
         state = State::Stopped;
         documents = 0;
+        fontsRegistered = false;
     }
 
     // The worker is about to be collected: Abort() must no longer touch its handle.
@@ -457,14 +463,16 @@ struct WorkerEngine::Impl {
     // when there is one.
     void RecycleIfDue() {
         if (state != State::Ready) return;
-        if (documents >= options.recycleAfterDocuments || MemoryDue(1.0)) Stop(true);
+        if (documents >= options.recycleAfterDocuments || MemoryDue(1.0) || fontsRegistered)
+            Stop(true);
     }
 
     // After a document: starts the spare shortly before a replacement is due.
     void PrepareSpareIfDue() {
         if (state != State::Ready || spare.valid) return;
         if (documents == kBaselineDocuments && !baselineMemory) baselineMemory = lastMemory;
-        if (documents + kSpareLead >= options.recycleAfterDocuments || MemoryDue(0.8))
+        if (documents + kSpareLead >= options.recycleAfterDocuments || MemoryDue(0.8) ||
+            fontsRegistered)
             LaunchSpare();
     }
 
@@ -473,6 +481,8 @@ struct WorkerEngine::Impl {
         proto::Message reply =
             Command(proto::MessageType::Load, path, static_cast<int>(format), "loading");
         ++documents;
+        // Even a load that fails may have read the fonts.
+        if (loadedEmbedsFonts) fontsRegistered = true;
         if (reply.status != proto::Status::Ok)
             throw EngineError(FailureFor(reply.status), "Cannot convert " + DisplayNameOf(path) +
                                                             ": " + reply.text +
@@ -518,6 +528,7 @@ struct WorkerEngine::Impl {
         eightBitText = kind == InputKind::PlainText && verdict.text == TextEncoding::EightBit;
         refuseTextImport = verdict.officeDetects;
         wordImport = verdict.wordImport;
+        loadedEmbedsFonts = verdict.embedsFonts;
         loadedPath = path;
         loadedFormat = format;
         RecycleIfDue();

@@ -479,6 +479,7 @@ class State(object):
     sock = None
     office = None           # subprocess.Popen of soffice.bin
     office_temp = None      # the office's temporary folder in this worker's slot
+    document_fonts = None   # where the office unpacks the fonts documents carry, in the slot
     deadline = 0.0          # monotonic seconds; 0 while idle
     memory_ceiling = 0      # bytes the office may hold during a command; 0: none
     partial_path = None     # the partial PDF being written, removed if we are cut short
@@ -526,6 +527,7 @@ def die(code):
     remove_partial()
     if State.office_temp:
         empty_office_temp(State.office_temp)
+    remove_document_fonts()
     os._exit(code)
 
 
@@ -765,15 +767,18 @@ def prepare_office_temp(profile, env):
     """The office's temporary files hold parts of the documents it converts (unpacked XML,
     pictures). They go to a folder of this worker's slot instead of the shared temporary folder,
     emptied at every start: what an office killed at its deadline leaves is removed by the next
-    start of the slot. Returns the folder."""
+    start of the slot. So are the fonts the office unpacked from documents. Returns the
+    folder."""
     temp = os.path.join(profile, "office-temp")
-    try:
-        shutil.rmtree(temp, ignore_errors=False)
-    except FileNotFoundError:
-        pass
-    except OSError as e:
-        raise RuntimeError("the office's temporary folder %s could not be emptied (%s)"
-                           % (temp, e.strerror or e))
+    State.document_fonts = os.path.join(profile, "user", "temp", "embeddedfonts")
+    for folder, what in ((temp, "the office's temporary folder"),
+                         (State.document_fonts, "the folder of fonts from documents")):
+        try:
+            shutil.rmtree(folder, ignore_errors=False)
+        except FileNotFoundError:
+            pass
+        except OSError as e:
+            raise RuntimeError("%s %s could not be emptied (%s)" % (what, folder, e.strerror or e))
     try:
         os.makedirs(temp, 0o700)
     except OSError as e:
@@ -782,6 +787,11 @@ def prepare_office_temp(profile, env):
     for name in ("TMP", "TEMP") if IS_WINDOWS else ("TMPDIR",):
         env[name] = temp
     return temp
+
+
+def remove_document_fonts():
+    if State.document_fonts:
+        shutil.rmtree(State.document_fonts, ignore_errors=True)
 
 
 def empty_office_temp(temp):
@@ -1693,6 +1703,7 @@ def main(argv):
         pass
     office.end()
     empty_office_temp(State.office_temp)
+    remove_document_fonts()
     return EXIT_DONE
 
 

@@ -184,6 +184,9 @@ void RemovePartialFolder() {
 // Empties the office's temporary folder on the way out: the worker leaves with _exit, so the
 // office never removes its own files. What is still being written is swept at the next start.
 std::string g_officeTemp;
+// Where the office unpacks the fonts a document carries (its profile's temporary folder, in this
+// worker's slot): swept with the temporary folder.
+std::string g_documentFonts;
 // The watchdog and the command loop may both be on their way out at once (Quit, then the socket
 // closes): the one that finishes first ends the process, so the other waits here.
 void EmptyOfficeTemp() {
@@ -196,6 +199,7 @@ void EmptyOfficeTemp() {
          it.increment(error))
         entries.push_back(it->path());
     for (const auto& entry : entries) std::filesystem::remove_all(entry, error);
+    if (!g_documentFonts.empty()) std::filesystem::remove_all(g_documentFonts, error);
 }
 
 // Ends the process when the command in progress overruns or the client's socket closes,
@@ -320,13 +324,20 @@ std::string PrepareProfile(const std::string& folder,
 // The office's temporary files hold parts of the documents it converts (unpacked XML, pictures).
 // They go to a folder of this worker's slot instead of the shared temporary folder, and the folder
 // is emptied at every start: what a worker killed at its deadline leaves is removed by the next
-// start of its slot. Empty when the folder is ready, else why not, naming the folder.
-std::string PrepareOfficeTemp(const std::string& profile, std::string& temp) {
+// start of its slot. So are the fonts the office unpacked from documents. Empty when the folder
+// is ready, else why not, naming the folder.
+std::string PrepareOfficeTemp(const std::string& profile, std::string& temp,
+                              std::string& documentFonts) {
     temp = profile + "/office-temp";
+    documentFonts = profile + "/user/temp/embeddedfonts";
     std::error_code error;
     std::filesystem::remove_all(temp, error);
     if (error)
         return "the office's temporary folder " + temp + " could not be emptied (" +
+               error.message() + ")";
+    std::filesystem::remove_all(documentFonts, error);
+    if (error)
+        return "the folder of fonts from documents " + documentFonts + " could not be emptied (" +
                error.message() + ")";
     if (mkdir(temp.c_str(), 0700) != 0)
         return "the office's temporary folder " + temp + " could not be made (" + strerror(errno) +
@@ -837,7 +848,8 @@ int main(int argc, char** argv) {
                            strerror(errno) + ")");
     if (std::string problem = PrepareProfile(profile, settings); !problem.empty())
         return StartFailed(problem);
-    if (std::string problem = PrepareOfficeTemp(profile, g_officeTemp); !problem.empty())
+    if (std::string problem = PrepareOfficeTemp(profile, g_officeTemp, g_documentFonts);
+        !problem.empty())
         return StartFailed(problem);
     UseEngineFonts(profile);
     setenv("SAL_LOK_OPTIONS", "unipoll", 1);

@@ -1,5 +1,6 @@
 #include "core/input_check.h"
 #include "tests/support/compound_file_builder.h"
+#include "tests/support/zip_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -449,4 +450,49 @@ TEST(InputCheck, NamesTheImportOfEachWordFormat) {
     }
     EXPECT_TRUE(WordImportFilters(WordImport::None).empty());
     EXPECT_EQ(WordImportFilters(WordImport::Ooxml).front(), "MS Word 2007 XML");
+}
+
+namespace {
+
+std::string FontPackage(const std::string& fontTable, std::vector<ZipMember> more = {}) {
+    std::vector<ZipMember> members = {{"[Content_Types].xml", "<Types/>"},
+                                      {"word/document.xml", "<w:document/>"},
+                                      {"word/fontTable.xml", fontTable}};
+    members.insert(members.end(), more.begin(), more.end());
+    return ZipWithDirectory(members);
+}
+
+}  // namespace
+
+// A package whose font table names a font file of its own is marked, so its worker is not
+// reused; a font table that only names fonts, or a prefix-less one, is read right.
+TEST(InputCheck, NotesDocumentsThatEmbedFonts) {
+    const std::string named =
+        "<w:fonts><w:font w:name=\"Times New Roman\"><w:panose1 w:val=\"02020603050405020304\"/>"
+        "</w:font></w:fonts>";
+    const std::string embedded =
+        "<w:fonts><w:font w:name=\"Times New Roman\"><w:embedBoldItalic r:id=\"rId1\" "
+        "w:fontKey=\"{00000000-0000-0000-0000-000000000000}\"/></w:font></w:fonts>";
+    const ZipMember font{"word/fonts/font1.odttf", std::string(64, 'f')};
+
+    EXPECT_FALSE(CheckBytes(FontPackage(named)).embedsFonts);
+    // Settings that ask Word to embed name no font file.
+    EXPECT_FALSE(CheckBytes(FontPackage(named + "<w:embedTrueTypeFonts/>")).embedsFonts);
+    const InputVerdict marked = CheckBytes(FontPackage(embedded, {font}));
+    EXPECT_EQ(marked.kind, InputKind::WordOoxml);
+    EXPECT_TRUE(marked.embedsFonts);
+    EXPECT_TRUE(CheckBytes(FontPackage("<fonts><font><embedRegular id=\"a\"/></font></fonts>"))
+                    .embedsFonts);
+    // A font table that cannot be read: the font files in the package decide.
+    EXPECT_TRUE(CheckBytes(Zip({"[Content_Types].xml", "word/document.xml", "word/fontTable.xml",
+                                "word/fonts/font1.odttf"}))
+                    .embedsFonts);
+    EXPECT_FALSE(CheckBytes(Zip({"[Content_Types].xml", "word/document.xml", "word/fontTable.xml"}))
+                     .embedsFonts);
+}
+
+TEST(InputCheck, NotesTheCorpusDocumentThatEmbedsFonts) {
+    VELLUMOR_REQUIRE_CORPUS();
+    EXPECT_TRUE(CheckBytes(Corpus("docx4j_FontEmbedded.docx")).embedsFonts);
+    EXPECT_FALSE(CheckBytes(Corpus("poi_58067.docx")).embedsFonts);
 }

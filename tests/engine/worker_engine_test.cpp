@@ -20,6 +20,7 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <signal.h>
 #include <string>
 #include <thread>
@@ -621,8 +622,10 @@ TEST_P(Conformance, PlainTextConvertsWithItsLettersInEitherEncoding) {
 }
 
 // A .docx of the document body given (WordprocessingML paragraphs and the last section's
-// properties), packed with the zip tool.
-std::string Docx(const fs::path& folder, const std::string& name, const std::string& body) {
+// properties), packed with the zip tool; more parts (path and content) replace or join the
+// default ones.
+std::string Docx(const fs::path& folder, const std::string& name, const std::string& body,
+                 const std::vector<std::pair<std::string, std::string>>& moreParts = {}) {
     const fs::path parts = folder / (name + ".parts");
     fs::create_directories(parts / "_rels");
     fs::create_directories(parts / "word");
@@ -643,6 +646,10 @@ std::string Docx(const fs::path& folder, const std::string& name, const std::str
           "<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:document "
           "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"><w:body>" +
               body + "</w:body></w:document>");
+    for (const auto& [path, content] : moreParts) {
+        fs::create_directories((parts / path).parent_path());
+        std::ofstream(parts / path, std::ios::binary) << content;
+    }
     const std::string docx = (folder / name).string();
     CommandOutput("cd '" + parts.string() + "' && zip -q -X -r '" + docx + "' . 2>&1");
     return docx;
@@ -692,6 +699,123 @@ TEST_P(Conformance, AnEmptyParagraphEndingASectionMakesNoPageOfItsOwn) {
             if (c.body.find(kept) != std::string::npos)
                 EXPECT_NE(text.find(kept), std::string::npos) << c.name << ": " << kept;
     }
+}
+
+// A face of our own for documents to carry: Liberation Mono under another family name
+// (VellumTest Mono), renamed in place, so that no installed face answers to it. Empty when the
+// engine's fonts are not unpacked.
+std::string RenamedMonoFace() {
+    const std::string cache = CacheFolder();
+    std::ifstream in(cache + "/vellumor/engine-fonts/fonts-liberation2/LiberationMono-Regular.ttf",
+                     std::ios::binary);
+    std::string face((std::istreambuf_iterator<char>(in)), {});
+    if (face.empty()) return "";
+    auto renameAll = [&face](const std::string& from, const std::string& to) {
+        for (auto at = face.find(from); at != std::string::npos; at = face.find(from, at))
+            face.replace(at, from.size(), to);
+    };
+    auto wide = [](const std::string& ascii) {
+        std::string utf16;
+        for (char c : ascii) utf16 += std::string(1, '\0') + c;
+        return utf16;
+    };
+    renameAll("Liberation", "VellumTest");  // the same length: every offset holds
+    renameAll(wide("Liberation"), wide("VellumTest"));
+    return face;
+}
+
+// A document that carries a font of its own must not lend it to the documents after it: the
+// office registers such fonts for its whole process, so a later document naming the family
+// would be laid out with the face it never carried. The fonts the office unpacks stay in the
+// worker's slot and go with the worker.
+TEST_P(Conformance, FontsADocumentCarriesReachNoOtherDocument) {
+    const std::string face = RenamedMonoFace();
+    if (face.empty()) GTEST_SKIP() << "the engine's fonts are not unpacked (scripts/setup)";
+    TempFolder cache, dir;
+    ScopedVariable fonts("VELLUMOR_ENGINE_FONTS", CacheFolder() + "/vellumor/engine-fonts");
+    ScopedVariable cacheHome("XDG_CACHE_HOME", cache.path().string());
+    const fs::path slot = cache.path() / "vellumor" /
+                          (IsScriptWorker() ? "script-profile-0" : "engine-profile-0") / "user";
+
+    const std::string run =
+        "<w:p><w:r><w:rPr><w:rFonts w:ascii=\"VellumTest Mono\" w:hAnsi=\"VellumTest Mono\"/>"
+        "</w:rPr><w:t>Set in the family the first document carries</w:t></w:r></w:p>";
+    const std::string ns =
+        "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" "
+        "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
+    const std::string relationships =
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+    // The font is stored as Word obfuscates it, with a key of zeros: the bytes as they are.
+    const std::string carrier = Docx(
+        dir.path(), "carrier.docx", run,
+        {{"[Content_Types].xml",
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Types "
+          "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default "
+          "Extension=\"rels\" ContentType=\"application/"
+          "vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
+          "ContentType=\"application/xml\"/><Default Extension=\"odttf\" "
+          "ContentType=\"application/vnd.openxmlformats-officedocument.obfuscatedFont\"/>"
+          "<Override PartName=\"/word/document.xml\" ContentType=\"application/"
+          "vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/><Override "
+          "PartName=\"/word/fontTable.xml\" ContentType=\"application/"
+          "vnd.openxmlformats-officedocument.wordprocessingml.fontTable+xml\"/></Types>"},
+         {"word/_rels/document.xml.rels",
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships "
+          "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+          "Id=\"rId1\" Type=\"" +
+              relationships +
+              "fontTable\" Target=\"fontTable.xml\"/>"
+              "</Relationships>"},
+         {"word/fontTable.xml",
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:fonts " + ns +
+              "><w:font w:name=\"VellumTest Mono\"><w:embedRegular r:id=\"rId1\" "
+              "w:fontKey=\"{00000000-0000-0000-0000-000000000000}\"/></w:font></w:fonts>"},
+         {"word/_rels/fontTable.xml.rels",
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships "
+          "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+          "Id=\"rId1\" Type=\"" +
+              relationships +
+              "font\" Target=\"fonts/font1.odttf\"/>"
+              "</Relationships>"},
+         {"word/fonts/font1.odttf", face}});
+    const std::string namer = Docx(dir.path(), "namer.docx", run);
+    // The faces a PDF uses, by name, without the prefix of a subset ("BAAAAA+").
+    auto fontsOf = [](const std::string& pdf) {
+        std::set<std::string> names;
+        std::istringstream lines(CommandOutput("pdffonts '" + pdf + "' 2>/dev/null"));
+        std::string line;
+        for (int header = 0; header < 2 && std::getline(lines, line); ++header) {
+        }
+        while (std::getline(lines, line)) {
+            std::string name = line.substr(0, line.find(' '));
+            if (name.size() > 7 && name[6] == '+') name.erase(0, 7);
+            names.insert(name);
+        }
+        return names;
+    };
+
+    const std::string alonePdf = (dir.path() / "alone.pdf").string();
+    {
+        auto engine = MakeEngine();
+        engine->Load(namer, 0, 13, false);
+        engine->Save(alonePdf, 0, 12, false);
+    }
+    const std::set<std::string> alone = fontsOf(alonePdf);
+    ASSERT_FALSE(alone.empty());
+    EXPECT_EQ(alone.count("VellumTestMono"), 0u) << "a face of that name is installed";
+
+    auto engine = MakeEngine();
+    const std::string carrierPdf = (dir.path() / "carrier.pdf").string();
+    const std::string afterPdf = (dir.path() / "after.pdf").string();
+    engine->Load(carrier, 0, 13, false);
+    engine->Save(carrierPdf, 0, 12, false);
+    // The premise: the office lays the carrier out with the face it carries.
+    EXPECT_EQ(fontsOf(carrierPdf).count("VellumTestMono"), 1u);
+    engine->Load(namer, 0, 13, false);
+    engine->Save(afterPdf, 0, 12, false);
+    EXPECT_EQ(fontsOf(afterPdf), alone);
+    engine.reset();
+    EXPECT_EQ(NamesIn(slot / "temp" / "embeddedfonts" / "fromdocs"), std::set<std::string>{});
 }
 
 // What the input check cannot name is the office's to judge: a Word 95 document of a Far East
