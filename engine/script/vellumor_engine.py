@@ -330,15 +330,12 @@ def collapse_spilled_breaks(document):
     height (no spacing, a line of a hundredth of a millimetre): it keeps its place and its
     content, and where it fitted nothing moves. Only the copy in memory changes. Answers how
     many were collapsed."""
-    page_breaks = ("PAGE_BEFORE", "PAGE_BOTH")
     collapsed = 0
     previous = None
     elements = document.getText().createEnumeration()
     while elements.hasMoreElements():
         element = elements.nextElement()
-        kind, page_style = element.getPropertyValues(("BreakType", "PageDescName"))
-        starts_page = kind.value in page_breaks or bool(page_style)
-        if starts_page and previous is not None and is_empty_paragraph(previous):
+        if previous is not None and starts_page(element) and is_empty_paragraph(previous):
             spacing = uno.createUnoStruct("com.sun.star.style.LineSpacing")
             spacing.Mode = uno.getConstantByName("com.sun.star.style.LineSpacingMode.FIX")
             spacing.Height = 1
@@ -350,12 +347,19 @@ def collapse_spilled_breaks(document):
     return collapsed
 
 
+def starts_page(element):
+    """Whether a paragraph or table begins a new page. Each property is asked for on its own:
+    tables answer no request for several at once."""
+    if element.getPropertyValue("BreakType").value in ("PAGE_BEFORE", "PAGE_BOTH"):
+        return True
+    return bool(element.getPropertyValue("PageDescName"))
+
+
 def is_empty_paragraph(paragraph):
     """No text, no list label, nothing anchored, and no page break of its own."""
     if paragraph.getString() != "":
         return False
-    kind, page_style = paragraph.getPropertyValues(("BreakType", "PageDescName"))
-    if kind.value != "NONE" or page_style:
+    if paragraph.getPropertyValue("BreakType").value != "NONE" or starts_page(paragraph):
         return False
     info = paragraph.getPropertySetInfo()
     if info.hasPropertyByName("ListLabelString") and paragraph.ListLabelString:

@@ -655,14 +655,15 @@ std::string Docx(const fs::path& folder, const std::string& name, const std::str
     return docx;
 }
 
-// Word lays no page out for the empty paragraph that ends a section at the foot of a full page;
-// the office, left alone, moves it onto a page of its own. Only that page goes: an empty
-// paragraph that starts a page on purpose stays, and so does all the text.
-TEST_P(Conformance, AnEmptyParagraphEndingASectionMakesNoPageOfItsOwn) {
+// Word lays no page out for the empty paragraph that ends a section, or comes right before a
+// paragraph that starts a new page, at the foot of a full page; the office, left alone, moves it
+// onto a page of its own. Only that page goes: an empty paragraph that starts a page on purpose
+// stays, and so does all the text.
+TEST_P(Conformance, AnEmptyParagraphBeforeANewPageMakesNoPageOfItsOwn) {
     TempFolder dir;
     auto engine = MakeEngine();
     // Letter paper with inch margins holds 648 pt: 53 lines of exactly 12 pt leave 12 pt, where
-    // the empty 14 pt paragraph that carries the section break does not fit.
+    // an empty 14 pt paragraph (the one that carries the section break, say) does not fit.
     const std::string section =
         "<w:sectPr><w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" "
         "w:right=\"1440\" w:bottom=\"1440\" w:left=\"1440\" w:header=\"720\" w:footer=\"720\" "
@@ -671,18 +672,35 @@ TEST_P(Conformance, AnEmptyParagraphEndingASectionMakesNoPageOfItsOwn) {
         return "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"" + twips +
                "\" w:lineRule=\"exact\"/></w:pPr><w:r><w:t>" + text + "</w:t></w:r></w:p>";
     };
+    auto startsPage = [](std::string paragraph) {
+        return paragraph.insert(paragraph.find("<w:pPr>") + 7, "<w:pageBreakBefore/>");
+    };
     std::string full;
     for (int i = 1; i <= 53; ++i) full += line("Line " + std::to_string(i));
     const std::string breakMark =
         "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" "
         "w:line=\"280\" w:lineRule=\"exact\"/>" +
         section + "</w:pPr></w:p>";
+    const std::string emptyLine =
+        "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"280\" "
+        "w:lineRule=\"exact\"/></w:pPr></w:p>";
     struct Case {
         const char* name;
         std::string body;
         int pages;
     } cases[] = {
         {"spilled.docx", full + breakMark + line("Second section") + section, 2},
+        // An empty paragraph before a paragraph that starts a page (a heading after a table of
+        // contents), after a table as well as before one.
+        {"before-break.docx", full + emptyLine + startsPage(line("Next page")) + section, 2},
+        {"after-table.docx",
+         "<w:tbl><w:tblPr><w:tblW w:w=\"0\" w:type=\"auto\"/></w:tblPr><w:tblGrid><w:gridCol "
+         "w:w=\"2000\"/></w:tblGrid><w:tr><w:tc><w:tcPr><w:tcW w:w=\"2000\" "
+         "w:type=\"dxa\"/></w:tcPr>" +
+             line("Cell") + "</w:tc></w:tr></w:tbl>" + startsPage(line("Line 1")) +
+             full.substr(line("Line 1").size()) + emptyLine + startsPage(line("Next page")) +
+             section,
+         3},
         // An empty paragraph that starts its page with a break of its own is kept.
         {"kept.docx",
          line("First") + "<w:p><w:pPr><w:pageBreakBefore/></w:pPr></w:p>" +
@@ -695,7 +713,7 @@ TEST_P(Conformance, AnEmptyParagraphEndingASectionMakesNoPageOfItsOwn) {
         engine->Save(pdf, 0, 12, false);
         EXPECT_EQ(PdfPages(pdf), c.pages) << c.name;
         const std::string text = CommandOutput("pdftotext '" + pdf + "' - 2>/dev/null");
-        for (const char* kept : {"Line 53", "Second section", "Third"})
+        for (const char* kept : {"Cell", "Line 53", "Next page", "Second section", "Third"})
             if (c.body.find(kept) != std::string::npos)
                 EXPECT_NE(text.find(kept), std::string::npos) << c.name << ": " << kept;
     }
