@@ -97,8 +97,8 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
-// Whether a font table (a package's part, or the whole of a flat package) names a font file of
-// the document's own: embedRegular, embedBold, embedItalic or embedBoldItalic, with any prefix.
+// Whether a package's font table names a font file of the document's own: embedRegular,
+// embedBold, embedItalic or embedBoldItalic, with any prefix.
 bool NamesEmbeddedFont(const std::string& xml) {
     for (std::size_t at = xml.find("embed"); at != std::string::npos;
          at = xml.find("embed", at + 1)) {
