@@ -333,9 +333,18 @@ def collapse_spilled_breaks(document):
     collapsed = 0
     previous = None
     elements = document.getText().createEnumeration()
-    while elements.hasMoreElements():
-        element = elements.nextElement()
-        if previous is not None and starts_page(element) and is_empty_paragraph(previous):
+    # Every call crosses to the office and back: a long document has thousands of paragraphs,
+    # so each element costs two calls, its own and its page properties at once (the end of
+    # the enumeration shows as an exception rather than as one more call per element).
+    while True:
+        try:
+            element = elements.nextElement()
+        except Exception as e:
+            if is_uno_exception(e, "com.sun.star.container.NoSuchElementException"):
+                break
+            raise
+        is_paragraph, begins_page = page_start_of(element)
+        if previous is not None and begins_page and is_empty_paragraph(previous):
             spacing = uno.createUnoStruct("com.sun.star.style.LineSpacing")
             spacing.Mode = uno.getConstantByName("com.sun.star.style.LineSpacingMode.FIX")
             spacing.Height = 1
@@ -343,13 +352,25 @@ def collapse_spilled_breaks(document):
             previous.setPropertyValue("ParaBottomMargin", 0)
             previous.setPropertyValue("ParaLineSpacing", spacing)
             collapsed += 1
-        previous = element if element.supportsService("com.sun.star.text.Paragraph") else None
+        previous = element if is_paragraph else None
     return collapsed
 
 
+def page_start_of(element):
+    """(whether it is a paragraph, whether it begins a new page) of an element of the text: a
+    paragraph or a table. Paragraphs answer both page properties in one request; tables answer
+    no request for several at once, so they are asked one property at a time."""
+    try:
+        kind, style = element.getPropertyValues(("BreakType", "PageDescName"))
+    except Exception as e:
+        if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+            raise
+        return False, starts_page(element)
+    return True, kind.value in ("PAGE_BEFORE", "PAGE_BOTH") or bool(style)
+
+
 def starts_page(element):
-    """Whether a paragraph or table begins a new page. Each property is asked for on its own:
-    tables answer no request for several at once."""
+    """Whether a paragraph or table begins a new page, each property asked for on its own."""
     if element.getPropertyValue("BreakType").value in ("PAGE_BEFORE", "PAGE_BOTH"):
         return True
     return bool(element.getPropertyValue("PageDescName"))
