@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace vellumor::batch {
 
@@ -28,9 +29,17 @@ class PrivateFolder {
   public:
     PrivateFolder() = default;
     static PrivateFolder Make(const std::string& prefix);
-    ~PrivateFolder();
-    PrivateFolder(PrivateFolder&& other) noexcept;
-    PrivateFolder& operator=(PrivateFolder&& other) noexcept;
+    ~PrivateFolder() { Release(); }
+    PrivateFolder(PrivateFolder&& other) noexcept
+        : path_(std::exchange(other.path_, {})), marker_(std::exchange(other.marker_, -1)) {}
+    PrivateFolder& operator=(PrivateFolder&& other) noexcept {
+        if (this != &other) {
+            Release();
+            path_ = std::exchange(other.path_, {});
+            marker_ = std::exchange(other.marker_, -1);
+        }
+        return *this;
+    }
     PrivateFolder(const PrivateFolder&) = delete;
     PrivateFolder& operator=(const PrivateFolder&) = delete;
 

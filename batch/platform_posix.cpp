@@ -86,22 +86,6 @@ PrivateFolder PrivateFolder::Make(const std::string& prefix) {
     return folder;
 }
 
-PrivateFolder::~PrivateFolder() {
-    Release();
-}
-
-PrivateFolder::PrivateFolder(PrivateFolder&& other) noexcept
-    : path_(std::exchange(other.path_, {})), marker_(std::exchange(other.marker_, -1)) {}
-
-PrivateFolder& PrivateFolder::operator=(PrivateFolder&& other) noexcept {
-    if (this != &other) {
-        Release();
-        path_ = std::exchange(other.path_, {});
-        marker_ = std::exchange(other.marker_, -1);
-    }
-    return *this;
-}
-
 void PrivateFolder::Release() noexcept {
     if (marker_ >= 0) close(static_cast<int>(marker_));
     marker_ = -1;

@@ -125,22 +125,6 @@ PrivateFolder PrivateFolder::Make(const std::string& prefix) {
     return folder;
 }
 
-PrivateFolder::~PrivateFolder() {
-    Release();
-}
-
-PrivateFolder::PrivateFolder(PrivateFolder&& other) noexcept
-    : path_(std::exchange(other.path_, {})), marker_(std::exchange(other.marker_, -1)) {}
-
-PrivateFolder& PrivateFolder::operator=(PrivateFolder&& other) noexcept {
-    if (this != &other) {
-        Release();
-        path_ = std::exchange(other.path_, {});
-        marker_ = std::exchange(other.marker_, -1);
-    }
-    return *this;
-}
-
 void PrivateFolder::Release() noexcept {
     if (marker_ != -1) CloseHandle(reinterpret_cast<HANDLE>(marker_));
     marker_ = -1;
