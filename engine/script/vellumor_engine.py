@@ -33,7 +33,7 @@ import uno
 import unohelper
 from com.sun.star.awt import XCallback
 from com.sun.star.beans import PropertyValue
-from com.sun.star.task import XInteractionHandler
+from com.sun.star.task import XInteractionHandler, XJob
 
 IS_WINDOWS = os.name == "nt"
 
@@ -395,11 +395,58 @@ def is_empty_paragraph(paragraph):
     return True
 
 
-def lay_out_as_word(document):
+class LayoutPass(unohelper.Base, XJob):
+    """The layout adjustments run inside the office: the office loads this very file with its
+    Python loader, so each of the thousands of calls a long document takes stays in the office's
+    process instead of crossing the bridge to us and back."""
+
+    IMPLEMENTATION = "org.vellumor.engine.LayoutPass"
+
+    def __init__(self, context):
+        pass
+
+    def execute(self, arguments):
+        return collapse_spilled_breaks(arguments[0].Value)
+
+
+g_ImplementationHelper = unohelper.ImplementationHelper()  # what the office's loader looks for
+g_ImplementationHelper.addImplementation(LayoutPass, LayoutPass.IMPLEMENTATION, ())
+
+
+def layout_pass_in_office(context):
+    """The office's own instance of LayoutPass, or None when the office cannot run Python
+    itself (then the pass runs from here, over the bridge)."""
+    try:
+        loader = context.ServiceManager.createInstanceWithContext("com.sun.star.loader.Python",
+                                                                  context)
+        if loader is None:
+            return None
+        factory = loader.activate(LayoutPass.IMPLEMENTATION, "",
+                                  file_url(os.path.abspath(__file__)), None)
+        return factory.createInstanceWithContext(context) if factory is not None else None
+    except Exception as e:
+        if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+            raise
+        sys.stderr.write("the office cannot run the layout pass itself (%s); it runs from the "
+                         "worker\n" % _message(e))
+        return None
+
+
+def lay_out_as_word(document, in_office=None):
     """Brings the layout of a loaded Word document closer to Word's before it is saved. A
     document it cannot adjust is saved as the office laid it out."""
     try:
-        collapse_spilled_breaks(document)
+        if in_office is not None:
+            try:
+                return in_office.execute((uno.createUnoStruct("com.sun.star.beans.NamedValue",
+                                                              "Document", document),))
+            except Exception as e:
+                if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+                    raise
+                # The pass can be run again: what it already did, it does once more.
+                sys.stderr.write("the layout pass failed in the office (%s); it runs again "
+                                 "from the worker\n" % _message(e))
+        return collapse_spilled_breaks(document)
     except Exception as e:
         if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
             raise
@@ -453,11 +500,14 @@ class StepTimes(object):
     start) saying where the time went, in milliseconds per step, for bench/time_split."""
 
     def __init__(self, path):
-        self.file = open(path, "a") if path else None
+        self.path = path  # opened at the first command: the office loads this file too
+        self.file = None
         self.line = None
         self.last = 0.0
 
     def begin(self, command):
+        if self.path and not self.file:
+            self.file = open(self.path, "a")
         if self.file:
             self.line = '{"command":"%s"' % command
             self.last = time.monotonic()
@@ -870,6 +920,16 @@ def isolate_network():
     return None
 
 
+def use_own_python(env):
+    """The office's Python works out where its library is from the first python3 on PATH; where
+    that is another interpreter (a virtual environment, pyenv), the office cannot load Python. This process runs on
+    the Python the office's bridge is built for, so the office is pointed at the same one."""
+    if IS_WINDOWS or not sys.executable:
+        return  # the office on Windows brings its own Python and finds it by itself
+    folder = os.path.dirname(sys.executable)
+    env["PATH"] = folder + os.pathsep + env["PATH"] if env.get("PATH") else folder
+
+
 def use_engine_fonts(profile, env):
     """Documents name Word's fonts; the office lays them out with metric-compatible ones where
     they are installed. scripts/setup unpacks them into a folder of their own, so the office is
@@ -1158,6 +1218,7 @@ class Office(object):
         self.pipe = "vellumor-" + secrets.token_hex(12)
         self.parked = False  # the office's main thread waits in MainThreadEntry for jobs
         self.jobs = queue.Queue()
+        self.layout_pass = None
 
     def start(self, profile, env):
         """Starts soffice.bin and connects to it. Returns what product() returns; raises
@@ -1205,6 +1266,7 @@ class Office(object):
                                                              self.context)
         if self.desktop is None or self.async_callback is None:
             raise RuntimeError("the office offers no desktop")
+        self.layout_pass = layout_pass_in_office(self.context)
         return self.product()
 
     def _spawn(self, args, env):
@@ -1362,7 +1424,7 @@ class Office(object):
                 return LOAD_TEXT_IMPORT, None
             self.document = document  # from here on the main thread stays with us
             step_times.step("check")
-            lay_out_as_word(document)
+            lay_out_as_word(document, self.layout_pass)
             step_times.step("adjust")
             step_times.end()
             return LOAD_DONE, None
@@ -1706,6 +1768,7 @@ def main(argv):
         env = dict(os.environ)
         State.office_temp = prepare_office_temp(profile, env)
         use_engine_fonts(profile, env)
+        use_own_python(env)
         product, (major, minor) = office.start(profile, env)
     except Exception as e:
         send(Message(READY, status=START_FAILED, text=str(e) or "the office did not start"))

@@ -10,6 +10,8 @@ the source tree; it reads the office settings file beside itself, wherever that 
   officecrash:TEXT  the office dies of SIGKILL just before it loads the document
   slow:MS:TEXT      the load takes MS milliseconds longer
 VELLUMOR_ENGINE_SHARED_NETWORK=1 leaves the worker in the test's network namespace.
+VELLUMOR_ENGINE_LAYOUT_FROM_WORKER=1 runs the layout pass from the worker, over the bridge, as
+with an office that cannot run Python itself.
 """
 
 import importlib.util
@@ -78,6 +80,8 @@ def main(argv):
     # settings are tested without the namespace in front of them.
     if os.environ.get("VELLUMOR_ENGINE_SHARED_NETWORK") == "1":
         engine.isolate_network = lambda: None
+    if os.environ.get("VELLUMOR_ENGINE_LAYOUT_FROM_WORKER") == "1":
+        engine.layout_pass_in_office = lambda context: None
     return engine.main(argv)
 
 
