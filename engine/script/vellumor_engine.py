@@ -395,6 +395,31 @@ def is_empty_paragraph(paragraph):
     return True
 
 
+def left_and_right_pages_differ(document):
+    """Whether a page style the document uses gives left and right pages different headers or
+    footers (Word's different odd and even pages)."""
+    styles = document.getStyleFamilies().getByName("PageStyles")
+    for name in styles.getElementNames():
+        style = styles.getByName(name)
+        if not style.isInUse():
+            continue
+        for part in ("Header", "Footer"):
+            if style.getPropertyValue(part + "IsOn") and not style.getPropertyValue(part + "IsShared"):
+                return True
+    return False
+
+
+def adjust_layout(document):
+    """The layout adjustments of lay_out_as_word; answers whether the PDF keeps the blank pages
+    the office lays out. Word keeps odd page numbers on right-hand pages when left and right
+    pages differ: a section whose first number has the parity of the page before gets a blank
+    page in front of it. The office lays that blank page out too but leaves it out of its PDF;
+    where left and right pages are alike, Word makes no such page while the office still lays
+    one out, so there the PDF goes on leaving them out."""
+    collapse_spilled_breaks(document)
+    return left_and_right_pages_differ(document)
+
+
 class LayoutPass(unohelper.Base, XJob):
     """The layout adjustments run inside the office: the office loads this very file with its
     Python loader, so each of the thousands of calls a long document takes stays in the office's
@@ -406,7 +431,7 @@ class LayoutPass(unohelper.Base, XJob):
         pass
 
     def execute(self, arguments):
-        return collapse_spilled_breaks(arguments[0].Value)
+        return adjust_layout(arguments[0].Value)
 
 
 g_ImplementationHelper = unohelper.ImplementationHelper()  # what the office's loader looks for
@@ -433,23 +458,25 @@ def layout_pass_in_office(context):
 
 
 def lay_out_as_word(document, in_office=None):
-    """Brings the layout of a loaded Word document closer to Word's before it is saved. A
-    document it cannot adjust is saved as the office laid it out."""
+    """Brings the layout of a loaded Word document closer to Word's before it is saved; answers
+    whether its PDF keeps the blank pages the office lays out. A document it cannot adjust is
+    saved as the office laid it out."""
     try:
         if in_office is not None:
             try:
-                return in_office.execute((uno.createUnoStruct("com.sun.star.beans.NamedValue",
-                                                              "Document", document),))
+                return bool(in_office.execute((uno.createUnoStruct(
+                    "com.sun.star.beans.NamedValue", "Document", document),)))
             except Exception as e:
                 if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
                     raise
                 # The pass can be run again: what it already did, it does once more.
                 sys.stderr.write("the layout pass failed in the office (%s); it runs again "
                                  "from the worker\n" % _message(e))
-        return collapse_spilled_breaks(document)
+        return adjust_layout(document)
     except Exception as e:
         if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
             raise
+        return False
 
 
 def partial_folder_name(pid):
@@ -1219,6 +1246,7 @@ class Office(object):
         self.parked = False  # the office's main thread waits in MainThreadEntry for jobs
         self.jobs = queue.Queue()
         self.layout_pass = None
+        self.keeps_blank_pages = False  # for the document held: see adjust_layout
 
     def start(self, profile, env):
         """Starts soffice.bin and connects to it. Returns what product() returns; raises
@@ -1424,7 +1452,7 @@ class Office(object):
                 return LOAD_TEXT_IMPORT, None
             self.document = document  # from here on the main thread stays with us
             step_times.step("check")
-            lay_out_as_word(document, self.layout_pass)
+            self.keeps_blank_pages = lay_out_as_word(document, self.layout_pass)
             step_times.step("adjust")
             step_times.end()
             return LOAD_DONE, None
@@ -1437,12 +1465,16 @@ class Office(object):
         # A write error (a full disk) asks a question; unanswered, the store never returns.
         props = (_prop("FilterName", "writer_pdf_Export"),
                  _prop("InteractionHandler", AbortingInteractionHandler()))
+        options = ()
         if pdfa:
             # Only PDF/A names a version: the office's own default suits every other PDF, and
             # naming one makes newer offices fail on some documents.
-            filter_data = uno.Any("[]com.sun.star.beans.PropertyValue",
-                                  (_prop("SelectPdfVersion", 2),))
-            props += (_prop("FilterData", filter_data),)
+            options += (_prop("SelectPdfVersion", 2),)
+        if self.keeps_blank_pages:
+            options += (_prop("IsSkipEmptyPages", False),)
+        if options:
+            props += (_prop("FilterData", uno.Any("[]com.sun.star.beans.PropertyValue",
+                                                  options)),)
 
         def run():
             step_times.begin("save")

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -28,6 +29,8 @@
 #include <com/sun/star/style/BreakType.hpp>
 #include <com/sun/star/style/LineSpacing.hpp>
 #include <com/sun/star/style/LineSpacingMode.hpp>
+#include <com/sun/star/style/XStyle.hpp>
+#include <com/sun/star/style/XStyleFamiliesSupplier.hpp>
 #include <com/sun/star/text/XPageCursor.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
 #include <com/sun/star/text/XTextViewCursorSupplier.hpp>
@@ -166,12 +169,38 @@ int CollapseSpilledBreaks(const uno::Reference<lang::XComponent>& document) {
     return collapsed;
 }
 
+// Whether a page style the document uses gives left and right pages different headers or
+// footers (Word's different odd and even pages). The script worker asks the same
+// (left_and_right_pages_differ).
+bool LeftAndRightPagesDiffer(const uno::Reference<lang::XComponent>& document) {
+    uno::Reference<style::XStyleFamiliesSupplier> supplier(document, uno::UNO_QUERY);
+    if (!supplier.is()) return false;
+    uno::Reference<container::XNameAccess> styles(
+        supplier->getStyleFamilies()->getByName("PageStyles"), uno::UNO_QUERY);
+    if (!styles.is()) return false;
+    for (const OUString& name : styles->getElementNames()) {
+        uno::Reference<style::XStyle> style(styles->getByName(name), uno::UNO_QUERY);
+        uno::Reference<beans::XPropertySet> properties(style, uno::UNO_QUERY);
+        if (!style.is() || !properties.is() || !style->isInUse()) continue;
+        for (const char* part : {"Header", "Footer"}) {
+            bool on = false, shared = true;
+            properties->getPropertyValue(OUString::createFromAscii(part) + "IsOn") >>= on;
+            properties->getPropertyValue(OUString::createFromAscii(part) + "IsShared") >>= shared;
+            if (on && !shared) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 struct OfficeDocuments::State {
     uno::Reference<uno::XComponentContext> context;
     uno::Reference<frame::XDesktop2> desktop;
     uno::Reference<lang::XComponent> document;
+    // Whether the PDF of the document held keeps the blank pages the office lays out: see
+    // LayOutAsWord.
+    bool keepsBlankPages = false;
     int linksAllowed = -1;  // the office's setting as last made: -1 unknown, 0 blocked, 1 allowed
 };
 
@@ -351,8 +380,15 @@ bool OfficeDocuments::DetectedFilter(const std::string& url, std::string& filter
 }
 
 void OfficeDocuments::LayOutAsWord() {
+    state_->keepsBlankPages = false;
     try {
         CollapseSpilledBreaks(state_->document);
+        // Word keeps odd page numbers on right-hand pages when left and right pages differ: a
+        // section whose first number has the parity of the page before gets a blank page in
+        // front of it. The office lays that blank page out too but leaves it out of its PDF;
+        // where left and right pages are alike, Word makes no such page while the office still
+        // lays one out, so there the PDF goes on leaving them out.
+        state_->keepsBlankPages = LeftAndRightPagesDiffer(state_->document);
     } catch (const uno::Exception&) {
         // Saved as the office laid it out.
     }
@@ -423,13 +459,15 @@ bool OfficeDocuments::StorePdf(const std::string& path, bool pdfa, std::string& 
         uno::Sequence<beans::PropertyValue> args(2);
         args[0] = Prop("FilterName", uno::Any(OUString("writer_pdf_Export")));
         args[1] = Prop("OutputStream", uno::Any(uno::Reference<io::XOutputStream>(output.get())));
-        if (pdfa) {
-            // Only PDF/A names a version: the office's own default suits every other PDF, and
-            // naming one makes newer offices fail on some documents.
-            uno::Sequence<beans::PropertyValue> filterData(1);
-            filterData[0] = Prop("SelectPdfVersion", uno::Any(sal_Int32(2)));
+        std::vector<beans::PropertyValue> options;
+        // Only PDF/A names a version: the office's own default suits every other PDF, and
+        // naming one makes newer offices fail on some documents.
+        if (pdfa) options.push_back(Prop("SelectPdfVersion", uno::Any(sal_Int32(2))));
+        if (state_->keepsBlankPages) options.push_back(Prop("IsSkipEmptyPages", uno::Any(false)));
+        if (!options.empty()) {
             args.realloc(3);
-            args[2] = Prop("FilterData", uno::Any(filterData));
+            args[2] = Prop("FilterData", uno::Any(uno::Sequence<beans::PropertyValue>(
+                                             options.data(), sal_Int32(options.size()))));
         }
         storable->storeToURL(OUString("private:stream"), args);
         output->closeOutput();
@@ -449,6 +487,7 @@ bool OfficeDocuments::StorePdf(const std::string& path, bool pdfa, std::string& 
 void OfficeDocuments::Close() {
     auto document = std::move(state_->document);
     state_->document.clear();
+    state_->keepsBlankPages = false;
     if (!document.is()) return;
     try {
         uno::Reference<util::XCloseable> closeable(document, uno::UNO_QUERY);

@@ -731,6 +731,87 @@ TEST_P(Conformance, AnEmptyParagraphBeforeANewPageMakesNoPageOfItsOwn) {
     }
 }
 
+// Word keeps odd page numbers on right-hand pages when left and right pages differ: a section
+// that numbers its first page 1 after a page numbered 1 gets a blank page in front of it. With
+// the same headers on both sides Word makes no such page, though the office lays one out.
+TEST_P(Conformance, ABlankPageKeepsOddNumbersOnTheRightWhereLeftAndRightPagesDiffer) {
+    TempFolder dir;
+    auto engine = MakeEngine();
+    const std::string relationships =
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    auto header = [](const std::string& text) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:hdr "
+               "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"><w:p>"
+               "<w:r><w:t>" +
+               text + "</w:t></w:r></w:p></w:hdr>";
+    };
+    auto section = [&](bool evenHeader) {
+        return "<w:sectPr xmlns:r=\"" + relationships +
+               "\"><w:headerReference w:type=\"default\" r:id=\"rId2\"/>" +
+               (evenHeader ? "<w:headerReference w:type=\"even\" r:id=\"rId3\"/>" : "") +
+               "<w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" w:right=\"1440\" "
+               "w:bottom=\"1440\" w:left=\"1440\" w:header=\"720\" w:footer=\"720\" "
+               "w:gutter=\"0\"/><w:pgNumType w:start=\"1\"/></w:sectPr>";
+    };
+    auto document = [&](bool evenHeaders) {
+        const std::string body = "<w:p><w:pPr>" + section(evenHeaders) +
+                                 "</w:pPr><w:r><w:t>Cover</w:t></w:r></w:p><w:p><w:r><w:t>"
+                                 "Abstract</w:t></w:r></w:p>" +
+                                 section(evenHeaders);
+        const std::string settings =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:settings "
+            "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">" +
+            std::string(evenHeaders ? "<w:evenAndOddHeaders/>" : "") + "</w:settings>";
+        auto override = [](const std::string& part, const std::string& type) {
+            return "<Override PartName=\"/word/" + part +
+                   "\" ContentType=\"application/"
+                   "vnd.openxmlformats-officedocument.wordprocessingml." +
+                   type + "+xml\"/>";
+        };
+        return Docx(
+            dir.path(), evenHeaders ? "left-and-right.docx" : "alike.docx", body,
+            {{"[Content_Types].xml",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Types "
+              "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default "
+              "Extension=\"rels\" ContentType=\"application/"
+              "vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
+              "ContentType=\"application/xml\"/>" +
+                  override("document.xml", "document.main") + override("settings.xml", "settings") +
+                  override("header1.xml", "header") + override("header2.xml", "header") +
+                  "</Types>"},
+             {"word/_rels/document.xml.rels",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships "
+              "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+              "<Relationship Id=\"rId1\" Type=\"" +
+                  relationships +
+                  "/settings\" Target=\"settings.xml\"/><Relationship Id=\"rId2\" "
+                  "Type=\"" +
+                  relationships +
+                  "/header\" Target=\"header1.xml\"/><Relationship "
+                  "Id=\"rId3\" Type=\"" +
+                  relationships + "/header\" Target=\"header2.xml\"/></Relationships>"},
+             {"word/settings.xml", settings},
+             {"word/header1.xml", header("Right side")},
+             {"word/header2.xml", header("Left side")}});
+    };
+    auto pageText = [](const std::string& pdf, int page) {
+        const std::string n = std::to_string(page);
+        return CommandOutput("pdftotext -f " + n + " -l " + n + " '" + pdf + "' - 2>/dev/null");
+    };
+    for (bool differ : {true, false}) {
+        const std::string pdf = (dir.path() / (differ ? "differ.pdf" : "alike.pdf")).string();
+        engine->Load(document(differ), 0, 13, false);
+        engine->Save(pdf, 0, 12, false);
+        ASSERT_EQ(PdfPages(pdf), differ ? 3 : 2) << (differ ? "left and right differ" : "alike");
+        EXPECT_NE(pageText(pdf, 1).find("Cover"), std::string::npos);
+        if (differ) {
+            // The blank page is blank: no header either, as in Word.
+            EXPECT_EQ(pageText(pdf, 2).find_first_not_of(" \n\f"), std::string::npos);
+        }
+        EXPECT_NE(pageText(pdf, differ ? 3 : 2).find("Abstract"), std::string::npos);
+    }
+}
+
 // A face of our own for documents to carry: Liberation Mono under another family name
 // (VellumTest Mono), renamed in place, so that no installed face answers to it. Empty when the
 // engine's fonts are not unpacked.
