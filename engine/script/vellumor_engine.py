@@ -286,13 +286,11 @@ def is_text_document(document):
         "com.sun.star.text.WebDocument"))
 
 
-def detected_filter(context, url):
-    """The import filter the office's own type detection picks for url ("" when it recognises
-    nothing), or None when the detection itself failed: detection only, quick even where the
-    import would be slow."""
+def detected_filter(detection, url):
+    """The import filter the office's type detection (its TypeDetection service) picks for url
+    ("" when it recognises nothing), or None when the detection itself failed: detection only,
+    quick even where the import would be slow."""
     try:
-        detection = context.ServiceManager.createInstanceWithContext(
-            "com.sun.star.document.TypeDetection", context)
         _, descriptor = detection.queryTypeByDescriptor((_prop("URL", url),), True)
         return next((p.Value for p in descriptor if p.Name == "FilterName"), "")
     except Exception as e:
@@ -1246,6 +1244,7 @@ class Office(object):
         self.parked = False  # the office's main thread waits in MainThreadEntry for jobs
         self.jobs = queue.Queue()
         self.layout_pass = None
+        self.detection = None  # the office's TypeDetection service, made at the first load
         self.keeps_blank_pages = False  # for the document held: see adjust_layout
 
     def start(self, profile, env):
@@ -1385,6 +1384,19 @@ class Office(object):
         node.commitChanges()
         self.links_allowed = allow
 
+    def detected_filter(self, url):
+        """detected_filter, with the office's detection service made once; None when there is
+        none."""
+        if self.detection is None:
+            try:
+                self.detection = self.context.ServiceManager.createInstanceWithContext(
+                    "com.sun.star.document.TypeDetection", self.context)
+            except Exception as e:
+                if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+                    raise
+                return None
+        return detected_filter(self.detection, url)
+
     def load(self, url, allow_local_links=False, eight_bit_text=False, refuse_text_import=False,
              word_filters=()):
         """Loads the document on the office's main thread: (LOAD_DONE, None) when it is held,
@@ -1409,17 +1421,18 @@ class Office(object):
                       _prop("FilterOptions", "MS_1252,CRLF,,"))
 
         def run():
+            step_times.step("prepare")
+            # Every call crosses the bridge: the file is detected once.
+            detected = self.detected_filter(url) if refuse_text_import or word_filters else None
             # Binary data the office would only import as text is junk, and its import can take
             # minutes: asked before loading.
-            if refuse_text_import and refuses_as_text(detected_filter(self.context, url)):
+            if refuse_text_import and refuses_as_text(detected):
                 return LOAD_TEXT_IMPORT, None
-            step_times.step("prepare")
             load_props = props
             if word_filters:
                 # A Word format is read by that format's import only: where the office's
                 # detection takes a damaged or encrypted file for something else (text, above
                 # all), the format's own filter is named and fails on it.
-                detected = detected_filter(self.context, url)
                 load_props += (_prop("FilterName", detected if detected in word_filters
                                      else word_filters[0]),)
             step_times.step("detect")
