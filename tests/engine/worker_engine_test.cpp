@@ -835,6 +835,56 @@ std::string RenamedMonoFace() {
     return face;
 }
 
+// The faces a PDF uses, by name, without the prefix of a subset ("BAAAAA+").
+std::set<std::string> FacesIn(const std::string& pdf) {
+    std::set<std::string> names;
+    std::istringstream lines(CommandOutput("pdffonts '" + pdf + "' 2>/dev/null"));
+    std::string line;
+    for (int header = 0; header < 2 && std::getline(lines, line); ++header) {
+    }
+    while (std::getline(lines, line)) {
+        std::string name = line.substr(0, line.find(' '));
+        if (name.size() > 7 && name[6] == '+') name.erase(0, 7);
+        names.insert(name);
+    }
+    return names;
+}
+
+// Faces Word documents name that have no free namesake are set in the free face with their
+// widths and line height, not in whatever the fallback finds: the light weight of Office's body
+// face (the theme's headings) and the Persian one.
+TEST_P(Conformance, FacesWordNamesAreSetInFreeFacesOfTheirMetrics) {
+    if (RenamedMonoFace().empty())
+        GTEST_SKIP() << "the engine's fonts are not unpacked (scripts/setup)";
+    // Run inside the newest office's root, the C++ worker's office replaces no face yet (the
+    // Persian pair fails there as well): known, left to its own issue.
+    if (!IsScriptWorker() && g_onNewestOffice)
+        GTEST_SKIP() << "the C++ worker in the newest office's root replaces no face";
+    TempFolder dir;
+    ScopedVariable fonts("VELLUMOR_ENGINE_FONTS", CacheFolder() + "/vellumor/engine-fonts");
+    auto run = [](const std::string& face, const std::string& text) {
+        return "<w:p><w:r><w:rPr><w:rFonts w:ascii=\"" + face + "\" w:hAnsi=\"" + face +
+               "\" w:eastAsia=\"" + face + "\" w:cs=\"" + face + "\"/></w:rPr><w:t>" + text +
+               "</w:t></w:r></w:p>";
+    };
+    struct Case {
+        const char* name;
+        std::string face, text, expected;
+    } cases[] = {
+        {"light.docx", "Calibri Light", "A heading in the theme's face", "Carlito"},
+        {"persian.docx", "B Nazanin",
+         "\xd9\x85\xd8\xaa\xd9\x86 \xd9\x81\xd8\xa7\xd8\xb1\xd8\xb3\xdb\x8c", "Nazli"},
+    };
+    auto engine = MakeEngine();
+    for (const auto& c : cases) {
+        const std::string pdf = (dir.path() / (std::string(c.name) + ".pdf")).string();
+        engine->Load(Docx(dir.path(), c.name, run(c.face, c.text)), 0, 13, false);
+        engine->Save(pdf, 0, 12, false);
+        const std::set<std::string> faces = FacesIn(pdf);
+        EXPECT_EQ(faces.count(c.expected), 1u) << c.face << ": " << ::testing::PrintToString(faces);
+    }
+}
+
 // A document that carries a font of its own must not lend it to the documents after it: the
 // office registers such fonts for its whole process, so a later document naming the family
 // would be laid out with the face it never carried. The fonts the office unpacks stay in the
@@ -890,28 +940,13 @@ TEST_P(Conformance, FontsADocumentCarriesReachNoOtherDocument) {
               "</Relationships>"},
          {"word/fonts/font1.odttf", face}});
     const std::string namer = Docx(dir.path(), "namer.docx", run);
-    // The faces a PDF uses, by name, without the prefix of a subset ("BAAAAA+").
-    auto fontsOf = [](const std::string& pdf) {
-        std::set<std::string> names;
-        std::istringstream lines(CommandOutput("pdffonts '" + pdf + "' 2>/dev/null"));
-        std::string line;
-        for (int header = 0; header < 2 && std::getline(lines, line); ++header) {
-        }
-        while (std::getline(lines, line)) {
-            std::string name = line.substr(0, line.find(' '));
-            if (name.size() > 7 && name[6] == '+') name.erase(0, 7);
-            names.insert(name);
-        }
-        return names;
-    };
-
     const std::string alonePdf = (dir.path() / "alone.pdf").string();
     {
         auto engine = MakeEngine();
         engine->Load(namer, 0, 13, false);
         engine->Save(alonePdf, 0, 12, false);
     }
-    const std::set<std::string> alone = fontsOf(alonePdf);
+    const std::set<std::string> alone = FacesIn(alonePdf);
     ASSERT_FALSE(alone.empty());
     EXPECT_EQ(alone.count("VellumTestMono"), 0u) << "a face of that name is installed";
 
@@ -921,10 +956,10 @@ TEST_P(Conformance, FontsADocumentCarriesReachNoOtherDocument) {
     engine->Load(carrier, 0, 13, false);
     engine->Save(carrierPdf, 0, 12, false);
     // The premise: the office lays the carrier out with the face it carries.
-    EXPECT_EQ(fontsOf(carrierPdf).count("VellumTestMono"), 1u);
+    EXPECT_EQ(FacesIn(carrierPdf).count("VellumTestMono"), 1u);
     engine->Load(namer, 0, 13, false);
     engine->Save(afterPdf, 0, 12, false);
-    EXPECT_EQ(fontsOf(afterPdf), alone);
+    EXPECT_EQ(FacesIn(afterPdf), alone);
     engine.reset();
     EXPECT_EQ(NamesIn(slot / "temp" / "embeddedfonts" / "fromdocs"), std::set<std::string>{});
 }
