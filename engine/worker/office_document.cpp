@@ -34,6 +34,7 @@
 #include <com/sun/star/text/XPageCursor.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
 #include <com/sun/star/text/XTextViewCursorSupplier.hpp>
+#include <com/sun/star/text/WritingMode2.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/document/XTypeDetection.hpp>
@@ -167,6 +168,37 @@ int CollapseSpilledBreaks(const uno::Reference<lang::XComponent>& document) {
             previous.set(element, uno::UNO_QUERY);
     }
     return collapsed;
+}
+
+// Word gives an empty paragraph the height of its mark, and the mark of a right-to-left
+// paragraph is set in the complex-script face and size; the office sizes an empty paragraph by
+// its Western face whatever its direction, so a run of empty lines in a Persian or Hebrew
+// document came out shorter than Word's and later pages started early. An empty right-to-left
+// paragraph takes the complex-script face and size as its Western ones too: it shows nothing, so
+// only its height changes. The script worker does the same (size_right_to_left_marks).
+int SizeRightToLeftMarks(const uno::Reference<lang::XComponent>& document) {
+    uno::Reference<text::XTextDocument> textDocument(document, uno::UNO_QUERY);
+    if (!textDocument.is()) return 0;
+    uno::Reference<container::XEnumerationAccess> body(textDocument->getText(), uno::UNO_QUERY);
+    if (!body.is()) return 0;
+    int sized = 0;
+    auto elements = body->createEnumeration();
+    while (elements->hasMoreElements()) {
+        uno::Reference<lang::XServiceInfo> info(elements->nextElement(), uno::UNO_QUERY);
+        if (!info.is() || !info->supportsService("com.sun.star.text.Paragraph")) continue;
+        uno::Reference<beans::XPropertySet> paragraph(info, uno::UNO_QUERY);
+        uno::Reference<text::XTextRange> range(info, uno::UNO_QUERY);
+        sal_Int16 direction = text::WritingMode2::LR_TB;
+        if (!paragraph.is() || !range.is() ||
+            !(paragraph->getPropertyValue("WritingMode") >>= direction) ||
+            direction != text::WritingMode2::RL_TB || !IsEmptyParagraph(range))
+            continue;
+        paragraph->setPropertyValue("CharFontName",
+                                    paragraph->getPropertyValue("CharFontNameComplex"));
+        paragraph->setPropertyValue("CharHeight", paragraph->getPropertyValue("CharHeightComplex"));
+        ++sized;
+    }
+    return sized;
 }
 
 // Whether a page style the document uses gives left and right pages different headers or
@@ -383,6 +415,7 @@ void OfficeDocuments::LayOutAsWord() {
     state_->keepsBlankPages = false;
     try {
         CollapseSpilledBreaks(state_->document);
+        SizeRightToLeftMarks(state_->document);
         // Word keeps odd page numbers on right-hand pages when left and right pages differ: a
         // section whose first number has the parity of the page before gets a blank page in
         // front of it. The office lays that blank page out too but leaves it out of its PDF;

@@ -812,6 +812,54 @@ TEST_P(Conformance, ABlankPageKeepsOddNumbersOnTheRightWhereLeftAndRightPagesDif
     }
 }
 
+// Word gives an empty right-to-left paragraph the height of its mark in the complex-script size:
+// thirty empty lines marked at 24 pt there and at 10 pt in the Western size fill a page of
+// 648 pt and push what follows onto the next, as in Word; left to right, the Western size
+// counts and all of it stays on one page.
+TEST_P(Conformance, EmptyRightToLeftLinesTakeTheHeightOfTheirComplexScriptSize) {
+    TempFolder dir;
+    auto engine = MakeEngine();
+    const std::string section =
+        "<w:sectPr><w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" "
+        "w:right=\"1440\" w:bottom=\"1440\" w:left=\"1440\" w:header=\"720\" w:footer=\"720\" "
+        "w:gutter=\"0\"/></w:sectPr>";
+    auto document = [&](bool rightToLeft) {
+        const std::string direction = rightToLeft ? "<w:bidi/>" : "";
+        const std::string mark = rightToLeft ? "<w:rPr><w:rtl/></w:rPr>" : "";
+        std::string body;
+        for (int i = 0; i < 30; ++i)
+            body += "<w:p><w:pPr>" + direction + "<w:spacing w:before=\"0\" w:after=\"0\"/>" +
+                    mark + "</w:pPr></w:p>";
+        body += "<w:p><w:pPr>" + direction +
+                "</w:pPr><w:r><w:t>After the empty lines</w:t></w:r></w:p>";
+        // The sizes come from the document's defaults, as a Word document's usually do.
+        return Docx(
+            dir.path(), rightToLeft ? "rtl.docx" : "ltr.docx", body + section,
+            {{"word/_rels/document.xml.rels",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships "
+              "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+              "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/"
+              "officeDocument/2006/relationships/styles\" Target=\"styles.xml\"/>"
+              "</Relationships>"},
+             {"word/styles.xml",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:styles "
+              "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
+              "<w:docDefaults><w:rPrDefault><w:rPr><w:sz w:val=\"20\"/><w:szCs w:val=\"48\"/>"
+              "</w:rPr></w:rPrDefault></w:docDefaults></w:styles>"}});
+    };
+    for (bool rightToLeft : {true, false}) {
+        const std::string pdf = (dir.path() / (rightToLeft ? "rtl.pdf" : "ltr.pdf")).string();
+        engine->Load(document(rightToLeft), 0, 13, false);
+        engine->Save(pdf, 0, 12, false);
+        const int pages = rightToLeft ? 2 : 1;
+        ASSERT_EQ(PdfPages(pdf), pages) << (rightToLeft ? "right to left" : "left to right");
+        const std::string last =
+            CommandOutput("pdftotext -f " + std::to_string(pages) + " -l " + std::to_string(pages) +
+                          " '" + pdf + "' - 2>/dev/null");
+        EXPECT_NE(last.find("After the empty lines"), std::string::npos) << last;
+    }
+}
+
 // A face of our own for documents to carry: Liberation Mono under another family name
 // (VellumTest Mono), renamed in place, so that no installed face answers to it. Empty when the
 // engine's fonts are not unpacked.
