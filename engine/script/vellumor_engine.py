@@ -320,6 +320,20 @@ def is_plain_text_import(filter_name):
     return filter_name == "Text" or filter_name.startswith("Text (")
 
 
+def body_elements(document):
+    """The paragraphs and tables of a document's body, in order. The end shows as the
+    enumeration's exception rather than as one more call per element."""
+    elements = document.getText().createEnumeration()
+    while True:
+        try:
+            element = elements.nextElement()
+        except Exception as e:
+            if is_uno_exception(e, "com.sun.star.container.NoSuchElementException"):
+                return
+            raise
+        yield element
+
+
 def collapse_spilled_breaks(document):
     """Word lays no page out for the empty paragraph that ends a section: at the foot of a full
     page it stays there, past the bottom margin, where the office would move it onto a page of
@@ -330,17 +344,10 @@ def collapse_spilled_breaks(document):
     many were collapsed."""
     collapsed = 0
     previous = None
-    elements = document.getText().createEnumeration()
-    # Every call crosses to the office and back: a long document has thousands of paragraphs,
-    # so each element costs two calls, its own and its page properties at once (the end of
-    # the enumeration shows as an exception rather than as one more call per element).
-    while True:
-        try:
-            element = elements.nextElement()
-        except Exception as e:
-            if is_uno_exception(e, "com.sun.star.container.NoSuchElementException"):
-                break
-            raise
+    # Over the bridge every call crosses to the office and back, and a long document has
+    # thousands of paragraphs: each element costs two calls, its own and its page properties
+    # at once.
+    for element in body_elements(document):
         is_paragraph, begins_page = page_start_of(element)
         if previous is not None and begins_page and is_empty_paragraph(previous):
             spacing = uno.createUnoStruct("com.sun.star.style.LineSpacing")
@@ -402,14 +409,7 @@ def size_right_to_left_marks(document):
     so only its height changes. Answers how many were sized."""
     right_to_left = uno.getConstantByName("com.sun.star.text.WritingMode2.RL_TB")
     sized = 0
-    elements = document.getText().createEnumeration()
-    while True:
-        try:
-            element = elements.nextElement()
-        except Exception as e:
-            if is_uno_exception(e, "com.sun.star.container.NoSuchElementException"):
-                break
-            raise
+    for element in body_elements(document):
         if not element.supportsService("com.sun.star.text.Paragraph"):
             continue
         if element.getPropertyValue("WritingMode") != right_to_left:
