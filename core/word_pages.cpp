@@ -1,5 +1,6 @@
 #include "core/word_pages.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <istream>
 #include <string>
@@ -122,6 +123,31 @@ int RecordedWordPages(std::istream& in) {
     std::uint64_t size = 0;
     const ByteSource source = StreamSource(in, size);
     return RecordedWordPages(source, size);
+}
+
+int RecordedPunctuationCompression(std::istream& in) {
+    std::uint64_t size = 0;
+    const ByteSource source = StreamSource(in, size);
+    std::string settings;
+    if (!ReadZipMember(source, size, "word/settings.xml", 16u << 20, settings)) return -1;
+    // Documents laid out in the modes of Word before 2013 set their punctuation otherwise:
+    // there the office's compression moved as many pages away from Word's as toward them.
+    const std::size_t mode = settings.find("\"compatibilityMode\"");
+    if (mode == std::string::npos) return -1;
+    const std::size_t modeValue = settings.find("val=\"", settings.rfind('<', mode));
+    if (modeValue == std::string::npos || modeValue > settings.find('>', mode) ||
+        std::atoi(settings.c_str() + modeValue + 5) < 15)
+        return -1;
+    const std::size_t at = settings.find(":characterSpacingControl ");
+    if (at == std::string::npos) return -1;
+    const std::size_t value = settings.find("val=\"", at);
+    const std::size_t close = settings.find('>', at);
+    if (value == std::string::npos || value > close) return -1;
+    const std::string kind = settings.substr(value + 5, settings.find('"', value + 5) - value - 5);
+    if (kind == "doNotCompress") return 0;
+    if (kind == "compressPunctuation") return 1;
+    if (kind == "compressPunctuationAndJapaneseKana") return 2;
+    return -1;
 }
 
 }  // namespace vellumor

@@ -16,4 +16,10 @@ namespace vellumor {
 int RecordedWordPages(const ByteSource& read, std::uint64_t size);
 int RecordedWordPages(std::istream& in);
 
+// How a Word package asks for East Asian punctuation to be set (w:characterSpacingControl of
+// word/settings.xml), as the office's CharacterCompressionType counts it: 0 no compression, 1
+// punctuation, 2 punctuation and kana; -1 when the document says nothing, is laid out in the
+// mode of a Word before 2013 (compatibilityMode below 15, or none), or is no package.
+int RecordedPunctuationCompression(std::istream& in);
+
 }  // namespace vellumor

@@ -19,6 +19,7 @@ Standard library and uno only; runs on Python 3.7 to 3.11.
 import errno
 import os
 import queue
+import re
 import secrets
 import select
 import shutil
@@ -28,6 +29,7 @@ import subprocess
 import sys
 import threading
 import time
+import zipfile
 
 import uno
 import unohelper
@@ -486,10 +488,62 @@ def layout_pass_in_office(context):
         return None
 
 
-def lay_out_as_word(document, in_office=None):
+PUNCTUATION_COMPRESSION = {b"doNotCompress": 0, b"compressPunctuation": 1,
+                           b"compressPunctuationAndJapaneseKana": 2}
+
+
+def recorded_punctuation_compression(path):
+    """How a Word package asks for East Asian punctuation to be set (w:characterSpacingControl
+    of word/settings.xml) as the office counts it, or None (core/word_pages.h reads the same)."""
+    try:
+        with zipfile.ZipFile(path) as package:
+            name = next((n for n in package.namelist() if n.lower() == "word/settings.xml"), None)
+            if name is None or package.getinfo(name).file_size > 16 << 20:
+                return None
+            settings = package.read(name)
+    except (OSError, zipfile.BadZipFile, RuntimeError, ValueError, NotImplementedError):
+        return None
+    # Documents laid out in the modes of Word before 2013 set their punctuation otherwise: there
+    # the office's compression moved as many pages away from Word's as toward them.
+    mode = settings.find(b'"compatibilityMode"')
+    if mode < 0:
+        return None
+    mode_value = settings.find(b'val="', max(0, settings.rfind(b"<", 0, mode)))
+    if mode_value < 0 or mode_value > settings.find(b">", mode):
+        return None
+    digits = re.match(rb"\d+", settings[mode_value + 5:mode_value + 12])
+    if digits is None or int(digits.group(0)) < 15:
+        return None
+    at = settings.find(b":characterSpacingControl ")
+    if at < 0:
+        return None
+    value = settings.find(b'val="', at)
+    if value < 0 or value > settings.find(b">", at):
+        return None
+    return PUNCTUATION_COMPRESSION.get(settings[value + 5:settings.find(b'"', value + 5)])
+
+
+def set_punctuation_compression(document, compression):
+    """East Asian punctuation is set as the document asks Word to set it: Word narrows the blank
+    half of full-width commas and stops, so its lines hold more than the office's, whose import
+    leaves them uncompressed."""
+    if compression is None:
+        return
+    try:
+        settings = document.createInstance("com.sun.star.text.DocumentSettings")
+        uno.invoke(settings, "setPropertyValue",
+                   ("CharacterCompressionType", uno.Any("short", compression)))
+    except Exception as e:
+        if is_uno_exception(e, "com.sun.star.lang.DisposedException"):
+            raise
+
+
+def lay_out_as_word(document, in_office=None, compression=None):
     """Brings the layout of a loaded Word document closer to Word's before it is saved; answers
-    whether its PDF keeps the blank pages the office lays out. A document it cannot adjust is
-    saved as the office laid it out."""
+    whether its PDF keeps the blank pages the office lays out. compression: what
+    recorded_punctuation_compression read of the document's file. A document it cannot adjust
+    is saved as the office laid it out."""
+    set_punctuation_compression(document, compression)
     try:
         if in_office is not None:
             try:
@@ -1429,12 +1483,13 @@ class Office(object):
         return detected_filter(self.detection, url)
 
     def load(self, url, allow_local_links=False, eight_bit_text=False, refuse_text_import=False,
-             word_filters=()):
+             word_filters=(), punctuation_compression=None):
         """Loads the document on the office's main thread: (LOAD_DONE, None) when it is held,
         LOAD_FAILED_TO_READ with the office's message, LOAD_PASSWORD, LOAD_NOT_TEXT, or
         LOAD_TEXT_IMPORT when refuse_text_import and the office would read it as plain text.
         word_filters: the import filters of the Word format the input check found; it is read
-        with one of them or not at all. Only a text document is kept."""
+        with one of them or not at all. punctuation_compression: see lay_out_as_word. Only a
+        text document is kept."""
         handler = AbortingInteractionHandler()
         props = (
             _prop("Hidden", True),
@@ -1496,7 +1551,8 @@ class Office(object):
                 return LOAD_TEXT_IMPORT, None
             self.document = document  # from here on the main thread stays with us
             step_times.step("check")
-            self.keeps_blank_pages = lay_out_as_word(document, self.layout_pass)
+            self.keeps_blank_pages = lay_out_as_word(document, self.layout_pass,
+                                                     punctuation_compression)
             step_times.step("adjust")
             step_times.end()
             return LOAD_DONE, None
@@ -1651,7 +1707,7 @@ class Worker(object):
             file_url(path), bool(command.reserved & LOAD_ALLOW_LOCAL_LINKS),
             bool(command.reserved & LOAD_EIGHT_BIT_TEXT),
             bool(command.reserved & LOAD_REFUSE_TEXT_IMPORT),
-            WORD_IMPORT_FILTERS.get(word_import, ()))
+            WORD_IMPORT_FILTERS.get(word_import, ()), recorded_punctuation_compression(path))
         if outcome == LOAD_PASSWORD:
             return self.fail(reply, PASSWORD_PROTECTED, "the document is password-protected")
         if outcome == LOAD_FAILED_TO_READ:

@@ -411,8 +411,24 @@ bool OfficeDocuments::DetectedFilter(const std::string& url, std::string& filter
     }
 }
 
-void OfficeDocuments::LayOutAsWord() {
+void OfficeDocuments::LayOutAsWord(int punctuationCompression) {
     state_->keepsBlankPages = false;
+    try {
+        // East Asian punctuation is set as the document asks Word to set it: Word narrows the
+        // blank half of full-width commas and stops, so its lines hold more than the office's,
+        // whose import leaves them uncompressed.
+        uno::Reference<lang::XMultiServiceFactory> factory(state_->document, uno::UNO_QUERY);
+        if (punctuationCompression >= 0 && factory.is()) {
+            uno::Reference<beans::XPropertySet> settings(
+                factory->createInstance("com.sun.star.text.DocumentSettings"), uno::UNO_QUERY);
+            if (settings.is())
+                settings->setPropertyValue(
+                    "CharacterCompressionType",
+                    uno::Any(static_cast<sal_Int16>(punctuationCompression)));
+        }
+    } catch (const uno::Exception&) {
+        // Laid out with the office's punctuation.
+    }
     try {
         CollapseSpilledBreaks(state_->document);
         SizeRightToLeftMarks(state_->document);

@@ -48,7 +48,9 @@ class OfficeDocuments {
     // Brings the layout of the text document held closer to Word's before it is saved (see
     // vellumor_engine.py, which does the same). What cannot be adjusted stays as the office
     // laid it out; nothing of the user's file changes, only the copy in memory.
-    void LayOutAsWord();
+    // punctuationCompression: how the document asks Word to set East Asian punctuation (as
+    // RecordedPunctuationCompression of core/word_pages.h answers it; -1 leaves the office's).
+    void LayOutAsWord(int punctuationCompression);
     // Lays out every page of the document held now rather than during the export, and answers
     // how many there are (-1 when the office cannot tell): for measuring the layout apart from
     // the export (VELLUMOR_ENGINE_TIMES), never in a plain conversion.

@@ -47,6 +47,7 @@
 #include "core/engine_codes.h"
 #include "core/engine_protocol.h"
 #include "core/input_check.h"
+#include "core/word_pages.h"
 #include "engine/worker/file_url.h"
 #include "engine/worker/office_document.h"
 #include "engine/worker/office_settings.h"
@@ -584,7 +585,8 @@ class Worker {
             return Fail(reply, proto::Status::Refused, unrecognised);
         }
         g_times.Step("check");
-        documents_.LayOutAsWord();
+        std::ifstream package(path, std::ios::binary);
+        documents_.LayOutAsWord(vellumor::RecordedPunctuationCompression(package));
         g_times.Step("adjust");
         g_times.End();
         reply.value = 0;

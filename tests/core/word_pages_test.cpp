@@ -175,3 +175,31 @@ TEST(RecordedWordPages, RealWordBinaries) {
     EXPECT_EQ(pages("poi_Bug50955.doc"), 96);
     EXPECT_EQ(pages("poi_TestRobert_Flaherty.doc"), 0);  // the application names Excel
 }
+
+TEST(RecordedPunctuationCompression, ReadsWordsSettingOfAPackageInTheModeOfWord2013On) {
+    const std::string mode15 =
+        "<w:compat><w:compatSetting w:name=\"compatibilityMode\" "
+        "w:uri=\"http://schemas.microsoft.com/office/word\" w:val=\"15\"/></w:compat>";
+    auto compression = [](const std::string& settings) {
+        std::istringstream in(
+            ZipWithDirectory({{"word/document.xml", "<w:document/>"},
+                              {"word/settings.xml", "<w:settings>" + settings + "</w:settings>"}}));
+        return RecordedPunctuationCompression(in);
+    };
+    const std::string compress = "<w:characterSpacingControl w:val=\"compressPunctuation\"/>";
+    EXPECT_EQ(compression(compress + mode15), 1);
+    EXPECT_EQ(compression(mode15 + "<w:characterSpacingControl w:val=\"doNotCompress\"/>"), 0);
+    EXPECT_EQ(
+        compression(mode15 +
+                    "<w:characterSpacingControl w:val=\"compressPunctuationAndJapaneseKana\"/>"),
+        2);
+    EXPECT_EQ(compression(mode15 + "<w:zoom w:percent=\"100\"/>"), -1);
+    // Word 2007 and 2010 documents (mode 12, 14, or none written) keep the office's setting.
+    EXPECT_EQ(compression(compress), -1);
+    std::string mode14 = mode15;
+    mode14.replace(mode14.find("\"15\""), 4, "\"14\"");
+    EXPECT_EQ(compression(compress + mode14), -1);
+    std::istringstream binary(
+        CompoundFileBuilder().Stream(u"WordDocument", std::string(512, '\0')).Build());
+    EXPECT_EQ(RecordedPunctuationCompression(binary), -1);
+}

@@ -206,6 +206,35 @@ class Files(unittest.TestCase):
         self.assertNotIn("/a/P", ve.profile_settings_text(settings, windows=True))
 
 
+class WordSettings(unittest.TestCase):
+    def test_punctuation_compression_is_read_from_the_package_as_core_reads_it(self):
+        import zipfile
+        mode15 = ('<w:compat><w:compatSetting w:name="compatibilityMode" '
+                  'w:uri="http://schemas.microsoft.com/office/word" w:val="15"/></w:compat>')
+        compress = '<w:characterSpacingControl w:val="compressPunctuation"/>'
+        with tempfile.TemporaryDirectory() as folder:
+            def package(settings):
+                path = os.path.join(folder, "d.docx")
+                with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+                    z.writestr("word/document.xml", "<w:document/>")
+                    if settings is not None:
+                        z.writestr("word/settings.xml", "<w:settings>%s</w:settings>" % settings)
+                return path
+            read = ve.recorded_punctuation_compression
+            self.assertEqual(read(package(compress + mode15)), 1)
+            self.assertEqual(read(package(
+                mode15 + '<w:characterSpacingControl w:val="doNotCompress"/>')), 0)
+            self.assertIsNone(read(package(mode15 + '<w:zoom w:percent="100"/>')))
+            # Word 2007 and 2010 documents keep the office's setting.
+            self.assertIsNone(read(package(compress)))
+            self.assertIsNone(read(package(compress + mode15.replace('"15"', '"14"'))))
+            self.assertIsNone(read(package(None)))
+            junk = os.path.join(folder, "junk.doc")
+            with open(junk, "wb") as f:
+                f.write(b"\xd0\xcf\x11\xe0 not a package")
+            self.assertIsNone(read(junk))
+
+
 class ProtocolNumbers(unittest.TestCase):
     """The build's check of this script's protocol numbers against the C++ ones."""
 

@@ -860,6 +860,61 @@ TEST_P(Conformance, EmptyRightToLeftLinesTakeTheHeightOfTheirComplexScriptSize) 
     }
 }
 
+// Word narrows the blank half of full-width commas and stops where a document of Word 2013 on
+// asks it to (w:characterSpacingControl), and its lines hold more; the office's import sets
+// them whole. A document of an earlier Word's mode keeps the office's setting.
+TEST_P(Conformance, EastAsianPunctuationIsCompressedWhereTheDocumentAsksWordTo) {
+    TempFolder dir;
+    auto engine = MakeEngine();
+    // Letter paper with inch margins: 468 pt across, 54 lines of exactly 12 pt down. A line of
+    // 21 Han characters each followed by a full-width comma is 42 em of 12 pt: whole, it takes
+    // two lines (even with its last comma hanging past the margin); compressed, the commas take
+    // half and it fits on one. Forty of them fill one page compressed, two whole.
+    std::string body;
+    std::string line;
+    for (int i = 0; i < 21; ++i) line += "\xE4\xB8\xAD\xEF\xBC\x8C";  // 中，
+    for (int i = 0; i < 40; ++i)
+        body += "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"240\" "
+                "w:lineRule=\"exact\"/><w:jc w:val=\"left\"/></w:pPr><w:r><w:rPr><w:rFonts "
+                "w:eastAsia=\"SimSun\"/><w:sz w:val=\"24\"/></w:rPr><w:t>" +
+                line + "</w:t></w:r></w:p>";
+    body +=
+        "<w:sectPr><w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" "
+        "w:right=\"1440\" w:bottom=\"1440\" w:left=\"1440\" w:header=\"720\" w:footer=\"720\" "
+        "w:gutter=\"0\"/></w:sectPr>";
+    auto settings = [](const std::string& spacing, const std::string& mode) {
+        return std::vector<std::pair<std::string, std::string>>{
+            {"word/settings.xml",
+             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:settings "
+             "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
+             "<w:characterSpacingControl w:val=\"" + spacing + "\"/><w:compat><w:compatSetting "
+             "w:name=\"compatibilityMode\" w:uri=\"http://schemas.microsoft.com/office/word\" "
+             "w:val=\"" + mode + "\"/></w:compat></w:settings>"}};
+    };
+    struct Case {
+        const char* name;
+        std::string spacing, mode;
+        int pages;
+    } cases[] = {
+        // The oldest office we support compresses less (no comma of a line this full).
+        {"compressed.docx", "compressPunctuation", "15", g_onOldestOffice ? 2 : 1},
+        {"whole.docx", "doNotCompress", "15", 2},
+        {"word-2010.docx", "compressPunctuation", "14", 2},
+    };
+    for (const auto& c : cases) {
+        const std::string pdf = (dir.path() / (std::string(c.name) + ".pdf")).string();
+        engine->Load(Docx(dir.path(), c.name, body, settings(c.spacing, c.mode)), 0, 13, false);
+        engine->Save(pdf, 0, 12, false);
+        EXPECT_EQ(PdfPages(pdf), c.pages) << c.name;
+        const std::string text = CommandOutput("pdftotext '" + pdf + "' - 2>/dev/null");
+        std::size_t commas = 0;
+        for (std::size_t at = text.find("\xEF\xBC\x8C"); at != std::string::npos;
+             at = text.find("\xEF\xBC\x8C", at + 1))
+            ++commas;
+        EXPECT_EQ(commas, 840u) << c.name << ": every comma drawn";
+    }
+}
+
 // A face of our own for documents to carry: Liberation Mono under another family name
 // (VellumTest Mono), renamed in place, so that no installed face answers to it. Empty when the
 // engine's fonts are not unpacked.
