@@ -1328,7 +1328,8 @@ class Office(object):
         self.pipe = "vellumor-" + secrets.token_hex(12)
         self.parked = False  # the office's main thread waits in MainThreadEntry for jobs
         self.jobs = queue.Queue()
-        self.layout_pass = None
+        self.layout_pass = None  # made at the first document: see layout_pass_in_office
+        self.layout_pass_asked = False
         self.detection = None  # the office's TypeDetection service, made at the first load
         self.keeps_blank_pages = False  # for the document held: see adjust_layout
 
@@ -1378,7 +1379,6 @@ class Office(object):
                                                              self.context)
         if self.desktop is None or self.async_callback is None:
             raise RuntimeError("the office offers no desktop")
-        self.layout_pass = layout_pass_in_office(self.context)
         return self.product()
 
     def _spawn(self, args, env):
@@ -1551,6 +1551,10 @@ class Office(object):
                 return LOAD_TEXT_IMPORT, None
             self.document = document  # from here on the main thread stays with us
             step_times.step("check")
+            if not self.layout_pass_asked:
+                # Not at start: a worker that converts nothing costs the office no Python.
+                self.layout_pass = layout_pass_in_office(self.context)
+                self.layout_pass_asked = True
             self.keeps_blank_pages = lay_out_as_word(document, self.layout_pass,
                                                      punctuation_compression)
             step_times.step("adjust")

@@ -132,6 +132,15 @@ bool IsEmptyParagraph(const uno::Reference<text::XTextRange>& paragraph) {
     return true;
 }
 
+// The paragraphs and tables of a text document's body, in order; empty for any other document.
+uno::Reference<container::XEnumeration> BodyElements(
+    const uno::Reference<lang::XComponent>& document) {
+    uno::Reference<text::XTextDocument> textDocument(document, uno::UNO_QUERY);
+    if (!textDocument.is()) return {};
+    uno::Reference<container::XEnumerationAccess> body(textDocument->getText(), uno::UNO_QUERY);
+    return body.is() ? body->createEnumeration() : uno::Reference<container::XEnumeration>();
+}
+
 // Word lays no page out for the empty paragraph that ends a section: at the foot of a full page
 // it stays there, past the bottom margin, where the office would move it onto a page of its own
 // and make an empty page. So an empty paragraph that the next paragraph or table follows with a
@@ -139,13 +148,10 @@ bool IsEmptyParagraph(const uno::Reference<text::XTextRange>& paragraph) {
 // place and its content, and where it fitted nothing moves. The script worker does the same
 // (collapse_spilled_breaks).
 int CollapseSpilledBreaks(const uno::Reference<lang::XComponent>& document) {
-    uno::Reference<text::XTextDocument> textDocument(document, uno::UNO_QUERY);
-    if (!textDocument.is()) return 0;
-    uno::Reference<container::XEnumerationAccess> body(textDocument->getText(), uno::UNO_QUERY);
-    if (!body.is()) return 0;
+    auto elements = BodyElements(document);
+    if (!elements.is()) return 0;
     int collapsed = 0;
     uno::Reference<text::XTextRange> previous;
-    auto elements = body->createEnumeration();
     while (elements->hasMoreElements()) {
         uno::Reference<beans::XPropertySet> element(elements->nextElement(), uno::UNO_QUERY);
         if (!element.is()) {
@@ -177,12 +183,9 @@ int CollapseSpilledBreaks(const uno::Reference<lang::XComponent>& document) {
 // paragraph takes the complex-script face and size as its Western ones too: it shows nothing, so
 // only its height changes. The script worker does the same (size_right_to_left_marks).
 int SizeRightToLeftMarks(const uno::Reference<lang::XComponent>& document) {
-    uno::Reference<text::XTextDocument> textDocument(document, uno::UNO_QUERY);
-    if (!textDocument.is()) return 0;
-    uno::Reference<container::XEnumerationAccess> body(textDocument->getText(), uno::UNO_QUERY);
-    if (!body.is()) return 0;
+    auto elements = BodyElements(document);
+    if (!elements.is()) return 0;
     int sized = 0;
-    auto elements = body->createEnumeration();
     while (elements->hasMoreElements()) {
         uno::Reference<lang::XServiceInfo> info(elements->nextElement(), uno::UNO_QUERY);
         if (!info.is() || !info->supportsService("com.sun.star.text.Paragraph")) continue;

@@ -655,6 +655,12 @@ std::string Docx(const fs::path& folder, const std::string& name, const std::str
     return docx;
 }
 
+// A section of Letter paper with inch margins: 648 pt of body a page.
+const char* const kLetterSection =
+    "<w:sectPr><w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" w:right=\"1440\" "
+    "w:bottom=\"1440\" w:left=\"1440\" w:header=\"720\" w:footer=\"720\" "
+    "w:gutter=\"0\"/></w:sectPr>";
+
 // Word lays no page out for the empty paragraph that ends a section, or comes right before a
 // paragraph that starts a new page, at the foot of a full page; the office, left alone, moves it
 // onto a page of its own. Only that page goes: an empty paragraph that starts a page on purpose
@@ -664,10 +670,7 @@ TEST_P(Conformance, AnEmptyParagraphBeforeANewPageMakesNoPageOfItsOwn) {
     auto engine = MakeEngine();
     // Letter paper with inch margins holds 648 pt: 53 lines of exactly 12 pt leave 12 pt, where
     // an empty 14 pt paragraph (the one that carries the section break, say) does not fit.
-    const std::string section =
-        "<w:sectPr><w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" "
-        "w:right=\"1440\" w:bottom=\"1440\" w:left=\"1440\" w:header=\"720\" w:footer=\"720\" "
-        "w:gutter=\"0\"/></w:sectPr>";
+    const std::string section = kLetterSection;
     auto line = [](const std::string& text, const std::string& twips = "240") {
         return "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"" + twips +
                "\" w:lineRule=\"exact\"/></w:pPr><w:r><w:t>" + text + "</w:t></w:r></w:p>";
@@ -819,10 +822,7 @@ TEST_P(Conformance, ABlankPageKeepsOddNumbersOnTheRightWhereLeftAndRightPagesDif
 TEST_P(Conformance, EmptyRightToLeftLinesTakeTheHeightOfTheirComplexScriptSize) {
     TempFolder dir;
     auto engine = MakeEngine();
-    const std::string section =
-        "<w:sectPr><w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" "
-        "w:right=\"1440\" w:bottom=\"1440\" w:left=\"1440\" w:header=\"720\" w:footer=\"720\" "
-        "w:gutter=\"0\"/></w:sectPr>";
+    const std::string section = kLetterSection;
     auto document = [&](bool rightToLeft) {
         const std::string direction = rightToLeft ? "<w:bidi/>" : "";
         const std::string mark = rightToLeft ? "<w:rPr><w:rtl/></w:rPr>" : "";
@@ -874,10 +874,11 @@ TEST_P(Conformance, EastAsianPunctuationIsCompressedWhereTheDocumentAsksWordTo) 
     std::string line;
     for (int i = 0; i < 21; ++i) line += "\xE4\xB8\xAD\xEF\xBC\x8C";  // 中，
     for (int i = 0; i < 40; ++i)
-        body += "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"240\" "
-                "w:lineRule=\"exact\"/><w:jc w:val=\"left\"/></w:pPr><w:r><w:rPr><w:rFonts "
-                "w:eastAsia=\"SimSun\"/><w:sz w:val=\"24\"/></w:rPr><w:t>" +
-                line + "</w:t></w:r></w:p>";
+        body +=
+            "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"240\" "
+            "w:lineRule=\"exact\"/><w:jc w:val=\"left\"/></w:pPr><w:r><w:rPr><w:rFonts "
+            "w:eastAsia=\"SimSun\"/><w:sz w:val=\"24\"/></w:rPr><w:t>" +
+            line + "</w:t></w:r></w:p>";
     body +=
         "<w:sectPr><w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" "
         "w:right=\"1440\" w:bottom=\"1440\" w:left=\"1440\" w:header=\"720\" w:footer=\"720\" "
@@ -887,9 +888,12 @@ TEST_P(Conformance, EastAsianPunctuationIsCompressedWhereTheDocumentAsksWordTo) 
             {"word/settings.xml",
              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:settings "
              "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
-             "<w:characterSpacingControl w:val=\"" + spacing + "\"/><w:compat><w:compatSetting "
-             "w:name=\"compatibilityMode\" w:uri=\"http://schemas.microsoft.com/office/word\" "
-             "w:val=\"" + mode + "\"/></w:compat></w:settings>"}};
+             "<w:characterSpacingControl w:val=\"" +
+                 spacing +
+                 "\"/><w:compat><w:compatSetting "
+                 "w:name=\"compatibilityMode\" w:uri=\"http://schemas.microsoft.com/office/word\" "
+                 "w:val=\"" +
+                 mode + "\"/></w:compat></w:settings>"}};
     };
     struct Case {
         const char* name;
