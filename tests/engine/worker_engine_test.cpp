@@ -959,7 +959,7 @@ std::set<std::string> FacesIn(const std::string& pdf) {
 
 // Faces Word documents name that have no free namesake are set in the free face with their
 // widths and line height, not in whatever the fallback finds: the light weight of Office's body
-// face (the theme's headings) and the Persian one.
+// face (the theme's headings) and the Persian one, a free face given its line height.
 TEST_P(Conformance, FacesWordNamesAreSetInFreeFacesOfTheirMetrics) {
     if (RenamedMonoFace().empty())
         GTEST_SKIP() << "the engine's fonts are not unpacked (scripts/setup)";
@@ -980,7 +980,7 @@ TEST_P(Conformance, FacesWordNamesAreSetInFreeFacesOfTheirMetrics) {
     } cases[] = {
         {"light.docx", "Calibri Light", "A heading in the theme's face", "Carlito"},
         {"persian.docx", "B Nazanin",
-         "\xd9\x85\xd8\xaa\xd9\x86 \xd9\x81\xd8\xa7\xd8\xb1\xd8\xb3\xdb\x8c", "Nazli"},
+         "\xd9\x85\xd8\xaa\xd9\x86 \xd9\x81\xd8\xa7\xd8\xb1\xd8\xb3\xdb\x8c", "NazliLines"},
     };
     auto engine = MakeEngine();
     for (const auto& c : cases) {
