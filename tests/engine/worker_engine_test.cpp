@@ -959,7 +959,7 @@ std::set<std::string> FacesIn(const std::string& pdf) {
 
 // Faces Word documents name that have no free namesake are set in the free face with their
 // widths and line height, not in whatever the fallback finds: the light weight of Office's body
-// face (the theme's headings) and the Persian one, a free face given its line height.
+// face (the theme's headings), the Persian and the Korean ones, free faces given Word's line.
 TEST_P(Conformance, FacesWordNamesAreSetInFreeFacesOfTheirMetrics) {
     if (RenamedMonoFace().empty())
         GTEST_SKIP() << "the engine's fonts are not unpacked (scripts/setup)";
@@ -981,6 +981,9 @@ TEST_P(Conformance, FacesWordNamesAreSetInFreeFacesOfTheirMetrics) {
         {"light.docx", "Calibri Light", "A heading in the theme's face", "Carlito"},
         {"persian.docx", "B Nazanin",
          "\xd9\x85\xd8\xaa\xd9\x86 \xd9\x81\xd8\xa7\xd8\xb1\xd8\xb3\xdb\x8c", "NazliLines"},
+        // Office's Korean face, by its Korean name too: NanumGothic with Word's line for it.
+        {"korean.docx", "\xeb\xa7\x91\xec\x9d\x80 \xea\xb3\xa0\xeb\x94\x95",
+         "\xed\x95\x9c\xea\xb5\xad\xec\x96\xb4 \xeb\xac\xb8\xec\x84\x9c", "KRGothicLines"},
     };
     auto engine = MakeEngine();
     for (const auto& c : cases) {
