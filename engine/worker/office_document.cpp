@@ -31,7 +31,10 @@
 #include <com/sun/star/style/LineSpacingMode.hpp>
 #include <com/sun/star/style/XStyle.hpp>
 #include <com/sun/star/style/XStyleFamiliesSupplier.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/text/XDocumentIndexesSupplier.hpp>
 #include <com/sun/star/text/XPageCursor.hpp>
+#include <com/sun/star/text/XTextSection.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
 #include <com/sun/star/text/XTextViewCursorSupplier.hpp>
 #include <com/sun/star/text/WritingMode2.hpp>
@@ -225,6 +228,36 @@ bool LeftAndRightPagesDiffer(const uno::Reference<lang::XComponent>& document) {
         }
     }
     return false;
+}
+
+// A table of contents keeps its title with its first entry when the title keeps with the next
+// paragraph, as Word's do. The office imports the title into a section of its own inside the
+// index's, and keeps no paragraph with the next across a section's end: at the foot of a page
+// the title stayed behind, alone, and its entries began the next page. Such a title's section
+// goes; the title stays in the index, only the boundary is gone. Answers how many.
+int KeepIndexTitlesWithEntries(const uno::Reference<lang::XComponent>& document) {
+    uno::Reference<text::XDocumentIndexesSupplier> supplier(document, uno::UNO_QUERY);
+    uno::Reference<text::XTextDocument> textDocument(document, uno::UNO_QUERY);
+    if (!supplier.is() || !textDocument.is()) return 0;
+    uno::Reference<container::XIndexAccess> indexes = supplier->getDocumentIndexes();
+    int joined = 0;
+    for (sal_Int32 i = 0; i < indexes->getCount(); ++i) {
+        uno::Reference<beans::XPropertySet> index(indexes->getByIndex(i), uno::UNO_QUERY);
+        if (!index.is() || !index->getPropertySetInfo()->hasPropertyByName("HeaderSection"))
+            continue;
+        uno::Reference<text::XTextSection> title(index->getPropertyValue("HeaderSection"),
+                                                 uno::UNO_QUERY);
+        if (!title.is()) continue;
+        uno::Reference<beans::XPropertySet> last(title->getAnchor()->getEnd(), uno::UNO_QUERY);
+        bool keepsWithNext = false;
+        if (!last.is() || !(last->getPropertyValue("ParaKeepTogether") >>= keepsWithNext) ||
+            !keepsWithNext)
+            continue;
+        textDocument->getText()->removeTextContent(
+            uno::Reference<text::XTextContent>(title, uno::UNO_QUERY_THROW));
+        ++joined;
+    }
+    return joined;
 }
 
 }  // namespace
@@ -441,6 +474,7 @@ void OfficeDocuments::LayOutAsWord(int punctuationCompression) {
         // where left and right pages are alike, Word makes no such page while the office still
         // lays one out, so there the PDF goes on leaving them out.
         state_->keepsBlankPages = LeftAndRightPagesDiffer(state_->document);
+        KeepIndexTitlesWithEntries(state_->document);
     } catch (const uno::Exception&) {
         // Saved as the office laid it out.
     }

@@ -621,8 +621,7 @@ class Worker {
         g_times.Begin("save");
         if (g_times.On()) g_times.Note("laid_out", documents_.LayOutAllPages());
         g_times.Step("layout");
-        bool ok =
-            documents_.StorePdf(temp, command.options & proto::kOptionPdfA, why);
+        bool ok = documents_.StorePdf(temp, command.options & proto::kOptionPdfA, why);
         g_times.Step("export");
         if (!ok || stat(temp.c_str(), &st) != 0 || st.st_size == 0) {
             RemovePartialFolder();
@@ -751,8 +750,9 @@ int Poll(void* data, int timeoutUs) {
 // the desktop it would run is made and gone again, and the main loop never runs. What that
 // desktop gave the office is made here instead, with the office's own exported functions: an
 // application object (the toolkit asks it for settings whenever a window is made), the
-// document framework's application, and then the office's main loop itself, which waits
-// through the poll callback as it did under runLoop. Says why when one of them is missing.
+// document framework's application, the font replacement table, and then the office's main loop
+// itself, which waits through the poll callback as it did under runLoop. Says why when one of them
+// is missing.
 bool RunMainLoopOfOwn(std::string& missing) {
     auto function = [&](const char* name) {
         void* address = dlsym(RTLD_DEFAULT, name);
@@ -770,6 +770,11 @@ bool RunMainLoopOfOwn(std::string& missing) {
     alignas(std::max_align_t) static unsigned char application[1024];
     if (!currentApplication()) makeApplication(application);
     frameworkApplication();
+    // The desktop's start also handed the profile's font replacement table to the toolkit;
+    // without it every face a document names and the system lacks falls back by guess.
+    if (auto applySubstitutions = reinterpret_cast<void (*)()>(
+            dlsym(RTLD_DEFAULT, "_ZN7svtools27ApplyFontSubstitutionsToVclEv")))
+        applySubstitutions();
     execute();
     return true;
 }
