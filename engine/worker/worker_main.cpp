@@ -750,9 +750,9 @@ int Poll(void* data, int timeoutUs) {
 // the desktop it would run is made and gone again, and the main loop never runs. What that
 // desktop gave the office is made here instead, with the office's own exported functions: an
 // application object (the toolkit asks it for settings whenever a window is made), the
-// document framework's application, the font replacement table, and then the office's main loop
-// itself, which waits through the poll callback as it did under runLoop. Says why when one of them
-// is missing.
+// document framework's application, the font replacement table (where the office exports it),
+// and then the office's main loop itself, which waits through the poll callback as it did under
+// runLoop. Says why when one of the others is missing.
 bool RunMainLoopOfOwn(std::string& missing) {
     auto function = [&](const char* name) {
         void* address = dlsym(RTLD_DEFAULT, name);
