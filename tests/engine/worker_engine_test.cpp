@@ -821,29 +821,30 @@ TEST_P(Conformance, ABlankPageKeepsOddNumbersOnTheRightWhereLeftAndRightPagesDif
 TEST_P(Conformance, ATableOfContentsTitleGoesOntoThePageOfItsFirstEntry) {
     TempFolder dir;
     auto engine = MakeEngine();
-    auto line = [](const std::string& text, const std::string& more = "") {
+    auto paragraph = [](const std::string& runs, const std::string& more = "") {
         return "<w:p><w:pPr>" + more +
                "<w:spacing w:before=\"0\" w:after=\"0\" w:line=\"240\" "
-               "w:lineRule=\"exact\"/></w:pPr><w:r><w:t>" +
-               text + "</w:t></w:r></w:p>";
+               "w:lineRule=\"exact\"/></w:pPr>" +
+               runs + "</w:p>";
+    };
+    auto text = [](const std::string& words) { return "<w:r><w:t>" + words + "</w:t></w:r>"; };
+    auto field = [](const std::string& kind) {
+        return "<w:r><w:fldChar w:fldCharType=\"" + kind + "\"/></w:r>";
     };
     // 53 lines of 12 pt leave room on a page of 648 pt for the title's line, not for an entry.
     std::string full;
-    for (int i = 1; i <= 53; ++i) full += line("Line " + std::to_string(i));
+    for (int i = 1; i <= 53; ++i) full += paragraph(text("Line " + std::to_string(i)));
     auto contents = [&](const std::string& titleProperties) {
         return full +
                "<w:sdt><w:sdtPr><w:docPartObj><w:docPartGallery w:val=\"Table of "
                "Contents\"/><w:docPartUnique/></w:docPartObj></w:sdtPr><w:sdtContent>" +
-               line("Contents", titleProperties) +
-               "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"240\" "
-               "w:lineRule=\"exact\"/></w:pPr><w:r><w:fldChar "
-               "w:fldCharType=\"begin\"/></w:r><w:r><w:instrText xml:space=\"preserve\"> TOC "
-               "\\o \"1-3\" \\h \\z \\u </w:instrText></w:r><w:r><w:fldChar "
-               "w:fldCharType=\"separate\"/></w:r><w:r><w:t>First entry</w:t></w:r></w:p>" +
-               "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"240\" "
-               "w:lineRule=\"exact\"/></w:pPr><w:r><w:t>Second entry</w:t></w:r><w:r><w:fldChar "
-               "w:fldCharType=\"end\"/></w:r></w:p></w:sdtContent></w:sdt>" +
-               line("Chapter", "<w:pageBreakBefore/>") + kLetterSection;
+               paragraph(text("Contents"), titleProperties) +
+               paragraph(field("begin") +
+                         "<w:r><w:instrText xml:space=\"preserve\"> TOC \\o \"1-3\" \\h \\z "
+                         "\\u </w:instrText></w:r>" +
+                         field("separate") + text("First entry")) +
+               paragraph(text("Second entry") + field("end")) + "</w:sdtContent></w:sdt>" +
+               paragraph(text("Chapter"), "<w:pageBreakBefore/>") + kLetterSection;
     };
     struct Case {
         const char* name;
